@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "codepage.h"
+#include "nscr/token.h"
+#include "nscr/webhighlight.h"
+
+enum class OutputMode : std::int32_t { TEXT = 0, STYLE = 1, CLASS = 2 };
+
+using TokenFormatter = std::string (*)(nscr::TokenType, std::string_view);
+using LineNumberFormatter = std::string (*)(std::int32_t);
+
+// "0001: " for line 1; numbers of more than four digits are not cut.
+std::string formatLineNumber(std::int32_t number);
+
+class Generator;
+
+// One page being gathered: the head, then line after line, each already in
+// CP932 and ended with CR LF, then the tail.
+class Page {
+public:
+    void addLine(const nscr::TokenLine& tokens, std::int64_t number);
+    // The finished page bytes; the Page is spent afterwards.
+    std::string finish();
+
+private:
+    friend class Generator;
+    Page(Generator& generator, std::size_t expectedSize);
+    void appendToken(const nscr::Token& token);
+
+    Generator& generator_;
+    nscr::SpanFormat spans_;
+    std::string bytes_;
+};
+
+class Generator {
+public:
+    Generator(OutputMode mode, bool lineNumbers);
+    virtual ~Generator() = default;
+    Generator(const Generator&) = delete;
+    Generator& operator=(const Generator&) = delete;
+
+    // Builds the page of the token lines and writes it to outputName.
+    virtual void generate(const std::string& outputName, const std::vector<nscr::TokenLine>& lines);
+    virtual std::string header() const { return headerText; }
+    virtual std::string footer() const { return footerText; }
+    virtual std::string formatToken(const nscr::Token& token) const;
+    virtual std::string lineNumber(std::int32_t number) const;
+    virtual std::string element(std::string_view tag, std::string_view attributes, std::string_view content,
+                                bool block) const;
+
+    // The page of the token lines, in memory.
+    std::string render(const std::vector<nscr::TokenLine>& lines);
+    // Starts a page; expectedSize is a guess at its size in bytes.
+    Page startPage(std::size_t expectedSize = 0);
+
+    OutputMode outputMode() const { return mode; }
+
+private:
+    friend class Page;
+
+    OutputMode mode;
+    std::string headerText;
+    std::string footerText;
+    TokenFormatter tokenFormatter = nullptr;
+    LineNumberFormatter lineNumberFormatter = nullptr;
+    Cp932Encoder encoder;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace nscr {
+
+// Whole-file access. Failures raise Error with "path: " and strerror(errno).
+std::string readWholeFile(const std::string& path);
+// Creates or truncates the file and writes all of data; a failed write
+// removes the partial file rather than leave half a page behind.
+void writeWholeFile(const std::string& path, std::string_view data);
+bool pathExists(const std::string& path);
+
+}  // namespace nscr

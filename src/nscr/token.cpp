@@ -1,0 +1,361 @@
+#include "nscr/token.h"
+
+#include <array>
+
+#include "nscr/error.h"
+#include "nscr/file.h"
+#include "nscr/lines.h"
+
+namespace nscr {
+
+namespace {
+
+constexpr std::array<std::string_view, tokenTypeCount> typeNames = {
+    "STRING",          "SPACE",           "COMMENT",         "LITERAL",        "SPECIAL_LABEL",
+    "LINETOP_LABEL",   "GENERIC_LABEL",   "NUMBER_VARIABLE", "STRING_VARIABLE", "ARRAY_VARIABLE",
+    "DEFINE_COMMAND",  "EXECUTE_COMMAND", "COMMON_COMMAND",  "COLOR",          "NUMBER",
+    "SYMBOL",          "SPECIAL_CHARACTER", "OPERATOR",      "RUBY",           "TAG",
+    "TEXT_BUTTON",     "PARENTHESIS_BEGIN", "PARENTHESIS_END", "BRACKET_BEGIN", "BRACKET_END",
+    "ASCII",
+};
+
+// Storage for tokens made from one character: byte c lives at index c.
+constexpr std::array<char, 256> makeSingleBytes() {
+    std::array<char, 256> bytes{};
+    for (int i = 0; i < 256; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(i);
+    return bytes;
+}
+constexpr std::array<char, 256> singleBytes = makeSingleBytes();
+
+constexpr std::string_view specialLabelNames[] = {"start", "define", "customsel"};
+constexpr std::string_view textControlWords[] = {"!d", "!s", "!w", "!sd"};
+
+const char* const msgControlAtEnd = "input 'd', 's', 'sd', 'w' to line bottom";
+const char* const msgControlWord = "input 'd', 's', 'sd', 'w' follow '!'";
+const char* const msgColor = "the format of color is #[0-9a-fA-F]{6}";
+const char* const msgVariableAtEnd = "input symbol or number to line bottom";
+const char* const msgVariable = "input symbol or number";
+const char* const msgParenAtEnd = "not found ')'.";
+const char* const msgMarkupNest = "invalid markup nest";
+const char* const msgBadRuby = "bad ruby format";
+const char* const msgBadCommands = "bad format the description of reserved commands";
+
+unsigned char byteAt(std::string_view line, std::size_t pos) { return static_cast<unsigned char>(line[pos]); }
+
+bool isAsciiByte(unsigned char c) { return c < 0x80; }
+
+template <typename Continues>
+std::string_view scanRun(std::string_view line, std::size_t& pos, bool takeFirst, Continues continues) {
+    const std::size_t start = pos;
+    std::size_t p = takeFirst ? start + 1 : start;
+    while (p < line.size() && continues(byteAt(line, p))) ++p;
+    // p is one past the lexeme; the position convention wants its last byte.
+    pos = p - 1;
+    return line.substr(start, p - start);
+}
+
+bool isTextControl(std::string_view text) {
+    for (std::string_view word : textControlWords)
+        if (text == word) return true;
+    // Wait and speed controls with a number: "!d1000", "!s0", "!w500".
+    if (text.size() < 3) return false;
+    char kind = text[1];
+    if (kind != 'd' && kind != 's' && kind != 'w') return false;
+    for (std::size_t i = 2; i < text.size(); ++i)
+        if (!isDigit(static_cast<unsigned char>(text[i]))) return false;
+    return true;
+}
+
+bool isSpecialLabelName(std::string_view name) {
+    for (std::string_view special : specialLabelNames)
+        if (name == special) return true;
+    return false;
+}
+
+bool isSecondPrefix(unsigned char c, bool acceptsQuestion) { return c == '%' || (acceptsQuestion && c == '?'); }
+
+std::string_view scanVariable(std::string_view line, std::size_t& pos, bool acceptsQuestion) {
+    const std::size_t start = pos;
+    std::size_t p = start + 1;
+    if (isSecondPrefix(byteAt(line, p), acceptsQuestion)) {
+        if (p == line.size() - 1) throw Error(msgVariable);
+        ++p;
+    }
+    unsigned char c = byteAt(line, p);
+    if (isSymbolHead(c)) {
+        scanSymbol(line, p);
+    } else if (isDigit(c)) {
+        scanNumber(line, p);
+    } else {
+        throw Error(msgVariable);
+    }
+    pos = p;
+    return line.substr(start, p - start + 1);
+}
+
+// ---- Dispatch rules: each leaves pos on the last byte of its token ----
+
+bool isLastByte(std::string_view line, std::size_t pos) { return pos + 1 == line.size(); }
+
+Token ruleExclamation(std::string_view line, std::size_t& pos) {
+    const std::size_t start = pos;
+    if (isLastByte(line, pos)) throw Error(msgControlAtEnd);
+    ++pos;
+    if (line[pos] == '=') return Token(line.substr(start, 2), TokenType::OPERATOR);
+    scanSymbol(line, pos);
+    std::string_view text = line.substr(start, pos - start + 1);
+    if (!isTextControl(text)) throw Error(msgControlWord);
+    return Token(text, TokenType::SPECIAL_CHARACTER);
+}
+
+Token ruleColor(std::string_view line, std::size_t& pos) {
+    const std::size_t start = pos;
+    ++pos;
+    if (pos < line.size()) {
+        scanHexDigits(line, pos);
+    } else {
+        pos = start;
+    }
+    std::string_view text = line.substr(start, pos - start + 1);
+    if (text.size() != 7) throw Error(msgColor);
+    return Token(text, TokenType::COLOR);
+}
+
+bool variableEndsTooSoon(std::string_view line, std::size_t pos) {
+    return isLastByte(line, pos) || (line[pos + 1] == '%' && isLastByte(line, pos + 1));
+}
+
+Token ruleVariable(std::string_view line, std::size_t& pos) {
+    if (variableEndsTooSoon(line, pos)) throw Error(msgVariableAtEnd);
+    switch (line[pos]) {
+        case '$': return Token(scanStringVariable(line, pos), TokenType::STRING_VARIABLE);
+        case '%': return Token(scanNumberVariable(line, pos), TokenType::NUMBER_VARIABLE);
+        default: return Token(scanArrayVariable(line, pos), TokenType::ARRAY_VARIABLE);
+    }
+}
+
+Token ruleParenthesis(std::string_view line, std::size_t& pos) {
+    if (isLastByte(line, pos)) throw Error(msgParenAtEnd);
+    if (isRuby(line, pos)) return Token(scanMarkup(line, pos, '(', ')'), TokenType::RUBY);
+    return Token('(', TokenType::PARENTHESIS_BEGIN);
+}
+
+Token ruleAsterisk(std::string_view line, std::size_t& pos, bool atLineTop) {
+    const std::size_t start = pos;
+    TokenType labelType = atLineTop ? TokenType::LINETOP_LABEL : TokenType::GENERIC_LABEL;
+    if (isLastByte(line, pos)) return Token(line.substr(start, 1), labelType);
+    if (!isSymbolHead(byteAt(line, pos + 1))) return Token('*', TokenType::OPERATOR);
+    ++pos;
+    std::string_view name = scanSymbol(line, pos);
+    if (atLineTop && isSpecialLabelName(name)) labelType = TokenType::SPECIAL_LABEL;
+    return Token(line.substr(start, pos - start + 1), labelType);
+}
+
+Token ruleUnderscore(std::string_view line, std::size_t& pos) {
+    if (!isLastByte(line, pos) && isSymbolChar(byteAt(line, pos + 1)))
+        return Token(scanSymbol(line, pos), TokenType::SYMBOL);
+    return Token('_', TokenType::SPECIAL_CHARACTER);
+}
+
+Token ruleDefault(std::string_view line, std::size_t& pos) {
+    unsigned char c = byteAt(line, pos);
+    if (isDigit(c)) return Token(scanNumber(line, pos), TokenType::NUMBER);
+    if (isSymbolHead(c)) return Token(scanSymbol(line, pos), TokenType::SYMBOL);
+    if (isAsciiByte(c)) return Token(static_cast<char>(c), TokenType::ASCII);
+    return Token(scanMultibyte(line, pos), TokenType::STRING);
+}
+
+Token nextToken(std::string_view line, std::size_t& pos, const TokenLine& tokens) {
+    const char c = line[pos];
+    switch (c) {
+        case '\t':
+        case ' ': return Token(scanSpaces(line, pos), TokenType::SPACE);
+        case '!': return ruleExclamation(line, pos);
+        case '"': return Token(scanLiteral(line, pos), TokenType::LITERAL);
+        case '#': return ruleColor(line, pos);
+        case '$':
+        case '%':
+        case '?': return ruleVariable(line, pos);
+        case '&':
+        case '+':
+        case '-':
+        case ':':
+        case '=': return Token(c, TokenType::OPERATOR);
+        case '(': return ruleParenthesis(line, pos);
+        case ')': return Token(c, TokenType::PARENTHESIS_END);
+        case '*': return ruleAsterisk(line, pos, isAllSpaces(tokens));
+        case '/': return Token(c, isLastByte(line, pos) ? TokenType::SPECIAL_CHARACTER : TokenType::OPERATOR);
+        case ';': {
+            std::string_view rest = line.substr(pos);
+            pos = line.size() - 1;
+            return Token(rest, TokenType::COMMENT);
+        }
+        case '<':
+            if (isTextButton(line, pos)) return Token(scanMarkup(line, pos, '<', '>'), TokenType::TEXT_BUTTON);
+            return Token(c, TokenType::OPERATOR);
+        case '@':
+        case '\\': return Token(c, TokenType::SPECIAL_CHARACTER);
+        case '[':
+            if (isAllSpaces(tokens)) return Token(scanMarkup(line, pos, '[', ']'), TokenType::TAG);
+            return Token(c, TokenType::BRACKET_BEGIN);
+        case ']': return Token(c, TokenType::BRACKET_END);
+        case '_': return ruleUnderscore(line, pos);
+        default: return ruleDefault(line, pos);
+    }
+}
+
+}  // namespace
+
+std::string_view tokenTypeName(TokenType type) {
+    auto index = static_cast<std::int32_t>(type);
+    if (index < 0 || index >= tokenTypeCount) return {};
+    return typeNames[static_cast<std::size_t>(index)];
+}
+
+Token::Token(char character, TokenType type)
+    : text(&singleBytes[static_cast<unsigned char>(character)], 1), type(type) {}
+
+// ---- Reserved command table -------------------------------------------
+
+CommandTable reservedCommands;
+
+TokenType commandClassType(std::string_view classField) {
+    if (classField == "F") return TokenType::DEFINE_COMMAND;
+    if (classField == "E") return TokenType::EXECUTE_COMMAND;
+    return TokenType::COMMON_COMMAND;
+}
+
+void loadReservedCommandsFromText(std::string_view content) {
+    forEachLine(content, [](std::string_view line) {
+        std::size_t comma = line.find(',');
+        if (line.empty() || (comma != std::string_view::npos && line.find(',', comma + 1) != std::string_view::npos))
+            throw Error(msgBadCommands);
+        std::string_view name = line.substr(0, comma);
+        TokenType type = comma == std::string_view::npos ? TokenType::COMMON_COMMAND
+                                                          : commandClassType(line.substr(comma + 1));
+        reservedCommands.insert_or_assign(std::string(name), type);
+    });
+}
+
+void loadReservedCommands(const std::string& path) { loadReservedCommandsFromText(readWholeFile(path)); }
+
+void lookupReservedCommand(Token& token) {
+    if (token.type != TokenType::SYMBOL || reservedCommands.empty()) return;
+    auto found = reservedCommands.find(token.text);
+    if (found != reservedCommands.end()) token.type = found->second;
+}
+
+// ---- Character classes --------------------------------------------------
+
+bool isBlank(unsigned char c) { return c == ' ' || c == '\t'; }
+bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool isHexDigit(unsigned char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isSymbolHead(unsigned char c) { return isLetter(c) || c == '_'; }
+bool isSymbolChar(unsigned char c) { return isSymbolHead(c) || isDigit(c); }
+
+// ---- Scanners -----------------------------------------------------------
+
+std::string_view scanSpaces(std::string_view line, std::size_t& pos) { return scanRun(line, pos, false, isBlank); }
+std::string_view scanSymbol(std::string_view line, std::size_t& pos) { return scanRun(line, pos, true, isSymbolChar); }
+std::string_view scanNumber(std::string_view line, std::size_t& pos) { return scanRun(line, pos, true, isDigit); }
+std::string_view scanHexDigits(std::string_view line, std::size_t& pos) {
+    return scanRun(line, pos, false, isHexDigit);
+}
+std::string_view scanMultibyte(std::string_view line, std::size_t& pos) {
+    return scanRun(line, pos, false, [](unsigned char c) { return !isAsciiByte(c); });
+}
+
+std::string_view scanLiteral(std::string_view line, std::size_t& pos) {
+    const std::size_t start = pos;
+    std::size_t close = line.find('"', start + 1);
+    pos = close == std::string_view::npos ? line.size() - 1 : close;
+    return line.substr(start, pos - start + 1);
+}
+
+std::string_view scanMarkup(std::string_view line, std::size_t& pos, char open, char close) {
+    const std::size_t start = pos;
+    std::size_t p = start + 1;
+    for (; p < line.size(); ++p) {
+        if (line[p] == close) break;
+        if (line[p] == open) throw Error(msgMarkupNest);
+    }
+    pos = p < line.size() ? p : line.size() - 1;
+    return line.substr(start, pos - start + 1);
+}
+
+std::string_view scanNumberVariable(std::string_view line, std::size_t& pos) { return scanVariable(line, pos, true); }
+std::string_view scanStringVariable(std::string_view line, std::size_t& pos) { return scanVariable(line, pos, true); }
+std::string_view scanArrayVariable(std::string_view line, std::size_t& pos) { return scanVariable(line, pos, false); }
+
+// ---- Predicates -----------------------------------------------------------
+
+bool isTextButton(std::string_view line, std::size_t pos) {
+    std::size_t i = pos + 1;
+    while (i < line.size() && isDigit(byteAt(line, i))) ++i;
+    while (i < line.size() && !isAsciiByte(byteAt(line, i))) ++i;
+    return i < line.size() && line[i] == '>';
+}
+
+namespace {
+std::size_t skipNonAscii(std::string_view line, std::size_t i) {
+    while (i < line.size() && !isAsciiByte(byteAt(line, i))) ++i;
+    return i;
+}
+}  // namespace
+
+bool isRuby(std::string_view line, std::size_t pos) {
+    unsigned char c = byteAt(line, pos + 1);
+    if (isLetter(c) || isDigit(c) || c == '%' || c == '?') return false;
+    if (isAsciiByte(c))
+        throw Error(std::string("unexpected character '") + static_cast<char>(c) + "' just after '('.");
+    std::size_t slash = skipNonAscii(line, pos + 1);
+    if (slash == line.size() || line[slash] != '/') throw Error(msgBadRuby);
+    std::size_t close = skipNonAscii(line, slash + 1);
+    return close < line.size() && line[close] == ')';
+}
+
+bool isAllSpaces(const TokenLine& tokens) {
+    for (const Token& token : tokens)
+        if (token.type != TokenType::SPACE) return false;
+    return true;
+}
+
+// ---- Tokenizer ------------------------------------------------------------
+
+void parseToToken(std::string_view line, TokenLine& tokens) {
+    tokens.clear();
+    for (std::size_t pos = 0; pos < line.size(); ++pos) {
+        Token token = nextToken(line, pos, tokens);
+        lookupReservedCommand(token);
+        tokens.push_back(token);
+    }
+}
+
+TokenLine parseToToken(std::string_view line) {
+    TokenLine tokens;
+    parseToToken(line, tokens);
+    return tokens;
+}
+
+std::string lineErrorMessage(std::size_t index, std::string_view message) {
+    std::string text = std::to_string(index);
+    text += ": ";
+    text += message;
+    return text;
+}
+
+std::vector<TokenLine> parseToToken(const std::vector<std::string>& lines) {
+    std::vector<TokenLine> result;
+    result.reserve(lines.size());
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        try {
+            result.push_back(parseToToken(lines[index]));
+        } catch (const Error& error) {
+            throw Error(lineErrorMessage(index, error.what()));
+        }
+    }
+    return result;
+}
+
+}  // namespace nscr

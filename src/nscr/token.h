@@ -1,0 +1,116 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace nscr {
+
+enum class TokenType : std::int32_t {
+    STRING = 0,
+    SPACE,
+    COMMENT,
+    LITERAL,
+    SPECIAL_LABEL,
+    LINETOP_LABEL,
+    GENERIC_LABEL,
+    NUMBER_VARIABLE,
+    STRING_VARIABLE,
+    ARRAY_VARIABLE,
+    DEFINE_COMMAND,
+    EXECUTE_COMMAND,
+    COMMON_COMMAND,
+    COLOR,
+    NUMBER,
+    SYMBOL,
+    SPECIAL_CHARACTER,
+    OPERATOR,
+    RUBY,
+    TAG,
+    TEXT_BUTTON,
+    PARENTHESIS_BEGIN,
+    PARENTHESIS_END,
+    BRACKET_BEGIN,
+    BRACKET_END,
+    ASCII,
+};
+
+inline constexpr int tokenTypeCount = 26;
+
+// The external name of a type ("STRING" ... "ASCII"); empty outside 0..25.
+std::string_view tokenTypeName(TokenType type);
+
+// A token's text is a view: into the line it was cut from, or, for tokens
+// made from one character, into a constant table of one-byte strings. The
+// line must outlive its tokens.
+struct Token {
+    std::string_view text;
+    TokenType type = TokenType::STRING;
+
+    Token() = default;
+    Token(std::string_view text, TokenType type) : text(text), type(type) {}
+    Token(char character, TokenType type);
+
+    bool operator==(const Token& other) const = default;
+};
+
+using TokenLine = std::vector<Token>;
+
+// ---- Reserved command table -------------------------------------------
+
+struct ByteStringHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+using CommandTable = std::unordered_map<std::string, TokenType, ByteStringHash, std::equal_to<>>;
+
+// The run's reserved commands: filled once from "commands.txt", then only read.
+extern CommandTable reservedCommands;
+
+TokenType commandClassType(std::string_view classField);
+// Fills reservedCommands from the text of a command file (raw bytes).
+void loadReservedCommandsFromText(std::string_view content);
+// Reads the file at path whole, then as loadReservedCommandsFromText.
+void loadReservedCommands(const std::string& path);
+void lookupReservedCommand(Token& token);
+
+// ---- Character classes and scanners -----------------------------------
+
+bool isBlank(unsigned char c);
+bool isDigit(unsigned char c);
+bool isHexDigit(unsigned char c);
+bool isLetter(unsigned char c);
+bool isSymbolHead(unsigned char c);
+bool isSymbolChar(unsigned char c);
+
+// Each scanner starts at pos and leaves pos on the last byte of the lexeme.
+std::string_view scanSpaces(std::string_view line, std::size_t& pos);
+std::string_view scanSymbol(std::string_view line, std::size_t& pos);
+std::string_view scanNumber(std::string_view line, std::size_t& pos);
+std::string_view scanHexDigits(std::string_view line, std::size_t& pos);
+std::string_view scanMultibyte(std::string_view line, std::size_t& pos);
+std::string_view scanLiteral(std::string_view line, std::size_t& pos);
+std::string_view scanMarkup(std::string_view line, std::size_t& pos, char open, char close);
+std::string_view scanNumberVariable(std::string_view line, std::size_t& pos);
+std::string_view scanStringVariable(std::string_view line, std::size_t& pos);
+std::string_view scanArrayVariable(std::string_view line, std::size_t& pos);
+
+bool isTextButton(std::string_view line, std::size_t pos);
+bool isRuby(std::string_view line, std::size_t pos);
+bool isAllSpaces(const TokenLine& tokens);
+
+// ---- Line tokenizer ---------------------------------------------------
+
+// Cuts one line into tokens, replacing the contents of tokens.
+void parseToToken(std::string_view line, TokenLine& tokens);
+TokenLine parseToToken(std::string_view line);
+// The message of a line's error as the all-lines form raises it: "index: message".
+std::string lineErrorMessage(std::size_t index, std::string_view message);
+// All lines of one script; an error names the zero-based index of its line.
+std::vector<TokenLine> parseToToken(const std::vector<std::string>& lines);
+
+}  // namespace nscr

@@ -1,0 +1,228 @@
+#include "nscr/webhighlight.h"
+
+#include "nscr/file.h"
+#include "nscr/lines.h"
+
+namespace nscr {
+
+namespace {
+
+struct FontDefault {
+    const char* color;
+    const char* fontWeight;
+};
+
+constexpr std::array<FontDefault, tokenTypeCount> fontDefaults = {{
+    {"#000000", "normal"},  // STRING
+    {"#000000", "normal"},  // SPACE
+    {"#008000", "normal"},  // COMMENT
+    {"#996600", "normal"},  // LITERAL
+    {"#3399cc", "bold"},    // SPECIAL_LABEL
+    {"#0099cc", "bold"},    // LINETOP_LABEL
+    {"#0099cc", "normal"},  // GENERIC_LABEL
+    {"#400080", "normal"},  // NUMBER_VARIABLE
+    {"#8000ff", "normal"},  // STRING_VARIABLE
+    {"#800080", "normal"},  // ARRAY_VARIABLE
+    {"#0000ff", "bold"},    // DEFINE_COMMAND
+    {"#0000ff", "bold"},    // EXECUTE_COMMAND
+    {"#0000ff", "bold"},    // COMMON_COMMAND
+    {"#0000ff", "normal"},  // COLOR
+    {"#000000", "normal"},  // NUMBER
+    {"#000000", "normal"},  // SYMBOL
+    {"#000080", "normal"},  // SPECIAL_CHARACTER
+    {"#000000", "normal"},  // OPERATOR
+    {"#000000", "normal"},  // RUBY
+    {"#000000", "normal"},  // TAG
+    {"#000000", "normal"},  // TEXT_BUTTON
+    {"#000000", "normal"},  // PARENTHESIS_BEGIN
+    {"#000000", "normal"},  // PARENTHESIS_END
+    {"#000000", "normal"},  // BRACKET_BEGIN
+    {"#000000", "normal"},  // BRACKET_END
+    {"#000000", "normal"},  // ASCII
+}};
+
+FontTable defaultFontTable() {
+    FontTable table;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        table[i].color = fontDefaults[i].color;
+        table[i].fontWeight = fontDefaults[i].fontWeight;
+        table[i].name = std::string(tokenTypeName(static_cast<TokenType>(i)));
+    }
+    return table;
+}
+
+// The four bytes that are replaced on the page, and their entities.
+std::string_view htmlEscape(unsigned char c) {
+    switch (c) {
+        case '<': return "&lt;";
+        case '>': return "&gt;";
+        case '&': return "&amp;";
+        case '"': return "&quot;";
+        default: return {};
+    }
+}
+
+bool isEscaped(unsigned char c) { return c == '<' || c == '>' || c == '&' || c == '"'; }
+
+const WebFontInfo& fontInfo(TokenType type) { return fontInfos[static_cast<std::size_t>(type)]; }
+
+bool isWhiteSpace(char c) { return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == ' '; }
+
+std::string_view trimWhiteSpace(std::string_view text) {
+    while (!text.empty() && isWhiteSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isWhiteSpace(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+void applyColorLine(std::string_view line) {
+    std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return;
+    std::string_view value = line.substr(equals + 1);
+    value = value.substr(0, value.find('='));
+    std::optional<TokenType> type = typeByName(trimWhiteSpace(line.substr(0, equals)));
+    if (type) fontInfos[static_cast<std::size_t>(*type)].color = std::string(trimWhiteSpace(value));
+}
+
+}  // namespace
+
+FontTable fontInfos = defaultFontTable();
+
+void initWebHighlight() { fontInfos = defaultFontTable(); }
+
+std::optional<TokenType> typeByName(std::string_view name) {
+    for (int i = 0; i < tokenTypeCount; ++i) {
+        auto type = static_cast<TokenType>(i);
+        if (tokenTypeName(type) == name) return type;
+    }
+    return std::nullopt;
+}
+
+void applyColorText(std::string_view content) { forEachLine(content, applyColorLine); }
+
+void loadColorFile(const std::string& path) {
+    if (!pathExists(path)) return;
+    applyColorText(readWholeFile(path));
+}
+
+// ---- Span writer ----------------------------------------------------------
+
+bool needsEscape(TokenType type) {
+    switch (type) {
+        case TokenType::COMMENT:
+        case TokenType::LITERAL:
+        case TokenType::OPERATOR:
+        case TokenType::RUBY:
+        case TokenType::TAG:
+        case TokenType::TEXT_BUTTON: return true;
+        default: return false;
+    }
+}
+
+void appendEscaped(std::string& out, std::string_view text, TokenType type) {
+    if (text.size() == 1 && isEscaped(static_cast<unsigned char>(text[0]))) {
+        out += htmlEscape(static_cast<unsigned char>(text[0]));
+        return;
+    }
+    if (!needsEscape(type)) {
+        out += text;
+        return;
+    }
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (!isEscaped(c)) continue;
+        out.append(text, plain, i - plain);
+        out += htmlEscape(c);
+        plain = i + 1;
+    }
+    out.append(text, plain);
+}
+
+std::string escapeText(std::string_view text, TokenType type) {
+    std::string out;
+    appendEscaped(out, text, type);
+    return out;
+}
+
+std::string styleAttribute(TokenType type) {
+    if (type == TokenType::SPACE) return {};
+    const WebFontInfo& info = fontInfo(type);
+    return "style=\"color: " + info.color + "; font-weight: " + info.fontWeight + ";\"";
+}
+
+std::string wrapStyleSpan(std::string_view text, std::string_view style) {
+    if (text.empty()) return {};
+    if (style.empty()) return std::string(text);
+    std::string span = "<span ";
+    span += style;
+    span += '>';
+    span += text;
+    span += SpanFormat::closing;
+    return span;
+}
+
+std::string wrapClassSpan(std::string_view text, TokenType type) {
+    if (text.empty()) return {};
+    auto index = static_cast<std::int32_t>(type);
+    if (index < 0 || index >= tokenTypeCount) return std::string(text);
+    std::string span = "<span class=\"" + fontInfo(type).name + "\">";
+    span += text;
+    span += SpanFormat::closing;
+    return span;
+}
+
+std::string cssRule(std::string_view selector, const std::vector<std::string>& declarations) {
+    std::string rule(selector);
+    rule += "\r\n{\r\n";
+    for (const std::string& declaration : declarations) {
+        rule += '\t';
+        rule += declaration;
+        rule += "\r\n";
+    }
+    rule += "}\r\n";
+    return rule;
+}
+
+std::string styleSheet() {
+    std::string sheet;
+    for (const WebFontInfo& info : fontInfos)
+        sheet += cssRule("." + info.name, {"color: " + info.color + ";", "font-weight: " + info.fontWeight + ";"});
+    return sheet;
+}
+
+std::string formatStyled(TokenType type, std::string_view text) {
+    std::string escaped = escapeText(text, type);
+    return wrapStyleSpan(escaped, styleAttribute(type));
+}
+
+std::string formatClassed(TokenType type, std::string_view text) {
+    return wrapClassSpan(escapeText(text, type), type);
+}
+
+// ---- SpanFormat -----------------------------------------------------------
+
+SpanFormat SpanFormat::styled() {
+    SpanFormat format;
+    for (int i = 0; i < tokenTypeCount; ++i) {
+        std::string style = styleAttribute(static_cast<TokenType>(i));
+        if (!style.empty()) format.openings_[static_cast<std::size_t>(i)] = "<span " + style + ">";
+    }
+    return format;
+}
+
+SpanFormat SpanFormat::classed() {
+    SpanFormat format;
+    for (std::size_t i = 0; i < format.openings_.size(); ++i)
+        format.openings_[i] = "<span class=\"" + fontInfos[i].name + "\">";
+    return format;
+}
+
+void SpanFormat::append(std::string& out, TokenType type, std::string_view text) const {
+    if (text.empty()) return;
+    std::string_view open = opening(type);
+    out += open;
+    appendEscaped(out, text, type);
+    if (!open.empty()) out += closing;
+}
+
+}  // namespace nscr

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "nscr/token.h"
+
+namespace nscr {
+
+struct WebFontInfo {
+    std::string color = "#000000";
+    std::string fontWeight = "normal";
+    std::string name;
+};
+
+using FontTable = std::array<WebFontInfo, tokenTypeCount>;
+
+// The run's font table, indexed by TokenType: the defaults, then the colours
+// of "color.txt".
+extern FontTable fontInfos;
+
+// Puts the font table back to its defaults (it starts that way).
+void initWebHighlight();
+std::optional<TokenType> typeByName(std::string_view name);
+// Overwrites colours from the text of a colour file (raw bytes).
+void applyColorText(std::string_view content);
+// Reads "color.txt" at path when anything exists there.
+void loadColorFile(const std::string& path);
+
+// ---- Span writer ----------------------------------------------------------
+
+bool needsEscape(TokenType type);
+std::string escapeText(std::string_view text, TokenType type);
+std::string styleAttribute(TokenType type);
+std::string wrapStyleSpan(std::string_view text, std::string_view style);
+std::string wrapClassSpan(std::string_view text, TokenType type);
+std::string cssRule(std::string_view selector, const std::vector<std::string>& declarations);
+std::string styleSheet();
+
+std::string formatStyled(TokenType type, std::string_view text);
+std::string formatClassed(TokenType type, std::string_view text);
+
+// Appends text escaped as escapeText does.
+void appendEscaped(std::string& out, std::string_view text, TokenType type);
+
+// The span openings of one mode, computed once from the font table, so that
+// a page can be written without building strings per token. append() gives
+// the same bytes as formatStyled or formatClassed.
+class SpanFormat {
+public:
+    static SpanFormat styled();
+    static SpanFormat classed();
+
+    std::string_view opening(TokenType type) const { return openings_[static_cast<std::size_t>(type)]; }
+    static constexpr std::string_view closing = "</span>";
+    void append(std::string& out, TokenType type, std::string_view text) const;
+
+private:
+    std::array<std::string, tokenTypeCount> openings_;
+};
+
+}  // namespace nscr
