@@ -163,21 +163,41 @@ const Cp932Encoder::Entry& Cp932Encoder::entryFor(std::uint32_t codePoint, std::
     return entry;
 }
 
+const Cp932Encoder::Entry& Cp932Encoder::characterAt(std::string_view text, std::size_t i, std::size_t& length) {
+    length = utf8SequenceLength(static_cast<unsigned char>(text[i]));
+    std::uint32_t codePoint = 0;
+    // CP932 holds nothing beyond the Basic Multilingual Plane.
+    if (!decodeUtf8(text, i, length, codePoint) || codePoint > 0xFFFF) raiseConversionError();
+    const Entry& entry = entryFor(codePoint, text.substr(i, length));
+    if (entry.state == invalidEntry) raiseConversionError();
+    return entry;
+}
+
+void Cp932Encoder::appendCp932(std::string& out, std::string_view utf8) {
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        std::size_t ascii = asciiRunEnd(utf8, i);
+        out.append(utf8, i, ascii - i);
+        i = ascii;
+        if (i == utf8.size()) break;
+        std::size_t length = 0;
+        const Entry& entry = characterAt(utf8, i, length);
+        out.append(entry.cp932, entry.state);
+        i += length;
+    }
+}
+
 void Cp932Encoder::convertInPlace(std::string& text, std::size_t from) {
     std::size_t read = asciiRunEnd(text, from);
     std::size_t write = read;
     while (read < text.size()) {
-        std::size_t length = utf8SequenceLength(static_cast<unsigned char>(text[read]));
-        std::uint32_t codePoint = 0;
-        // CP932 holds nothing beyond the Basic Multilingual Plane.
-        if (!decodeUtf8(text, read, length, codePoint) || codePoint > 0xFFFF) raiseConversionError();
-        const Entry& entry = entryFor(codePoint, std::string_view(text).substr(read, length));
-        if (entry.state == invalidEntry) raiseConversionError();
+        std::size_t length = 0;
+        const Entry& entry = characterAt(text, read, length);
         std::memcpy(text.data() + write, entry.cp932, entry.state);
         write += entry.state;
         read += length;
         std::size_t ascii = asciiRunEnd(text, read);
-        if (write != read) std::memmove(text.data() + write, text.data() + read, ascii - read);
+        if (ascii != read) std::memmove(text.data() + write, text.data() + read, ascii - read);
         write += ascii - read;
         read = ascii;
     }
@@ -185,8 +205,8 @@ void Cp932Encoder::convertInPlace(std::string& text, std::size_t from) {
 }
 
 std::string Cp932Encoder::toCp932(std::string_view utf8) {
-    std::string text(utf8);
-    convertInPlace(text, 0);
+    std::string text;
+    appendCp932(text, utf8);
     return text;
 }
 

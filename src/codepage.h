@@ -57,6 +57,8 @@ public:
     // Converts the non-ASCII runs of text[from, end) to CP932 in place; the
     // CP932 form of a character is never longer than its UTF-8 form.
     void convertInPlace(std::string& text, std::size_t from);
+    // Appends the CP932 form of utf8 to out.
+    void appendCp932(std::string& out, std::string_view utf8);
     std::string toCp932(std::string_view utf8);
 
 private:
@@ -65,6 +67,8 @@ private:
         char cp932[2] = {};
     };
     const Entry& entryFor(std::uint32_t codePoint, std::string_view utf8);
+    // The entry of the UTF-8 character at text[i], whose length it sets.
+    const Entry& characterAt(std::string_view text, std::size_t i, std::size_t& length);
 
     IconvDescriptor iconv_;
     std::vector<Entry> table_;  // by code point of the Basic Multilingual Plane

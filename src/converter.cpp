@@ -67,9 +67,11 @@ std::string_view decodeLine(std::string_view raw, Cp932Decoder& decoder, std::st
     return buffer;
 }
 
-// A page is a few times the script: markup around every token.
+// A page is a few times the script: markup around every token. Reserving
+// generously costs only address space, while growing a large page means
+// copying it.
 std::size_t expectedPageSize(std::size_t scriptSize, OutputMode mode) {
-    return mode == OutputMode::STYLE || mode == OutputMode::CLASS ? scriptSize * 7 : scriptSize + scriptSize / 2;
+    return mode == OutputMode::STYLE || mode == OutputMode::CLASS ? scriptSize * 8 : scriptSize + scriptSize / 2;
 }
 
 void convertFile(const std::string& path, Generator& generator, Cp932Decoder& decoder) {

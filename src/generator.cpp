@@ -1,6 +1,7 @@
 #include "generator.h"
 
 #include <charconv>
+#include <sys/mman.h>
 
 #include "nscr/file.h"
 
@@ -24,6 +25,15 @@ void appendLineNumber(std::string& out, std::int64_t number) {
     if (length < 4) out.append(4 - length, '0');
     out.append(digits, length);
     out += ": ";
+}
+
+// Large pages are written once from start to end: huge pages spare most of
+// the page faults that filling them would take.
+void adviseHugePages(char* data, std::size_t size) {
+    constexpr std::uintptr_t hugePage = 2u << 20;
+    auto begin = (reinterpret_cast<std::uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
+    auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(hugePage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 }  // namespace
@@ -94,20 +104,25 @@ Page::Page(Generator& generator, std::size_t expectedSize) : generator_(generato
     if (generator.tokenFormatter == nscr::formatClassed) spans_ = nscr::SpanFormat::classed();
     bytes_.reserve(expectedSize + generator.headerText.size() + generator.footerText.size());
     bytes_.append(generator.header());
+    adviseHugePages(bytes_.data(), bytes_.capacity());
 }
 
 void Page::appendToken(const nscr::Token& token) {
     if (token.text.empty()) return;
     std::string_view opening = spans_.opening(token.type);
     bytes_ += opening;
-    std::size_t textStart = bytes_.size();
-    if (generator_.tokenFormatter == nullptr) {
-        bytes_ += token.text;
+    if (token.type == nscr::TokenType::STRING) {
+        // A run of non-ASCII text: nothing to escape, every byte to convert.
+        generator_.encoder.appendCp932(bytes_, token.text);
     } else {
-        nscr::appendEscaped(bytes_, token.text, token.type);
+        std::size_t textStart = bytes_.size();
+        if (generator_.tokenFormatter == nullptr) {
+            bytes_ += token.text;
+        } else {
+            nscr::appendEscaped(bytes_, token.text, token.type);
+        }
+        if (hasNonAscii(token.text)) generator_.encoder.convertInPlace(bytes_, textStart);
     }
-    if (token.type == nscr::TokenType::STRING || hasNonAscii(token.text))
-        generator_.encoder.convertInPlace(bytes_, textStart);
     if (!opening.empty()) bytes_ += nscr::SpanFormat::closing;
 }
 
