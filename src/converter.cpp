@@ -30,13 +30,16 @@ constexpr const char* usageFormat =
 constexpr const char* commandsFileName = "commands.txt";
 constexpr const char* colorPath = "color.txt";
 
+// Everything before the last "/" ("/" itself for a file in the root).
 std::string directoryPart(const std::string& path) {
     std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    if (slash == std::string::npos) return {};
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 std::string joinPath(const std::string& directory, const std::string& name) {
-    return directory.empty() ? name : directory + "/" + name;
+    if (directory.empty()) return name;
+    return directory.back() == '/' ? directory + name : directory + "/" + name;
 }
 
 void printToStdout(std::string_view text) {
