@@ -111,8 +111,9 @@ void Page::appendToken(const nscr::Token& token) {
     if (token.text.empty()) return;
     std::string_view opening = spans_.opening(token.type);
     bytes_ += opening;
-    if (token.type == nscr::TokenType::STRING) {
-        // A run of non-ASCII text: nothing to escape, every byte to convert.
+    // A STRING token of more than one byte is a run of text with nothing to
+    // escape; a one-byte token may be a character that must be escaped.
+    if (token.type == nscr::TokenType::STRING && token.text.size() > 1) {
         generator_.encoder.appendCp932(bytes_, token.text);
     } else {
         std::size_t textStart = bytes_.size();

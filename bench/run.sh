@@ -1,0 +1,274 @@
+#!/usr/bin/env bash
+# Times hibarune against the I/O baseline in one run and prints a report.
+#
+#   bench/run.sh [BUILD_DIR] [--runs N] [--data DIR] [--no-pathological] [--micro]
+#
+# BUILD_DIR: an existing build to use as it is (default: build-bench beside
+# this directory, configured for Release here). --runs: timed runs per
+# program and script (default 7). --data: where the scripts and pages go
+# (default BUILD_DIR/bench-data). --no-pathological: skip the x1/x10 runs of
+# the pathological inputs. --micro: also run the Google Benchmark suite.
+# The report says PASS or MISS per target; the exit status is 0 unless the
+# build or a conversion fails.
+set -euo pipefail
+export LC_ALL=C
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(dirname "$here")
+build=""
+data=""
+runs=7
+pathological=1
+micro=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs=$2; shift 2 ;;
+    --data) data=$2; shift 2 ;;
+    --no-pathological) pathological=0; shift ;;
+    --micro) micro=1; shift ;;
+    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    -*) echo "unknown option: $1" >&2; exit 2 ;;
+    *) build=$1; shift ;;
+  esac
+done
+[ "$runs" -ge 1 ] 2>/dev/null || { echo "--runs wants a positive number" >&2; exit 2; }
+
+say() { printf '%s\n' "$*"; }
+die() { printf 'run.sh: %s\n' "$*" >&2; exit 1; }
+
+install_packages() {
+  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+    say "installing: $*"
+    (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@") >/dev/null 2>&1 || true
+  fi
+}
+
+# ---- tools and build ------------------------------------------------------
+
+[ -f /usr/include/benchmark/benchmark.h ] || install_packages libbenchmark-dev
+[ -x /usr/bin/time ] || install_packages time
+gnutime=""
+[ -x /usr/bin/time ] && gnutime=/usr/bin/time
+
+if [ -z "$build" ]; then
+  build=$repo/build-bench
+  cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null ||
+    die "cmake configure failed"
+else
+  [ -f "$build/CMakeCache.txt" ] || die "$build is not a configured build directory"
+fi
+build=$(cd "$build" && pwd)
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+targets=(hibarune gen_script baseline)
+[ "$micro" = 1 ] && targets+=(hibarune_bench)
+cmake --build "$build" -j2 --target "${targets[@]}" >"$build/bench-build.log" 2>&1 ||
+  die "build failed (is Google Benchmark installed? bench/ is only built with it); see $build/bench-build.log"
+hibarune=$build/hibarune
+gen=$build/bench/gen_script
+baseline=$build/bench/baseline
+
+data=${data:-$build/bench-data}
+mkdir -p "$data"
+data=$(cd "$data" && pwd)
+cd "$data"  # no color.txt here: the built-in colours
+rm -f color.txt
+
+# ---- measuring ------------------------------------------------------------
+
+# measure CMD...: runs it once; sets took_us (wall time, microseconds) and
+# peak_kb (maximum resident set, KiB, empty without GNU time). Stops the
+# report when the command fails or prints anything.
+took_us=0
+peak_kb=""
+measure() {
+  local start end status=0
+  # Earlier pages go to disk now rather than during the timing.
+  sync
+  start=$EPOCHREALTIME
+  if [ -n "$gnutime" ]; then
+    "$gnutime" -f %M -o "$data/peak.txt" "$@" >"$data/output.txt" 2>&1 || status=$?
+  else
+    "$@" >"$data/output.txt" 2>&1 || status=$?
+  fi
+  end=$EPOCHREALTIME
+  took_us=$(( ${end/./} - ${start/./} ))
+  if [ "$status" != 0 ] || [ -s "$data/output.txt" ]; then
+    cat "$data/output.txt" >&2
+    die "'$*' failed (status $status)"
+  fi
+  peak_kb=""
+  [ -n "$gnutime" ] && peak_kb=$(tail -n 1 "$data/peak.txt")
+  return 0
+}
+
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+least() { printf '%s\n' "$@" | sort -n | head -n 1; }
+seconds() { awk -v us="$1" 'BEGIN { printf "%.3f", us / 1e6 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+verdict() { if awk -v x="$1" -v lim="$2" 'BEGIN { exit !(x <= lim) }'; then echo PASS; else echo MISS; fi; }
+
+# run_program NAME SCRIPT: one timed run of a program of the comparison.
+run_program() {
+  local name=$1 script=$2
+  case "$name" in
+    STYLE) rm -f "$script.html"; measure "$hibarune" "$script" ;;
+    CLASS) rm -f "$script.html"; measure "$hibarune" "$script" -class ;;
+    TEXT) rm -f "$script.html"; measure "$hibarune" "$script" -text ;;
+    baseline) rm -f "$script.base"; measure "$baseline" "$script" "${page_size[STYLE_$script]}" "$script.base" ;;
+  esac
+}
+
+# ---- the comparison -------------------------------------------------------
+
+sizes=(20M 2M)
+programs=(STYLE CLASS TEXT baseline)
+declare -A times peaks page_size
+for size in "${sizes[@]}"; do
+  "$gen" "$size" "script-$size.txt" || die "gen_script $size failed"
+  # One untimed run per mode checks the conversion, warms the caches and
+  # gives each page's size (the baseline writes as much as STYLE).
+  for mode in STYLE CLASS TEXT; do
+    run_program "$mode" "script-$size.txt"
+    page_size[${mode}_script-$size.txt]=$(stat -c %s "script-$size.txt.html")
+  done
+done
+
+for ((run = 0; run < runs; ++run)); do
+  for size in "${sizes[@]}"; do
+    # Each run starts with another program, so none always goes first.
+    for ((k = 0; k < ${#programs[@]}; ++k)); do
+      name=${programs[(k + run) % ${#programs[@]}]}
+      run_program "$name" "script-$size.txt"
+      times[$name,$size]+="$took_us "
+      peaks[$name,$size]+="${peak_kb:-0} "
+    done
+  done
+done
+
+mem_total=$(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
+cpu=$(lscpu 2>/dev/null | sed -n 's/^Model name: *//p' | head -n 1)
+say "Hibarune against the I/O baseline, $(date -u +%Y-%m-%d)"
+say "machine: $(nproc) CPUs, ${cpu:-unknown CPU}, $mem_total; build $build (${build_type:-no build type})"
+say "each figure: median of $runs runs, programs alternating; wall time; peak RSS from ${gnutime:-nothing (GNU time missing)}"
+say "data: $data"
+[ "$build_type" = Release ] || say "warning: not a Release build"
+
+declare -A median_us median_kb
+for size in "${sizes[@]}"; do
+  script=script-$size.txt
+  script_bytes=$(stat -c %s "$script")
+  say ""
+  say "script $size: $script_bytes bytes, STYLE page ${page_size[STYLE_$script]} bytes"
+  printf '%-9s %9s %7s %11s %9s %9s %17s\n' program "median s" "best s" "x baseline" "peak MB" "page MB" \
+    "page+3*script MB"
+  for name in "${programs[@]}"; do
+    # shellcheck disable=SC2086
+    median_us[$name,$size]=$(median ${times[$name,$size]})
+    # shellcheck disable=SC2086
+    median_kb[$name,$size]=$(median ${peaks[$name,$size]})
+  done
+  for name in "${programs[@]}"; do
+    if [ "$name" = baseline ]; then
+      page=${page_size[STYLE_$script]}
+    else
+      page=${page_size[${name}_$script]}
+    fi
+    # shellcheck disable=SC2086
+    printf '%-9s %9s %7s %11s %9s %9s %17s\n' "$name" "$(seconds "${median_us[$name,$size]}")" \
+      "$(seconds "$(least ${times[$name,$size]})")" \
+      "$(ratio "${median_us[$name,$size]}" "${median_us[baseline,$size]}")" \
+      "$(mb $(( ${median_kb[$name,$size]} * 1024 )))" "$(mb "$page")" "$(mb $(( page + 3 * script_bytes )))"
+  done
+done
+
+say ""
+say "linearity, 20 MB against 2 MB (10x the input; at most 11x counts as linear)"
+printf '%-9s %11s %13s\n' program "time ratio" "memory ratio"
+for name in "${programs[@]}"; do
+  printf '%-9s %11s %13s\n' "$name" "$(ratio "${median_us[$name,20M]}" "${median_us[$name,2M]}")" \
+    "$(ratio "${median_kb[$name,20M]}" "${median_kb[$name,2M]}")"
+done
+
+say ""
+say "targets"
+r=$(ratio "${median_us[STYLE,20M]}" "${median_us[baseline,20M]}")
+# shellcheck disable=SC2086
+best=$(ratio "$(least ${times[STYLE,20M]})" "$(least ${times[baseline,20M]})")
+say "$(verdict "$r" 1.5)  STYLE at most 1.5x the baseline on 20 MB: ${r}x (best against best: ${best}x)"
+for mode in CLASS TEXT; do
+  r=$(ratio "${median_us[$mode,20M]}" "${median_us[STYLE,20M]}")
+  say "$(verdict "$r" 1.02)  $mode no slower than STYLE on 20 MB (2 % for noise): ${r}x STYLE"
+done
+if [ -n "$gnutime" ]; then
+  script_bytes=$(stat -c %s script-20M.txt)
+  for mode in STYLE CLASS TEXT; do
+    peak=$(( ${median_kb[$mode,20M]} * 1024 ))
+    limit=$(( ${page_size[${mode}_script-20M.txt]} + 3 * script_bytes ))
+    say "$(verdict "$peak" "$limit")  $mode peak memory at most page + 3x script on 20 MB: $(mb "$peak") MB of $(mb "$limit") MB"
+  done
+else
+  say "n/a   peak memory: GNU time is missing"
+fi
+slowest=0
+for mode in STYLE CLASS TEXT; do
+  [ "${median_us[$mode,2M]}" -gt "$slowest" ] && slowest=${median_us[$mode,2M]}
+done
+say "$(verdict "$slowest" 99999)  2 MB script under 0.1 s in every mode: slowest $(seconds "$slowest") s"
+for mode in STYLE CLASS TEXT; do
+  t=$(ratio "${median_us[$mode,20M]}" "${median_us[$mode,2M]}")
+  m=$(ratio "${median_kb[$mode,20M]}" "${median_kb[$mode,2M]}")
+  worst=$(awk -v t="$t" -v m="$m" 'BEGIN { print (t > m ? t : m) }')
+  say "$(verdict "$worst" 11)  $mode grows linearly, 2 MB to 20 MB: time ${t}x, memory ${m}x"
+done
+
+# ---- pathological inputs --------------------------------------------------
+
+if [ "$pathological" = 1 ]; then
+  say ""
+  say "pathological inputs, STYLE mode, x1 and x10 (median of 3 runs each)"
+  printf '%-12s %6s %9s %9s %9s %17s %7s\n' input size "median s" "peak MB" "page MB" "page+3*input MB" within
+  declare -A p_us p_kb
+  for case in long-line:5M empty-lines:2M brackets:1M literal:1M stars:1M; do
+    kind=${case%%:*}
+    base=${case#*:}
+    for factor in 1 10; do
+      size=$(( ${base%M} * factor ))M
+      file=$kind-$size.txt
+      "$gen" --kind "$kind" "$size" "$file" || die "gen_script --kind $kind $size failed"
+      ts="" ks=""
+      for ((run = 0; run < 3; ++run)); do
+        rm -f "$file.html"
+        measure "$hibarune" "$file"
+        ts+="$took_us "
+        ks+="${peak_kb:-0} "
+      done
+      # shellcheck disable=SC2086
+      p_us[$kind,$factor]=$(median $ts)
+      # shellcheck disable=SC2086
+      p_kb[$kind,$factor]=$(median $ks)
+      page=$(stat -c %s "$file.html")
+      input=$(stat -c %s "$file")
+      peak=$(( ${p_kb[$kind,$factor]} * 1024 ))
+      within=no
+      [ "$peak" -le $(( page + 3 * input )) ] && within=yes
+      [ -n "$gnutime" ] || within=n/a
+      printf '%-12s %6s %9s %9s %9s %17s %7s\n' "$kind" "$size" "$(seconds "${p_us[$kind,$factor]}")" \
+        "$(mb "$peak")" "$(mb "$page")" "$(mb $(( page + 3 * input )))" "$within"
+      rm -f "$file" "$file.html"
+    done
+    t=$(ratio "${p_us[$kind,10]}" "${p_us[$kind,1]}")
+    m=$(ratio "${p_kb[$kind,10]}" "${p_kb[$kind,1]}")
+    worst=$(awk -v t="$t" -v m="$m" 'BEGIN { print (t > m ? t : m) }')
+    say "$(verdict "$worst" 11)  $kind grows linearly, x1 to x10: time ${t}x, memory ${m}x"
+  done
+fi
+
+rm -f "$data"/script-*.txt.html "$data"/script-*.txt.base "$data/output.txt" "$data/peak.txt"
+
+if [ "$micro" = 1 ]; then
+  say ""
+  say "microbenchmarks"
+  "$build/bench/hibarune_bench"
+fi
+exit 0

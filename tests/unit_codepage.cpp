@@ -1,0 +1,125 @@
+#include <iconv.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codepage.h"
+#include "converter.h"
+#include "generator.h"
+#include "nscr/lines.h"
+#include "unit_support.h"
+
+namespace {
+
+// The bytes glibc's iconv gives for the whole input, or nothing when it fails.
+std::optional<std::string> viaIconv(const char* to, const char* from, std::string_view input) {
+    iconv_t cd = iconv_open(to, from);
+    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    std::string out(input.size() * 4 + 8, '\0');
+    char* in = const_cast<char*>(input.data());
+    char* o = out.data();
+    std::size_t inLeft = input.size(), outLeft = out.size();
+    bool ok = iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<std::size_t>(-1) &&
+              iconv(cd, nullptr, nullptr, &o, &outLeft) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    if (!ok) return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+std::optional<std::string> decoded(Cp932Decoder& decoder, std::string_view cp932) {
+    std::string out;
+    if (unit::errorOf([&] { decoder.appendUtf8(out, cp932); }) != "<no error>") return std::nullopt;
+    return out;
+}
+
+std::optional<std::string> encoded(Cp932Encoder& encoder, std::string_view utf8) {
+    std::string out;
+    if (unit::errorOf([&] { out = encoder.toCp932(utf8); }) != "<no error>") return std::nullopt;
+    return out;
+}
+
+std::string utf8Of(std::uint32_t c) {
+    if (c < 0x80) return std::string(1, static_cast<char>(c));
+    if (c < 0x800) return {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+    return {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+            static_cast<char>(0x80 | (c & 0x3F))};
+}
+
+TEST(Lines, CutAtCrLfAndCrLf) {
+    using V = std::vector<std::string_view>;
+    const std::vector<std::pair<std::string_view, V>> rows = {
+        {"", {}}, {"a", {"a"}}, {"a\n", {"a"}}, {"a\r", {"a"}}, {"a\r\n", {"a"}},
+        {"a\r\nb\rc\nd", {"a", "b", "c", "d"}}, {"a\n\rb", {"a", "", "b"}}, {"\n\n", {"", ""}},
+        {"\r\r\n", {"", ""}}, {"\r\n\r\n", {"", ""}}, {"a\r\r", {"a", ""}},
+    };
+    for (const auto& [text, want] : rows) EXPECT_EQ(nscr::splitLines(text), want) << testing::PrintToString(text);
+}
+
+// Whole scripts through the converter in TEXT mode: lines come back in CP932, each ended by CR LF.
+TEST(Lines, ScriptsRoundTripInTextMode) {
+    Generator generator(OutputMode::TEXT, false);
+    Cp932Decoder decoder;
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"", ""},
+        {"abc 123 ;x\"<>&\"\ny\r", "abc 123 ;x\"<>&\"\r\ny\r\n"},
+        {"\x82\xa0\x82\xa2\r\n\x8a\xbf\x8e\x9a\xb1", "\x82\xa0\x82\xa2\r\n\x8a\xbf\x8e\x9a\xb1\r\n"},
+        // a zero byte ends its line; what follows it is never converted
+        {std::string("a\0b\nc", 5), "a\r\nc\r\n"}, {std::string("\0", 1), "\r\n"},
+        {std::string("\x82\xa0\0\xff", 4), "\x82\xa0\r\n"},
+    };
+    for (const auto& [script, page] : rows)
+        EXPECT_EQ(convertScript(script, generator, decoder), page) << testing::PrintToString(script);
+
+    const std::vector<std::string> bad = {
+        "\x80", "a\xa0", "\xfd", "\xfe", "\xff", "\x82", "a\x82\nb", "\x82\x20", "\x81\x7f",
+        std::string("\x82\0\xa0", 3),
+    };
+    for (const std::string& script : bad)
+        EXPECT_EQ(unit::errorOf([&] { convertScript(script, generator, decoder); }), unit::conversionError)
+            << testing::PrintToString(script);
+}
+
+// Every one- and two-byte sequence decodes to iconv's bytes, the second time from the cache too.
+TEST(Codepage, DecoderGivesIconvBytes) {
+    Cp932Decoder decoder;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int a = 0; a < 256; ++a) {
+            std::string one(1, static_cast<char>(a));
+            ASSERT_EQ(decoded(decoder, one), viaIconv("UTF-8", "CP932", one)) << a;
+            for (int b = 0; b < 256; ++b) {
+                std::string two = one + static_cast<char>(b);
+                ASSERT_EQ(decoded(decoder, two), viaIconv("UTF-8", "CP932", two)) << a << " " << b;
+            }
+        }
+    }
+    EXPECT_EQ(decoded(decoder, "a\x82\xa0z"), "aあz");
+}
+
+// Every character of the Basic Multilingual Plane encodes to iconv's bytes or fails where iconv fails.
+TEST(Codepage, EncoderGivesIconvBytes) {
+    Cp932Encoder encoder;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::uint32_t c = 1; c < 0x10000; ++c) {
+            if (c >= 0xD800 && c <= 0xDFFF) continue;
+            std::string text = utf8Of(c) + "a" + utf8Of(c);
+            ASSERT_EQ(encoded(encoder, text), viaIconv("CP932", "UTF-8", text)) << std::hex << c;
+        }
+    }
+    EXPECT_EQ(encoder.toCp932("¥"), "\\");  // iconv's own mapping
+    const std::vector<std::string> bad = {"é", "😀", "a😀", "\x80", "\xc3", "\xe3\x81", "\xc0\xaf",
+                                          "\xed\xa0\x80"};
+    for (const std::string& text : bad) {
+        EXPECT_EQ(unit::errorOf([&] { encoder.toCp932(text); }), unit::conversionError) << text;
+        std::string copy = "x" + text;
+        EXPECT_EQ(unit::errorOf([&] { encoder.convertInPlace(copy, 0); }), unit::conversionError) << text;
+    }
+    std::string mixed = "<span>あ</span>漢字 ｱ\"";
+    std::string want = encoder.toCp932(mixed);
+    encoder.convertInPlace(mixed, 6);
+    EXPECT_EQ(mixed, want);
+    EXPECT_EQ(want, "<span>\x82\xa0</span>\x8a\xbf\x8e\x9a \xb1\"");
+}
+
+}  // namespace

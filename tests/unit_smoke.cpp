@@ -1,5 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "nscr/token.h"
-
-TEST(Smoke, EmptyLineHasNoTokens) { EXPECT_TRUE(nscr::parseToToken("").empty()); }
