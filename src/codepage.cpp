@@ -13,6 +13,15 @@ constexpr std::uint8_t unknownEntry = 0;
 constexpr std::uint8_t invalidEntry = 0xFF;
 constexpr std::uint8_t leadByteEntry = 0xFE;
 
+// Shapes of decoder entries for the shadow: not learned yet; a character
+// that round-trips through UTF-8 as one byte or as two; the lead byte of a
+// pair; anything else (invalid, or not the same bytes back).
+constexpr std::uint8_t unknownShape = 0;
+constexpr std::uint8_t exactSingleShape = 1;
+constexpr std::uint8_t exactPairShape = 2;
+constexpr std::uint8_t leadByteShape = 3;
+constexpr std::uint8_t otherShape = 4;
+
 iconv_t asIconv(void* descriptor) { return static_cast<iconv_t>(descriptor); }
 
 const iconv_t failedOpen = reinterpret_cast<iconv_t>(-1);
@@ -20,9 +29,33 @@ constexpr std::size_t failedConversion = static_cast<std::size_t>(-1);
 
 bool isAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
 
-std::size_t asciiRunEnd(std::string_view text, std::size_t i) {
-    while (i < text.size() && isAscii(text[i])) ++i;
-    return i;
+constexpr std::uint64_t highBits = 0x8080808080808080u;
+
+// Copies the bytes below 0x80 from in onwards to out, eight at a time where
+// it can, and returns where they end. out may trail in within one buffer:
+// each word is read before it is written.
+const char* copyAsciiRun(char*& out, const char* in, const char* last) {
+    while (last - in >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, in, sizeof word);
+        if ((word & highBits) != 0) break;
+        std::memcpy(out, &word, sizeof word);
+        out += 8;
+        in += 8;
+    }
+    while (in != last && isAscii(*in)) *out++ = *in++;
+    return in;
+}
+
+// A well-formed three-byte UTF-8 sequence (no overlong form, no surrogate)
+// at in, whose code point it sets.
+bool isThreeByteCharacter(const char* in, std::uint32_t& codePoint) {
+    auto b0 = static_cast<unsigned char>(in[0]);
+    auto b1 = static_cast<unsigned char>(in[1]);
+    auto b2 = static_cast<unsigned char>(in[2]);
+    if ((b0 & 0xF0u) != 0xE0u || (b1 & 0xC0u) != 0x80u || (b2 & 0xC0u) != 0x80u) return false;
+    codePoint = (b0 & 0x0Fu) << 12 | (b1 & 0x3Fu) << 6 | (b2 & 0x3Fu);
+    return codePoint >= 0x800 && (codePoint < 0xD800 || codePoint > 0xDFFF);
 }
 
 // Length of the UTF-8 sequence that starts with this byte, 0 when none does.
@@ -91,18 +124,25 @@ IconvDescriptor::Result IconvDescriptor::convert(std::string_view input, std::st
 
 // ---- Cp932Decoder -------------------------------------------------------
 
-Cp932Decoder::Cp932Decoder() : iconv_("UTF-8", "CP932"), table_(0x10000) {}
+Cp932Decoder::Cp932Decoder()
+    : iconv_("UTF-8", "CP932"), back_("CP932", "UTF-8"), table_(0x10000), shapes_(0x10000) {}
 
 void Cp932Decoder::learn(Entry& entry, std::string_view cp932) {
     std::string utf8;
     IconvDescriptor::Result result = iconv_.convert(cp932, utf8);
+    std::uint8_t& shape = shapes_[static_cast<std::size_t>(&entry - table_.data())];
+    shape = otherShape;
     if (result == IconvDescriptor::Result::incomplete && cp932.size() == 1) {
         entry.state = leadByteEntry;
+        shape = leadByteShape;
     } else if (result != IconvDescriptor::Result::converted || utf8.empty() || utf8.size() > sizeof entry.utf8) {
         entry.state = invalidEntry;
     } else {
         std::memcpy(entry.utf8, utf8.data(), utf8.size());
         entry.state = static_cast<std::uint8_t>(utf8.size());
+        std::string again;
+        if (!isAscii(utf8[0]) && back_.convert(utf8, again) == IconvDescriptor::Result::converted && again == cp932)
+            shape = cp932.size() == 1 ? exactSingleShape : exactPairShape;
     }
 }
 
@@ -126,23 +166,92 @@ const Cp932Decoder::Entry& Cp932Decoder::pair(unsigned char lead, unsigned char 
 }
 
 void Cp932Decoder::appendUtf8(std::string& out, std::string_view cp932) {
-    std::size_t i = 0;
-    while (i < cp932.size()) {
-        std::size_t ascii = asciiRunEnd(cp932, i);
-        out.append(cp932, i, ascii - i);
-        i = ascii;
-        if (i == cp932.size()) break;
-        const Entry* entry = &single(static_cast<unsigned char>(cp932[i]));
+    std::size_t used = out.size();
+    out.resize(used + utf8Room(cp932.size()));
+    char* end = decodeTo(out.data() + used, cp932);
+    out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+char* Cp932Decoder::decodeTo(char* out, std::string_view cp932) {
+    const char* in = cp932.data();
+    const char* const last = in + cp932.size();
+    while (in != last) {
+        auto lead = static_cast<unsigned char>(*in);
+        if (isAscii(*in)) {
+            in = copyAsciiRun(out, in, last);
+            continue;
+        }
+        const Entry* entry = &table_[lead];
+        if (entry->state == unknownEntry) entry = &single(lead);
         std::size_t width = 1;
         if (entry->state == leadByteEntry) {
-            if (i + 1 == cp932.size()) raiseConversionError();
-            entry = &pair(static_cast<unsigned char>(cp932[i]), static_cast<unsigned char>(cp932[i + 1]));
+            if (in + 1 == last) raiseConversionError();
+            auto trail = static_cast<unsigned char>(in[1]);
+            entry = &table_[static_cast<std::size_t>(lead) << 8 | trail];
+            if (entry->state == unknownEntry) entry = &pair(lead, trail);
             width = 2;
         }
         if (entry->state == invalidEntry) raiseConversionError();
-        out.append(entry->utf8, entry->state);
-        i += width;
+        std::memcpy(out, entry, sizeof *entry);
+        out += entry->state;
+        in += width;
     }
+    return out;
+}
+
+char* Cp932Decoder::shadowTo(char* out, std::string_view cp932) {
+    const char* in = cp932.data();
+    const char* const last = in + cp932.size();
+    while (in != last) {
+        auto lead = static_cast<unsigned char>(*in);
+        if (lead < 0x80) {
+            in = copyAsciiRun(out, in, last);
+            continue;
+        }
+        std::uint8_t shape = shapes_[lead];
+        if (shape == leadByteShape && last - in >= 2) {
+            auto trail = static_cast<unsigned char>(in[1]);
+            if (shapes_[static_cast<std::size_t>(lead) << 8 | trail] == exactPairShape) {
+                out[0] = static_cast<char>(lead);
+                out[1] = static_cast<char>(trail | 0x80);
+                out += 2;
+                in += 2;
+                continue;
+            }
+        } else if (shape == exactSingleShape) {
+            *out++ = static_cast<char>(lead);
+            ++in;
+            continue;
+        }
+        out = shadowSlowly(out, in, last);
+        if (out == nullptr) return nullptr;
+        in += table_[lead].state == leadByteEntry ? 2 : 1;
+    }
+    return out;
+}
+
+// One character not learned yet, or one that fails or does not round-trip:
+// learns it, raises a conversion error, or gives nullptr; else writes it.
+char* Cp932Decoder::shadowSlowly(char* out, const char* in, const char* last) {
+    auto lead = static_cast<unsigned char>(*in);
+    std::size_t index = lead;
+    if (table_[index].state == unknownEntry) single(lead);
+    if (table_[index].state == leadByteEntry) {
+        if (in + 1 == last) raiseConversionError();
+        index = static_cast<std::size_t>(lead) << 8 | static_cast<unsigned char>(in[1]);
+        if (table_[index].state == unknownEntry) pair(lead, static_cast<unsigned char>(in[1]));
+    }
+    if (table_[index].state == invalidEntry) raiseConversionError();
+    std::uint8_t shape = shapes_[index];
+    if (shape == exactSingleShape) {
+        *out++ = static_cast<char>(lead);
+    } else if (shape == exactPairShape) {
+        *out++ = static_cast<char>(lead);
+        *out++ = static_cast<char>(in[1] | 0x80);
+    } else {
+        return nullptr;
+    }
+    return out;
 }
 
 // ---- Cp932Encoder -------------------------------------------------------
@@ -173,35 +282,47 @@ const Cp932Encoder::Entry& Cp932Encoder::characterAt(std::string_view text, std:
     return entry;
 }
 
-void Cp932Encoder::appendCp932(std::string& out, std::string_view utf8) {
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        std::size_t ascii = asciiRunEnd(utf8, i);
-        out.append(utf8, i, ascii - i);
-        i = ascii;
-        if (i == utf8.size()) break;
+char* Cp932Encoder::encodeTo(char* out, std::string_view utf8) {
+    const char* const first = utf8.data();
+    const char* in = first;
+    const char* const last = in + utf8.size();
+    while (in != last) {
+        if (isAscii(*in)) {
+            in = copyAsciiRun(out, in, last);
+            continue;
+        }
+        // Three-byte characters are most of Japanese text: look them up
+        // directly when well formed and already known.
+        std::uint32_t codePoint = 0;
+        if (last - in >= 3 && isThreeByteCharacter(in, codePoint)) {
+            const Entry& known = table_[codePoint];
+            if (known.state != unknownEntry && known.state != invalidEntry) {
+                std::memcpy(out, known.cp932, sizeof known.cp932);
+                out += known.state;
+                in += 3;
+                continue;
+            }
+        }
         std::size_t length = 0;
-        const Entry& entry = characterAt(utf8, i, length);
-        out.append(entry.cp932, entry.state);
-        i += length;
+        const Entry& entry = characterAt(utf8, static_cast<std::size_t>(in - first), length);
+        std::memcpy(out, entry.cp932, entry.state);
+        out += entry.state;
+        in += length;
     }
+    return out;
+}
+
+void Cp932Encoder::appendCp932(std::string& out, std::string_view utf8) {
+    std::size_t used = out.size();
+    out.resize(used + utf8.size());
+    char* end = encodeTo(out.data() + used, utf8);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 void Cp932Encoder::convertInPlace(std::string& text, std::size_t from) {
-    std::size_t read = asciiRunEnd(text, from);
-    std::size_t write = read;
-    while (read < text.size()) {
-        std::size_t length = 0;
-        const Entry& entry = characterAt(text, read, length);
-        std::memcpy(text.data() + write, entry.cp932, entry.state);
-        write += entry.state;
-        read += length;
-        std::size_t ascii = asciiRunEnd(text, read);
-        if (ascii != read) std::memmove(text.data() + write, text.data() + read, ascii - read);
-        write += ascii - read;
-        read = ascii;
-    }
-    text.resize(write);
+    char* begin = text.data() + from;
+    char* end = encodeTo(begin, std::string_view(begin, text.size() - from));
+    text.resize(static_cast<std::size_t>(end - text.data()));
 }
 
 std::string Cp932Encoder::toCp932(std::string_view utf8) {

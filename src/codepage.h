@@ -37,18 +37,40 @@ public:
     Cp932Decoder();
     // Appends the UTF-8 form of a CP932 line to out.
     void appendUtf8(std::string& out, std::string_view cp932);
+    // Writes the UTF-8 form of cp932 at out and returns its end. out must
+    // have room for utf8Room(cp932.size()) bytes.
+    char* decodeTo(char* out, std::string_view cp932);
+    static constexpr std::size_t utf8Room(std::size_t cp932Size) { return cp932Size * 3 + 1; }
+
+    // Writes the shadow of a CP932 line at out (room: cp932.size() bytes)
+    // and returns its end. The shadow is the line with the trail byte of
+    // every double-byte character raised to 0x80 or above, so that each of
+    // its characters, like each of the UTF-8 form's, is either one byte below
+    // 0x80 or bytes of 0x80 and above only. A tokenizer that tells bytes
+    // apart only by those two classes cuts the shadow where it cuts the
+    // UTF-8 form, and the raw line's bytes at the same places are exactly
+    // the CP932 form of each piece. That holds when every character comes
+    // back from UTF-8 as the same bytes; where one does not, this returns
+    // nullptr. Bytes that do not convert fail as in decodeTo.
+    char* shadowTo(char* out, std::string_view cp932);
 
 private:
+    // Four bytes, so that a character is copied with one fixed-size move:
+    // the UTF-8 bytes, then what is known of the sequence.
     struct Entry {
-        std::uint8_t state = 0;  // unknownEntry, invalidEntry, leadByteEntry, or the UTF-8 length
         char utf8[3] = {};
+        std::uint8_t state = 0;  // unknownEntry, invalidEntry, leadByteEntry, or the UTF-8 length
     };
     const Entry& single(unsigned char byte);
     const Entry& pair(unsigned char lead, unsigned char trail);
     void learn(Entry& entry, std::string_view cp932);
+    char* shadowSlowly(char* out, const char* in, const char* last);
 
     IconvDescriptor iconv_;
+    IconvDescriptor back_;  // UTF-8 to CP932, to learn which characters round-trip
     std::vector<Entry> table_;  // single bytes at their value, pairs at lead * 256 + trail
+    // Per entry of table_: what the shadow makes of it (see codepage.cpp).
+    std::vector<std::uint8_t> shapes_;
 };
 
 class Cp932Encoder {
@@ -60,11 +82,15 @@ public:
     // Appends the CP932 form of utf8 to out.
     void appendCp932(std::string& out, std::string_view utf8);
     std::string toCp932(std::string_view utf8);
+    // Writes the CP932 form of utf8 at out and returns its end; it takes at
+    // most utf8.size() bytes. out may be utf8.data() itself: every character
+    // is read before its shorter form is written.
+    char* encodeTo(char* out, std::string_view utf8);
 
 private:
     struct Entry {
-        std::uint8_t state = 0;  // unknownEntry, invalidEntry, or the CP932 length
         char cp932[2] = {};
+        std::uint8_t state = 0;  // unknownEntry, invalidEntry, or the CP932 length
     };
     const Entry& entryFor(std::uint32_t codePoint, std::string_view utf8);
     // The entry of the UTF-8 character at text[i], whose length it sets.

@@ -1,6 +1,8 @@
 #include "converter.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -55,19 +57,42 @@ OutputMode outputModeFor(const OptionList& options) {
 }
 
 bool isAsciiOnly(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    constexpr std::uint64_t highBits = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if ((word & highBits) != 0) return false;
+    }
+    for (; i < text.size(); ++i)
+        if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
     return true;
 }
 
-// A line in UTF-8: the raw line itself when it is ASCII, else its conversion
-// into buffer.
-std::string_view decodeLine(std::string_view raw, Cp932Decoder& decoder, std::string& buffer) {
+// What the tokenizer reads of a line, and the line's CP932 bytes when the
+// page can take its pieces from them as they are (empty otherwise).
+struct DecodedLine {
+    std::string_view tokenizerText;
+    std::string_view cp932;
+};
+
+// A buffer that only ever grows, so that it is cleared once, not per line.
+char* roomIn(std::string& buffer, std::size_t size) {
+    if (buffer.size() < size) buffer.resize(std::max(size, buffer.size() * 2));
+    return buffer.data();
+}
+
+// An ASCII line is its own UTF-8 and CP932 form. Other lines are read
+// through their shadow where every character round-trips, and through their
+// UTF-8 form otherwise.
+DecodedLine decodeLine(std::string_view raw, Cp932Decoder& decoder, std::string& buffer) {
     raw = raw.substr(0, raw.find('\0'));
-    if (isAsciiOnly(raw)) return raw;
-    buffer.clear();
-    decoder.appendUtf8(buffer, raw);
-    return buffer;
+    if (isAsciiOnly(raw)) return {raw, raw};
+    char* start = roomIn(buffer, Cp932Decoder::utf8Room(raw.size()));
+    if (const char* end = decoder.shadowTo(start, raw))
+        return {std::string_view(start, static_cast<std::size_t>(end - start)), raw};
+    const char* end = decoder.decodeTo(start, raw);
+    return {std::string_view(start, static_cast<std::size_t>(end - start)), {}};
 }
 
 // A page is a few times the script: markup around every token. Reserving
@@ -78,12 +103,12 @@ std::size_t expectedPageSize(std::size_t scriptSize, OutputMode mode) {
 }
 
 void convertFile(const std::string& path, Generator& generator, Cp932Decoder& decoder) {
-    std::string page;
-    {
+    // The script is let go before the page is written.
+    Page page = [&] {
         std::string script = nscr::readWholeFile(path);
-        page = convertScript(script, generator, decoder);
-    }
-    nscr::writeWholeFile(path + ".html", page);
+        return convertToPage(script, generator, decoder);
+    }();
+    nscr::writeWholeFile(path + ".html", page.finishedBytes());
 }
 
 void convertAll(const std::vector<std::string>& arguments) {
@@ -129,25 +154,30 @@ std::string commandsPathFor(const std::string& directory) {
     return beside;
 }
 
-std::string convertScript(std::string_view script, Generator& generator, Cp932Decoder& decoder) {
+Page convertToPage(std::string_view script, Generator& generator, Cp932Decoder& decoder) {
     Page page = generator.startPage(expectedPageSize(script.size(), generator.outputMode()));
-    std::string utf8;
+    std::string lineBuffer;
     nscr::TokenLine tokens;
     std::optional<nscr::Error> tokenError;
     std::optional<nscr::Error> pageError;
     std::size_t index = 0;
     nscr::forEachLine(script, [&](std::string_view raw) {
-        std::string_view line = decodeLine(raw, decoder, utf8);
+        DecodedLine line = decodeLine(raw, decoder, lineBuffer);
         if (!tokenError) {
             try {
-                nscr::parseToToken(line, tokens);
+                nscr::parseToToken(line.tokenizerText, tokens);
             } catch (const nscr::Error& error) {
                 tokenError.emplace(nscr::lineErrorMessage(index, error.what()));
             }
         }
         if (!tokenError && !pageError) {
             try {
-                page.addLine(tokens, static_cast<std::int64_t>(index) + 1);
+                auto number = static_cast<std::int64_t>(index) + 1;
+                if (line.cp932.empty()) {
+                    page.addLine(tokens, number);
+                } else {
+                    page.addCp932Line(tokens, line.cp932, number);
+                }
             } catch (const nscr::Error& error) {
                 pageError = error;
             }
@@ -156,7 +186,11 @@ std::string convertScript(std::string_view script, Generator& generator, Cp932De
     });
     if (tokenError) throw *tokenError;
     if (pageError) throw *pageError;
-    return page.finish();
+    return page;
+}
+
+std::string convertScript(std::string_view script, Generator& generator, Cp932Decoder& decoder) {
+    return convertToPage(script, generator, decoder).finish();
 }
 
 int runHibarune(const std::vector<std::string>& arguments) {

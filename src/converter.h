@@ -26,6 +26,8 @@ std::string commandsPathFor(const std::string& directory);
 // rendered. Raises the first error in the order the converter reports them:
 // conversion of any line, then tokenizing, then page conversion.
 std::string convertScript(std::string_view script, Generator& generator, Cp932Decoder& decoder);
+// The same page, not yet finished.
+Page convertToPage(std::string_view script, Generator& generator, Cp932Decoder& decoder);
 
 // arguments[0] is the program path. Returns the exit status.
 int runHibarune(const std::vector<std::string>& arguments);

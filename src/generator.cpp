@@ -1,7 +1,8 @@
 #include "generator.h"
 
+#include <algorithm>
 #include <charconv>
-#include <sys/mman.h>
+#include <cstring>
 
 #include "nscr/file.h"
 
@@ -17,31 +18,28 @@ bool hasNonAscii(std::string_view text) {
     return false;
 }
 
-void appendLineNumber(std::string& out, std::int64_t number) {
-    char digits[16];
+char* put(char* out, std::string_view text) {
+    if (!text.empty()) std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
+// "0001: " for 1: at least four digits, then a colon and a blank.
+constexpr std::size_t lineNumberRoom = 24;
+char* writeLineNumber(char* out, std::int64_t number) {
+    char digits[20];
     auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
     (void)error;
     auto length = static_cast<std::size_t>(end - digits);
-    if (length < 4) out.append(4 - length, '0');
-    out.append(digits, length);
-    out += ": ";
-}
-
-// Large pages are written once from start to end: huge pages spare most of
-// the page faults that filling them would take.
-void adviseHugePages(char* data, std::size_t size) {
-    constexpr std::uintptr_t hugePage = 2u << 20;
-    auto begin = (reinterpret_cast<std::uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
-    auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(hugePage - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    for (; length < 4; ++length) *out++ = '0';
+    out = put(out, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    return put(out, ": ");
 }
 
 }  // namespace
 
 std::string formatLineNumber(std::int32_t number) {
-    std::string prefix;
-    appendLineNumber(prefix, number);
-    return prefix;
+    char prefix[lineNumberRoom];
+    return std::string(prefix, writeLineNumber(prefix, number));
 }
 
 // ---- Generator ------------------------------------------------------------
@@ -99,41 +97,71 @@ void Generator::generate(const std::string& outputName, const std::vector<nscr::
 
 // ---- Page -----------------------------------------------------------------
 
-Page::Page(Generator& generator, std::size_t expectedSize) : generator_(generator) {
+Page::Page(Generator& generator, std::size_t expectedSize)
+    : generator_(generator), bytes_(expectedSize + generator.headerText.size() + generator.footerText.size()) {
     if (generator.tokenFormatter == nscr::formatStyled) spans_ = nscr::SpanFormat::styled();
     if (generator.tokenFormatter == nscr::formatClassed) spans_ = nscr::SpanFormat::classed();
-    bytes_.reserve(expectedSize + generator.headerText.size() + generator.footerText.size());
+    tokenRoom_ = spans_.longestOpening() + nscr::SpanFormat::closing.size();
     bytes_.append(generator.header());
-    adviseHugePages(bytes_.data(), bytes_.capacity());
 }
 
-void Page::appendToken(const nscr::Token& token) {
-    if (token.text.empty()) return;
+std::size_t Page::lineRoom(const nscr::TokenLine& tokens) const {
+    std::size_t textSize = 0;
+    for (const nscr::Token& token : tokens) textSize += token.text.size();
+    return lineNumberRoom + 2 + tokens.size() * tokenRoom_ + nscr::escapeRoom(textSize);
+}
+
+char* Page::writeToken(char* out, const nscr::Token& token) {
+    if (token.text.empty()) return out;
     std::string_view opening = spans_.opening(token.type);
-    bytes_ += opening;
+    out = put(out, opening);
     // A STRING token of more than one byte is a run of text with nothing to
     // escape; a one-byte token may be a character that must be escaped.
     if (token.type == nscr::TokenType::STRING && token.text.size() > 1) {
-        generator_.encoder.appendCp932(bytes_, token.text);
+        out = generator_.encoder.encodeTo(out, token.text);
     } else {
-        std::size_t textStart = bytes_.size();
-        if (generator_.tokenFormatter == nullptr) {
-            bytes_ += token.text;
-        } else {
-            nscr::appendEscaped(bytes_, token.text, token.type);
-        }
-        if (hasNonAscii(token.text)) generator_.encoder.convertInPlace(bytes_, textStart);
+        char* text = out;
+        out = generator_.tokenFormatter == nullptr ? put(out, token.text)
+                                                   : nscr::escapeTo(out, token.text, token.type);
+        if (hasNonAscii(token.text))
+            out = generator_.encoder.encodeTo(text, std::string_view(text, static_cast<std::size_t>(out - text)));
     }
-    if (!opening.empty()) bytes_ += nscr::SpanFormat::closing;
+    if (!opening.empty()) out = put(out, nscr::SpanFormat::closing);
+    return out;
 }
 
 void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
-    if (generator_.lineNumberFormatter != nullptr) appendLineNumber(bytes_, number);
-    for (const nscr::Token& token : tokens) appendToken(token);
-    bytes_ += "\r\n";
+    char* out = bytes_.room(lineRoom(tokens));
+    if (generator_.lineNumberFormatter != nullptr) out = writeLineNumber(out, number);
+    for (const nscr::Token& token : tokens) out = writeToken(out, token);
+    bytes_.commit(put(out, "\r\n"));
 }
 
-std::string Page::finish() {
-    bytes_ += generator_.footer();
-    return std::move(bytes_);
+char* Page::writeCp932Token(char* out, nscr::TokenType type, std::string_view cp932) {
+    if (cp932.empty()) return out;
+    std::string_view opening = spans_.opening(type);
+    out = put(out, opening);
+    // Trail bytes lie at 0x40 and above, clear of every byte that is escaped.
+    out = generator_.tokenFormatter == nullptr ? put(out, cp932) : nscr::escapeTo(out, cp932, type);
+    if (!opening.empty()) out = put(out, nscr::SpanFormat::closing);
+    return out;
 }
+
+void Page::addCp932Line(const nscr::TokenLine& tokens, std::string_view cp932, std::int64_t number) {
+    char* out = bytes_.room(lineRoom(tokens));
+    if (generator_.lineNumberFormatter != nullptr) out = writeLineNumber(out, number);
+    std::size_t at = 0;
+    for (const nscr::Token& token : tokens) {
+        out = writeCp932Token(out, token.type, cp932.substr(at, token.text.size()));
+        at += token.text.size();
+    }
+    bytes_.commit(put(out, "\r\n"));
+}
+
+std::string_view Page::finishedBytes() {
+    if (!finished_) bytes_.append(generator_.footer());
+    finished_ = true;
+    return bytes_.view();
+}
+
+std::string Page::finish() { return std::string(finishedBytes()); }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_buffer.h"
 #include "codepage.h"
 #include "nscr/token.h"
 #include "nscr/webhighlight.h"
@@ -24,18 +25,29 @@ class Generator;
 // CP932 and ended with CR LF, then the tail.
 class Page {
 public:
+    // A line of tokens in UTF-8.
     void addLine(const nscr::TokenLine& tokens, std::int64_t number);
-    // The finished page bytes; the Page is spent afterwards.
+    // A line whose CP932 bytes are at hand: the tokens cut cp932 into
+    // consecutive pieces of their lengths, and each piece is written as it
+    // is, escaped where its token's text would be.
+    void addCp932Line(const nscr::TokenLine& tokens, std::string_view cp932, std::int64_t number);
+    // Ends the page with its tail; the page takes no more lines afterwards.
+    std::string_view finishedBytes();
+    // The finished page as a string; the Page is spent afterwards.
     std::string finish();
 
 private:
     friend class Generator;
     Page(Generator& generator, std::size_t expectedSize);
-    void appendToken(const nscr::Token& token);
+    std::size_t lineRoom(const nscr::TokenLine& tokens) const;
+    char* writeToken(char* out, const nscr::Token& token);
+    char* writeCp932Token(char* out, nscr::TokenType type, std::string_view cp932);
 
     Generator& generator_;
     nscr::SpanFormat spans_;
-    std::string bytes_;
+    std::size_t tokenRoom_ = 0;  // markup around one token, at most
+    ByteBuffer bytes_;
+    bool finished_ = false;
 };
 
 class Generator {

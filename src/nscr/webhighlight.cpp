@@ -1,5 +1,8 @@
 #include "nscr/webhighlight.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "nscr/file.h"
 #include "nscr/lines.h"
 
@@ -62,7 +65,10 @@ std::string_view htmlEscape(unsigned char c) {
     }
 }
 
-bool isEscaped(unsigned char c) { return c == '<' || c == '>' || c == '&' || c == '"'; }
+char* put(char* out, std::string_view text) {
+    if (!text.empty()) std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
 
 const WebFontInfo& fontInfo(TokenType type) { return fontInfos[static_cast<std::size_t>(type)]; }
 
@@ -118,24 +124,29 @@ bool needsEscape(TokenType type) {
     }
 }
 
+char* escapeTo(char* out, std::string_view text, TokenType type) {
+    // A token of one escaped character is escaped whatever its type.
+    if (text.size() == 1) {
+        std::string_view entity = htmlEscape(static_cast<unsigned char>(text[0]));
+        return put(out, entity.empty() ? text : entity);
+    }
+    if (!needsEscape(type)) return put(out, text);
+    for (char c : text) {
+        std::string_view entity = htmlEscape(static_cast<unsigned char>(c));
+        if (entity.empty()) {
+            *out++ = c;
+        } else {
+            out = put(out, entity);
+        }
+    }
+    return out;
+}
+
 void appendEscaped(std::string& out, std::string_view text, TokenType type) {
-    if (text.size() == 1 && isEscaped(static_cast<unsigned char>(text[0]))) {
-        out += htmlEscape(static_cast<unsigned char>(text[0]));
-        return;
-    }
-    if (!needsEscape(type)) {
-        out += text;
-        return;
-    }
-    std::size_t plain = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (!isEscaped(c)) continue;
-        out.append(text, plain, i - plain);
-        out += htmlEscape(c);
-        plain = i + 1;
-    }
-    out.append(text, plain);
+    std::size_t used = out.size();
+    out.resize(used + escapeRoom(text.size()));
+    char* end = escapeTo(out.data() + used, text, type);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string escapeText(std::string_view text, TokenType type) {
@@ -215,6 +226,12 @@ SpanFormat SpanFormat::classed() {
     for (std::size_t i = 0; i < format.openings_.size(); ++i)
         format.openings_[i] = "<span class=\"" + fontInfos[i].name + "\">";
     return format;
+}
+
+std::size_t SpanFormat::longestOpening() const {
+    std::size_t longest = 0;
+    for (const std::string& opening : openings_) longest = std::max(longest, opening.size());
+    return longest;
 }
 
 void SpanFormat::append(std::string& out, TokenType type, std::string_view text) const {

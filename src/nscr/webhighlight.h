@@ -45,6 +45,10 @@ std::string formatClassed(TokenType type, std::string_view text);
 
 // Appends text escaped as escapeText does.
 void appendEscaped(std::string& out, std::string_view text, TokenType type);
+// Writes text escaped as escapeText does at out and returns its end; it
+// takes at most escapeRoom(text.size()) bytes.
+char* escapeTo(char* out, std::string_view text, TokenType type);
+constexpr std::size_t escapeRoom(std::size_t textSize) { return textSize * 6; }
 
 // The span openings of one mode, computed once from the font table, so that
 // a page can be written without building strings per token. append() gives
@@ -55,6 +59,7 @@ public:
     static SpanFormat classed();
 
     std::string_view opening(TokenType type) const { return openings_[static_cast<std::size_t>(type)]; }
+    std::size_t longestOpening() const;
     static constexpr std::string_view closing = "</span>";
     void append(std::string& out, TokenType type, std::string_view text) const;
 

@@ -1,0 +1,67 @@
+#include "byte_buffer.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+std::size_t roundUpToPages(std::size_t size) {
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
+}
+
+void adviseHugePages(char* data, std::size_t size) {
+    constexpr std::uintptr_t hugePage = 2u << 20;
+    auto begin = (reinterpret_cast<std::uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
+    auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(hugePage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+}  // namespace
+
+ByteBuffer::~ByteBuffer() {
+    if (data_ != nullptr) ::munmap(data_, capacity_);
+}
+
+ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
+    if (this != &other) {
+        if (data_ != nullptr) ::munmap(data_, capacity_);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+    }
+    return *this;
+}
+
+void ByteBuffer::reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return;
+    std::size_t mapped = roundUpToPages(capacity);
+    void* memory = data_ == nullptr
+                       ? ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                       : ::mremap(data_, capacity_, mapped, MREMAP_MAYMOVE);
+    if (memory == MAP_FAILED) throw std::bad_alloc();
+    data_ = static_cast<char*>(memory);
+    capacity_ = mapped;
+    adviseHugePages(data_, capacity_);
+}
+
+void ByteBuffer::grow(std::size_t more) {
+    if (more > SIZE_MAX / 2 - size_) throw std::bad_alloc();
+    reserve(std::max(size_ + more, capacity_ * 2));
+}
+
+void ByteBuffer::append(std::string_view bytes) {
+    char* out = room(bytes.size());
+    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+    commit(out + bytes.size());
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// A growable run of bytes in an anonymous mapping of its own. New room comes
+// from the system already zeroed, so it is written once, by its user; the
+// mapping grows in place or moves without a copy; and large buffers are
+// advised to use huge pages, which spare most of the page faults of filling
+// them.
+class ByteBuffer {
+public:
+    ByteBuffer() = default;
+    explicit ByteBuffer(std::size_t capacity) { reserve(capacity); }
+    ~ByteBuffer();
+    ByteBuffer(ByteBuffer&& other) noexcept;
+    ByteBuffer& operator=(ByteBuffer&& other) noexcept;
+    ByteBuffer(const ByteBuffer&) = delete;
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
+
+    // Makes room for capacity bytes in all; raises std::bad_alloc when the
+    // system has no memory for it.
+    void reserve(std::size_t capacity);
+    // Room for size more bytes: write them at the pointer it gives, then
+    // commit the end of what was written.
+    char* room(std::size_t size) {
+        if (size > capacity_ - size_) grow(size);
+        return data_ + size_;
+    }
+    void commit(const char* end) { size_ = static_cast<std::size_t>(end - data_); }
+    void append(std::string_view bytes);
+
+    std::string_view view() const { return {data_, size_}; }
+    std::size_t size() const { return size_; }
+
+private:
+    void grow(std::size_t more);
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
