@@ -8,18 +8,13 @@
 #include <unistd.h>
 #include <utility>
 
+#include "nscr/file.h"
+
 namespace {
 
 std::size_t roundUpToPages(std::size_t size) {
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     return (size + page - 1) / page * page;
-}
-
-void adviseHugePages(char* data, std::size_t size) {
-    constexpr std::uintptr_t hugePage = 2u << 20;
-    auto begin = (reinterpret_cast<std::uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
-    auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(hugePage - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 }  // namespace
@@ -52,7 +47,7 @@ void ByteBuffer::reserve(std::size_t capacity) {
     if (memory == MAP_FAILED) throw std::bad_alloc();
     data_ = static_cast<char*>(memory);
     capacity_ = mapped;
-    adviseHugePages(data_, capacity_);
+    nscr::adviseHugePages(data_, capacity_);
 }
 
 void ByteBuffer::grow(std::size_t more) {

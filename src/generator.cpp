@@ -101,7 +101,7 @@ Page::Page(Generator& generator, std::size_t expectedSize)
     : generator_(generator), bytes_(expectedSize + generator.headerText.size() + generator.footerText.size()) {
     if (generator.tokenFormatter == nscr::formatStyled) spans_ = nscr::SpanFormat::styled();
     if (generator.tokenFormatter == nscr::formatClassed) spans_ = nscr::SpanFormat::classed();
-    tokenRoom_ = spans_.longestOpening() + nscr::SpanFormat::closing.size();
+    tokenRoom_ = spans_.markupRoom();
     bytes_.append(generator.header());
 }
 
@@ -113,8 +113,8 @@ std::size_t Page::lineRoom(const nscr::TokenLine& tokens) const {
 
 char* Page::writeToken(char* out, const nscr::Token& token) {
     if (token.text.empty()) return out;
-    std::string_view opening = spans_.opening(token.type);
-    out = put(out, opening);
+    bool spanned = !spans_.opening(token.type).empty();
+    out = spans_.writeOpening(out, token.type);
     // A STRING token of more than one byte is a run of text with nothing to
     // escape; a one-byte token may be a character that must be escaped.
     if (token.type == nscr::TokenType::STRING && token.text.size() > 1) {
@@ -126,7 +126,7 @@ char* Page::writeToken(char* out, const nscr::Token& token) {
         if (hasNonAscii(token.text))
             out = generator_.encoder.encodeTo(text, std::string_view(text, static_cast<std::size_t>(out - text)));
     }
-    if (!opening.empty()) out = put(out, nscr::SpanFormat::closing);
+    if (spanned) out = nscr::SpanFormat::writeClosing(out);
     return out;
 }
 
@@ -139,11 +139,11 @@ void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
 
 char* Page::writeCp932Token(char* out, nscr::TokenType type, std::string_view cp932) {
     if (cp932.empty()) return out;
-    std::string_view opening = spans_.opening(type);
-    out = put(out, opening);
+    bool spanned = !spans_.opening(type).empty();
+    out = spans_.writeOpening(out, type);
     // Trail bytes lie at 0x40 and above, clear of every byte that is escaped.
     out = generator_.tokenFormatter == nullptr ? put(out, cp932) : nscr::escapeTo(out, cp932, type);
-    if (!opening.empty()) out = put(out, nscr::SpanFormat::closing);
+    if (spanned) out = nscr::SpanFormat::writeClosing(out);
     return out;
 }
 

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cstdint>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +38,13 @@ private:
 
 }  // namespace
 
+void adviseHugePages(char* data, std::size_t size) {
+    constexpr std::uintptr_t hugePage = 2u << 20;
+    auto begin = (reinterpret_cast<std::uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
+    auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(hugePage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 std::string readWholeFile(const std::string& path) {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) raiseFileError(path, errno);
@@ -47,6 +56,8 @@ std::string readWholeFile(const std::string& path) {
     // known in advance (pipes, /proc) are read whole too.
     std::string content;
     std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
+    content.reserve(capacity);
+    adviseHugePages(content.data(), content.capacity());
     content.resize(capacity);
     std::size_t used = 0;
     for (;;) {

@@ -65,6 +65,12 @@ std::string_view htmlEscape(unsigned char c) {
     }
 }
 
+constexpr std::array<bool, 256> escapedBytes = [] {
+    std::array<bool, 256> escaped{};
+    for (unsigned char c : {'<', '>', '&', '"'}) escaped[c] = true;
+    return escaped;
+}();
+
 char* put(char* out, std::string_view text) {
     if (!text.empty()) std::memcpy(out, text.data(), text.size());
     return out + text.size();
@@ -132,11 +138,11 @@ char* escapeTo(char* out, std::string_view text, TokenType type) {
     }
     if (!needsEscape(type)) return put(out, text);
     for (char c : text) {
-        std::string_view entity = htmlEscape(static_cast<unsigned char>(c));
-        if (entity.empty()) {
-            *out++ = c;
+        auto byte = static_cast<unsigned char>(c);
+        if (escapedBytes[byte]) {
+            out = put(out, htmlEscape(byte));
         } else {
-            out = put(out, entity);
+            *out++ = c;
         }
     }
     return out;
@@ -218,6 +224,7 @@ SpanFormat SpanFormat::styled() {
         std::string style = styleAttribute(static_cast<TokenType>(i));
         if (!style.empty()) format.openings_[static_cast<std::size_t>(i)] = "<span " + style + ">";
     }
+    format.fillBlocks();
     return format;
 }
 
@@ -225,13 +232,33 @@ SpanFormat SpanFormat::classed() {
     SpanFormat format;
     for (std::size_t i = 0; i < format.openings_.size(); ++i)
         format.openings_[i] = "<span class=\"" + fontInfos[i].name + "\">";
+    format.fillBlocks();
     return format;
 }
 
-std::size_t SpanFormat::longestOpening() const {
-    std::size_t longest = 0;
+void SpanFormat::fillBlocks() {
+    for (std::size_t i = 0; i < openings_.size(); ++i)
+        if (openings_[i].size() <= blockSize) std::memcpy(blocks_[i].data(), openings_[i].data(), openings_[i].size());
+}
+
+char* SpanFormat::writeOpening(char* out, TokenType type) const {
+    auto index = static_cast<std::size_t>(type);
+    std::size_t size = openings_[index].size();
+    // Colours from "color.txt" may make an opening longer than a block.
+    if (size > blockSize) return put(out, openings_[index]);
+    std::memcpy(out, blocks_[index].data(), blockSize);
+    return out + size;
+}
+
+char* SpanFormat::writeClosing(char* out) {
+    std::memcpy(out, "</span>", 8);
+    return out + closing.size();
+}
+
+std::size_t SpanFormat::markupRoom() const {
+    std::size_t longest = blockSize;
     for (const std::string& opening : openings_) longest = std::max(longest, opening.size());
-    return longest;
+    return longest + 8;
 }
 
 void SpanFormat::append(std::string& out, TokenType type, std::string_view text) const {

@@ -59,12 +59,23 @@ public:
     static SpanFormat classed();
 
     std::string_view opening(TokenType type) const { return openings_[static_cast<std::size_t>(type)]; }
-    std::size_t longestOpening() const;
     static constexpr std::string_view closing = "</span>";
     void append(std::string& out, TokenType type, std::string_view text) const;
 
+    // Writers for a page with room to spare: each copies a block of fixed
+    // size, which is cheaper than a copy of the exact size, and returns the
+    // end of what it meant to write. markupRoom() is what an opening and a
+    // closing may take together.
+    char* writeOpening(char* out, TokenType type) const;
+    static char* writeClosing(char* out);
+    std::size_t markupRoom() const;
+
 private:
+    static constexpr std::size_t blockSize = 64;
+    void fillBlocks();
+
     std::array<std::string, tokenTypeCount> openings_;
+    std::array<std::array<char, blockSize>, tokenTypeCount> blocks_{};
 };
 
 }  // namespace nscr
