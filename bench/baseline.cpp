@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        std::string script = nscr::readWholeFile(argv[1]);
+        nscr::ByteBuffer scriptBytes = nscr::readFileBytes(argv[1]);
+        std::string_view script = scriptBytes.view();
         // Every byte of the page is written once, as a converter must.
         PageBuffer page(*size);
         if (script.empty()) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
+#include <utility>
 
 #include "nscr/error.h"
 
@@ -44,6 +45,21 @@ const char* copyAsciiRun(char*& out, const char* in, const char* last) {
         in += 8;
     }
     while (in != last && isAscii(*in)) *out++ = *in++;
+    return in;
+}
+
+// As copyAsciiRun, but stops at a zero byte too.
+const char* copyAsciiRunUntilZero(char*& out, const char* in, const char* last) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    while (last - in >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, in, sizeof word);
+        if ((word & highBits) != 0 || ((word - ones) & ~word & highBits) != 0) break;
+        std::memcpy(out, &word, sizeof word);
+        out += 8;
+        in += 8;
+    }
+    while (in != last && *in != '\0' && isAscii(*in)) *out++ = *in++;
     return in;
 }
 
@@ -94,6 +110,9 @@ bool decodeUtf8(std::string_view text, std::size_t i, std::size_t length, std::u
 IconvDescriptor::~IconvDescriptor() {
     if (descriptor_ != nullptr) iconv_close(asIconv(descriptor_));
 }
+
+IconvDescriptor::IconvDescriptor(IconvDescriptor&& other) noexcept
+    : to_(other.to_), from_(other.from_), descriptor_(std::exchange(other.descriptor_, nullptr)) {}
 
 void* IconvDescriptor::open() {
     if (descriptor_ == nullptr) {
@@ -205,20 +224,23 @@ char* Cp932Decoder::shadowTo(char* out, std::string_view cp932) {
     while (in != last) {
         auto lead = static_cast<unsigned char>(*in);
         if (lead < 0x80) {
-            in = copyAsciiRun(out, in, last);
+            if (lead == 0) break;
+            in = copyAsciiRunUntilZero(out, in, last);
             continue;
         }
-        std::uint8_t shape = shapes_[lead];
-        if (shape == leadByteShape && last - in >= 2) {
+        // Only pairs behind a lead byte are ever learned, so one look-up
+        // tells a known double-byte character.
+        if (last - in >= 2) {
             auto trail = static_cast<unsigned char>(in[1]);
             if (shapes_[static_cast<std::size_t>(lead) << 8 | trail] == exactPairShape) {
-                out[0] = static_cast<char>(lead);
-                out[1] = static_cast<char>(trail | 0x80);
+                const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail | 0x80)};
+                std::memcpy(out, pair, 2);
                 out += 2;
                 in += 2;
                 continue;
             }
-        } else if (shape == exactSingleShape) {
+        }
+        if (shapes_[lead] == exactSingleShape) {
             *out++ = static_cast<char>(lead);
             ++in;
             continue;

@@ -16,6 +16,8 @@ class IconvDescriptor {
 public:
     IconvDescriptor(const char* to, const char* from) : to_(to), from_(from) {}
     ~IconvDescriptor();
+    IconvDescriptor(IconvDescriptor&& other) noexcept;
+    IconvDescriptor& operator=(IconvDescriptor&&) = delete;
     IconvDescriptor(const IconvDescriptor&) = delete;
     IconvDescriptor& operator=(const IconvDescriptor&) = delete;
 
@@ -51,7 +53,9 @@ public:
     // UTF-8 form, and the raw line's bytes at the same places are exactly
     // the CP932 form of each piece. That holds when every character comes
     // back from UTF-8 as the same bytes; where one does not, this returns
-    // nullptr. Bytes that do not convert fail as in decodeTo.
+    // nullptr. Bytes that do not convert fail as in decodeTo. The shadow
+    // ends at the first zero byte, as a script line does, so its length is
+    // that of the part of the line that counts.
     char* shadowTo(char* out, std::string_view cp932);
 
 private:

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "cmdline.h"
@@ -56,24 +59,12 @@ OutputMode outputModeFor(const OptionList& options) {
     return mode;
 }
 
-bool isAsciiOnly(std::string_view text) {
-    constexpr std::uint64_t highBits = 0x8080808080808080u;
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, sizeof word);
-        if ((word & highBits) != 0) return false;
-    }
-    for (; i < text.size(); ++i)
-        if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
-    return true;
-}
-
-// What the tokenizer reads of a line, and the line's CP932 bytes when the
-// page can take its pieces from them as they are (empty otherwise).
+// What the tokenizer reads of a line, and whether the page can take the
+// pieces of the line's CP932 bytes as they are.
 struct DecodedLine {
     std::string_view tokenizerText;
     std::string_view cp932;
+    bool writesCp932 = false;
 };
 
 // A buffer that only ever grows, so that it is cleared once, not per line.
@@ -82,17 +73,16 @@ char* roomIn(std::string& buffer, std::size_t size) {
     return buffer.data();
 }
 
-// An ASCII line is its own UTF-8 and CP932 form. Other lines are read
-// through their shadow where every character round-trips, and through their
-// UTF-8 form otherwise.
+// A line up to its first zero byte, read through its shadow where every
+// character round-trips, through its UTF-8 form otherwise.
 DecodedLine decodeLine(std::string_view raw, Cp932Decoder& decoder, std::string& buffer) {
-    raw = raw.substr(0, raw.find('\0'));
-    if (isAsciiOnly(raw)) return {raw, raw};
     char* start = roomIn(buffer, Cp932Decoder::utf8Room(raw.size()));
-    if (const char* end = decoder.shadowTo(start, raw))
-        return {std::string_view(start, static_cast<std::size_t>(end - start)), raw};
-    const char* end = decoder.decodeTo(start, raw);
-    return {std::string_view(start, static_cast<std::size_t>(end - start)), {}};
+    if (const char* end = decoder.shadowTo(start, raw)) {
+        auto length = static_cast<std::size_t>(end - start);
+        return {std::string_view(start, length), raw.substr(0, length), true};
+    }
+    const char* end = decoder.decodeTo(start, raw.substr(0, raw.find('\0')));
+    return {std::string_view(start, static_cast<std::size_t>(end - start)), {}, false};
 }
 
 // A page is a few times the script: markup around every token. Reserving
@@ -105,8 +95,8 @@ std::size_t expectedPageSize(std::size_t scriptSize, OutputMode mode) {
 void convertFile(const std::string& path, Generator& generator, Cp932Decoder& decoder) {
     // The script is let go before the page is written.
     Page page = [&] {
-        std::string script = nscr::readWholeFile(path);
-        return convertToPage(script, generator, decoder);
+        nscr::ByteBuffer script = nscr::readFileBytes(path);
+        return convertToPage(script.view(), generator, decoder);
     }();
     nscr::writeWholeFile(path + ".html", page.finishedBytes());
 }
@@ -154,42 +144,151 @@ std::string commandsPathFor(const std::string& directory) {
     return beside;
 }
 
-Page convertToPage(std::string_view script, Generator& generator, Cp932Decoder& decoder) {
-    Page page = generator.startPage(expectedPageSize(script.size(), generator.outputMode()));
+namespace {
+
+// What went wrong in one part of a script, kept until every part is done.
+struct PartOutcome {
+    std::exception_ptr failure;             // a line that does not convert stops its part at once
+    std::optional<nscr::Error> tokenError;  // the first line that does not tokenize
+    std::optional<nscr::Error> pageError;   // the first line that the page cannot take
+};
+
+void addToPage(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens, std::int64_t number) {
+    if (line.writesCp932) {
+        page.addCp932Line(tokens, line.cp932, number);
+    } else {
+        page.addLine(tokens, number);
+    }
+}
+
+// Converts the lines of text, the first of which has index firstIndex in
+// its script. A line that does not convert raises its error at once; the
+// first tokenizer and page errors are kept in outcome, and after a
+// tokenizer error the lines are only converted.
+void convertLines(std::string_view text, std::size_t firstIndex, Page& page, Cp932Decoder& decoder,
+                  PartOutcome& outcome) {
     std::string lineBuffer;
     nscr::TokenLine tokens;
-    std::optional<nscr::Error> tokenError;
-    std::optional<nscr::Error> pageError;
-    std::size_t index = 0;
-    nscr::forEachLine(script, [&](std::string_view raw) {
+    std::size_t index = firstIndex;
+    nscr::forEachLine(text, [&](std::string_view raw) {
         DecodedLine line = decodeLine(raw, decoder, lineBuffer);
-        if (!tokenError) {
+        if (!outcome.tokenError) {
             try {
                 nscr::parseToToken(line.tokenizerText, tokens);
             } catch (const nscr::Error& error) {
-                tokenError.emplace(nscr::lineErrorMessage(index, error.what()));
+                outcome.tokenError.emplace(nscr::lineErrorMessage(index, error.what()));
             }
         }
-        if (!tokenError && !pageError) {
+        if (!outcome.tokenError && !outcome.pageError) {
             try {
-                auto number = static_cast<std::int64_t>(index) + 1;
-                if (line.cp932.empty()) {
-                    page.addLine(tokens, number);
-                } else {
-                    page.addCp932Line(tokens, line.cp932, number);
-                }
+                addToPage(page, line, tokens, static_cast<std::int64_t>(index) + 1);
             } catch (const nscr::Error& error) {
-                pageError = error;
+                outcome.pageError = error;
             }
         }
         ++index;
     });
-    if (tokenError) throw *tokenError;
-    if (pageError) throw *pageError;
-    return page;
 }
 
-std::string convertScript(std::string_view script, Generator& generator, Cp932Decoder& decoder) {
+void convertPart(std::string_view text, std::size_t firstIndex, Page& page, Cp932Decoder& decoder,
+                 PartOutcome& outcome) noexcept {
+    try {
+        convertLines(text, firstIndex, page, decoder, outcome);
+    } catch (...) {
+        outcome.failure = std::current_exception();
+    }
+}
+
+// Raises what a run over the lines one after another would: a line that
+// does not convert stops it at once, wherever that line is; then the first
+// tokenizer error; then the first page error.
+void raiseFirstError(const std::vector<PartOutcome>& outcomes) {
+    for (const PartOutcome& outcome : outcomes)
+        if (outcome.failure) std::rethrow_exception(outcome.failure);
+    for (const PartOutcome& outcome : outcomes)
+        if (outcome.tokenError) throw *outcome.tokenError;
+    for (const PartOutcome& outcome : outcomes)
+        if (outcome.pageError) throw *outcome.pageError;
+}
+
+std::size_t countLines(std::string_view text) {
+    std::size_t lines = 0;
+    nscr::forEachLine(text, [&](std::string_view) { ++lines; });
+    return lines;
+}
+
+// Where the line after the one that holds text[from] starts (text.size()
+// when that line is the last).
+std::size_t nextLineStart(std::string_view text, std::size_t from) {
+    const char* end = text.data() + text.size();
+    const char* q = nscr::findLineEnd(text.data() + from, end);
+    if (q == end) return text.size();
+    if (*q == '\r' && q + 1 != end && q[1] == '\n') ++q;
+    return static_cast<std::size_t>(q + 1 - text.data());
+}
+
+// Up to `parts` pieces of about equal size, each of whole lines.
+std::vector<std::string_view> splitAtLines(std::string_view text, std::size_t parts) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    for (std::size_t k = 1; k < parts; ++k) {
+        std::size_t cut = nextLineStart(text, std::max(start, text.size() / parts * k));
+        if (cut >= text.size()) break;
+        pieces.push_back(text.substr(start, cut - start));
+        start = cut;
+    }
+    pieces.push_back(text.substr(start));
+    return pieces;
+}
+
+// Large scripts are cut into parts converted side by side, one per
+// processor; below this size a part would not pay for its thread.
+constexpr std::size_t smallestPart = 1u << 20;
+constexpr std::size_t mostParts = 8;
+
+std::size_t partCountFor(std::size_t scriptSize) {
+    std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
+    return std::max<std::size_t>(1, std::min({processors, mostParts, scriptSize / smallestPart}));
+}
+
+}  // namespace
+
+Page convertToPage(std::string_view script, const Generator& generator, Cp932Decoder& decoder,
+                   std::size_t partCount) {
+    std::vector<std::string_view> pieces = splitAtLines(script, std::max<std::size_t>(partCount, 1));
+    std::vector<Page> pages;
+    pages.reserve(pieces.size());
+    pages.push_back(generator.startPage(expectedPageSize(script.size(), generator.outputMode())));
+    for (std::size_t k = 1; k < pieces.size(); ++k)
+        pages.push_back(generator.startPart(expectedPageSize(pieces[k].size(), generator.outputMode())));
+    std::vector<PartOutcome> outcomes(pieces.size());
+
+    std::vector<std::thread> workers;
+    for (std::size_t k = 1; k < pieces.size(); ++k) {
+        auto work = [&, k] {
+            auto firstIndex = countLines(script.substr(0, static_cast<std::size_t>(pieces[k].data() - script.data())));
+            Cp932Decoder ownDecoder;
+            convertPart(pieces[k], firstIndex, pages[k], ownDecoder, outcomes[k]);
+        };
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            work();  // no thread to be had: this one does the part
+        }
+    }
+    convertPart(pieces[0], 0, pages[0], decoder, outcomes[0]);
+    for (std::thread& worker : workers) worker.join();
+
+    raiseFirstError(outcomes);
+    for (std::size_t k = 1; k < pages.size(); ++k) pages[0].appendPart(pages[k]);
+    return std::move(pages[0]);
+}
+
+Page convertToPage(std::string_view script, const Generator& generator, Cp932Decoder& decoder) {
+    return convertToPage(script, generator, decoder, partCountFor(script.size()));
+}
+
+std::string convertScript(std::string_view script, const Generator& generator, Cp932Decoder& decoder) {
     return convertToPage(script, generator, decoder).finish();
 }
 

@@ -25,9 +25,14 @@ std::string commandsPathFor(const std::string& directory);
 // LF and CR LF and at their first zero byte, converted to UTF-8, tokenized,
 // rendered. Raises the first error in the order the converter reports them:
 // conversion of any line, then tokenizing, then page conversion.
-std::string convertScript(std::string_view script, Generator& generator, Cp932Decoder& decoder);
+// Large scripts are converted in parts side by side, each on a thread of its
+// own with a decoder of its own; the page and the error are the same.
+std::string convertScript(std::string_view script, const Generator& generator, Cp932Decoder& decoder);
 // The same page, not yet finished.
-Page convertToPage(std::string_view script, Generator& generator, Cp932Decoder& decoder);
+Page convertToPage(std::string_view script, const Generator& generator, Cp932Decoder& decoder);
+// The same, cut into at most partCount parts (1: all on this thread).
+Page convertToPage(std::string_view script, const Generator& generator, Cp932Decoder& decoder,
+                   std::size_t partCount);
 
 // arguments[0] is the program path. Returns the exit status.
 int runHibarune(const std::vector<std::string>& arguments);

@@ -82,7 +82,9 @@ std::string Generator::element(std::string_view tag, std::string_view attributes
     return text;
 }
 
-Page Generator::startPage(std::size_t expectedSize) { return Page(*this, expectedSize); }
+Page Generator::startPage(std::size_t expectedSize) const { return Page(*this, expectedSize, true); }
+
+Page Generator::startPart(std::size_t expectedSize) const { return Page(*this, expectedSize, false); }
 
 std::string Generator::render(const std::vector<nscr::TokenLine>& lines) {
     Page page = startPage();
@@ -97,12 +99,12 @@ void Generator::generate(const std::string& outputName, const std::vector<nscr::
 
 // ---- Page -----------------------------------------------------------------
 
-Page::Page(Generator& generator, std::size_t expectedSize)
+Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead)
     : generator_(generator), bytes_(expectedSize + generator.headerText.size() + generator.footerText.size()) {
     if (generator.tokenFormatter == nscr::formatStyled) spans_ = nscr::SpanFormat::styled();
     if (generator.tokenFormatter == nscr::formatClassed) spans_ = nscr::SpanFormat::classed();
     tokenRoom_ = spans_.markupRoom();
-    bytes_.append(generator.header());
+    if (withHead) bytes_.append(generator.header());
 }
 
 std::size_t Page::lineRoom(const nscr::TokenLine& tokens) const {
@@ -118,13 +120,13 @@ char* Page::writeToken(char* out, const nscr::Token& token) {
     // A STRING token of more than one byte is a run of text with nothing to
     // escape; a one-byte token may be a character that must be escaped.
     if (token.type == nscr::TokenType::STRING && token.text.size() > 1) {
-        out = generator_.encoder.encodeTo(out, token.text);
+        out = encoder_.encodeTo(out, token.text);
     } else {
         char* text = out;
         out = generator_.tokenFormatter == nullptr ? put(out, token.text)
                                                    : nscr::escapeTo(out, token.text, token.type);
         if (hasNonAscii(token.text))
-            out = generator_.encoder.encodeTo(text, std::string_view(text, static_cast<std::size_t>(out - text)));
+            out = encoder_.encodeTo(text, std::string_view(text, static_cast<std::size_t>(out - text)));
     }
     if (spanned) out = nscr::SpanFormat::writeClosing(out);
     return out;
@@ -142,21 +144,33 @@ char* Page::writeCp932Token(char* out, nscr::TokenType type, std::string_view cp
     bool spanned = !spans_.opening(type).empty();
     out = spans_.writeOpening(out, type);
     // Trail bytes lie at 0x40 and above, clear of every byte that is escaped.
-    out = generator_.tokenFormatter == nullptr ? put(out, cp932) : nscr::escapeTo(out, cp932, type);
+    if (cp932.size() == 1 || nscr::needsEscape(type)) {
+        out = nscr::escapeTo(out, cp932, type);
+    } else {
+        std::memcpy(out, cp932.data(), cp932.size());
+        out += cp932.size();
+    }
     if (spanned) out = nscr::SpanFormat::writeClosing(out);
     return out;
 }
 
 void Page::addCp932Line(const nscr::TokenLine& tokens, std::string_view cp932, std::int64_t number) {
-    char* out = bytes_.room(lineRoom(tokens));
+    char* out = bytes_.room(lineNumberRoom + 2 + tokens.size() * tokenRoom_ + nscr::escapeRoom(cp932.size()));
     if (generator_.lineNumberFormatter != nullptr) out = writeLineNumber(out, number);
-    std::size_t at = 0;
-    for (const nscr::Token& token : tokens) {
-        out = writeCp932Token(out, token.type, cp932.substr(at, token.text.size()));
-        at += token.text.size();
+    if (generator_.tokenFormatter == nullptr) {
+        // A text page takes the line as it is.
+        out = put(out, cp932);
+    } else {
+        const char* text = cp932.data();
+        for (const nscr::Token& token : tokens) {
+            out = writeCp932Token(out, token.type, std::string_view(text, token.text.size()));
+            text += token.text.size();
+        }
     }
     bytes_.commit(put(out, "\r\n"));
 }
+
+void Page::appendPart(Page& part) { bytes_.takeFrom(part.bytes_); }
 
 std::string_view Page::finishedBytes() {
     if (!finished_) bytes_.append(generator_.footer());

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "byte_buffer.h"
 #include "codepage.h"
+#include "nscr/byte_buffer.h"
 #include "nscr/token.h"
 #include "nscr/webhighlight.h"
 
@@ -31,6 +31,9 @@ public:
     // consecutive pieces of their lengths, and each piece is written as it
     // is, escaped where its token's text would be.
     void addCp932Line(const nscr::TokenLine& tokens, std::string_view cp932, std::int64_t number);
+    // Appends a part made by Generator::startPart, emptying it; its memory
+    // is let go as it is copied.
+    void appendPart(Page& part);
     // Ends the page with its tail; the page takes no more lines afterwards.
     std::string_view finishedBytes();
     // The finished page as a string; the Page is spent afterwards.
@@ -38,15 +41,16 @@ public:
 
 private:
     friend class Generator;
-    Page(Generator& generator, std::size_t expectedSize);
+    Page(const Generator& generator, std::size_t expectedSize, bool withHead);
     std::size_t lineRoom(const nscr::TokenLine& tokens) const;
     char* writeToken(char* out, const nscr::Token& token);
     char* writeCp932Token(char* out, nscr::TokenType type, std::string_view cp932);
 
-    Generator& generator_;
+    const Generator& generator_;
     nscr::SpanFormat spans_;
+    Cp932Encoder encoder_;
     std::size_t tokenRoom_ = 0;  // markup around one token, at most
-    ByteBuffer bytes_;
+    nscr::ByteBuffer bytes_;
     bool finished_ = false;
 };
 
@@ -69,7 +73,10 @@ public:
     // The page of the token lines, in memory.
     std::string render(const std::vector<nscr::TokenLine>& lines);
     // Starts a page; expectedSize is a guess at its size in bytes.
-    Page startPage(std::size_t expectedSize = 0);
+    Page startPage(std::size_t expectedSize = 0) const;
+    // Starts a part of a page, lines without the head, for Page::appendPart.
+    // Pages and parts of one generator may be filled on different threads.
+    Page startPart(std::size_t expectedSize = 0) const;
 
     OutputMode outputMode() const { return mode; }
 
@@ -81,5 +88,4 @@ private:
     std::string footerText;
     TokenFormatter tokenFormatter = nullptr;
     LineNumberFormatter lineNumberFormatter = nullptr;
-    Cp932Encoder encoder;
 };

@@ -2,9 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <cstdint>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,14 +36,7 @@ private:
 
 }  // namespace
 
-void adviseHugePages(char* data, std::size_t size) {
-    constexpr std::uintptr_t hugePage = 2u << 20;
-    auto begin = (reinterpret_cast<std::uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
-    auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(hugePage - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
-std::string readWholeFile(const std::string& path) {
+ByteBuffer readFileBytes(const std::string& path) {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) raiseFileError(path, errno);
     struct stat info {};
@@ -54,25 +45,23 @@ std::string readWholeFile(const std::string& path) {
 
     // The size is a hint: read to the end so that files whose size is not
     // known in advance (pipes, /proc) are read whole too.
-    std::string content;
-    std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
-    content.reserve(capacity);
-    adviseHugePages(content.data(), content.capacity());
-    content.resize(capacity);
-    std::size_t used = 0;
+    ByteBuffer content(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096);
     for (;;) {
-        if (used == content.size()) content.resize(content.size() * 2);
-        ssize_t got = ::read(file.get(), content.data() + used, content.size() - used);
+        if (content.size() == content.capacity()) content.room(content.capacity());
+        std::size_t free = content.capacity() - content.size();
+        char* room = content.room(free);
+        ssize_t got = ::read(file.get(), room, free);
         if (got < 0) {
             if (errno == EINTR) continue;
             raiseFileError(path, errno);
         }
         if (got == 0) break;
-        used += static_cast<std::size_t>(got);
+        content.commit(room + got);
     }
-    content.resize(used);
     return content;
 }
+
+std::string readWholeFile(const std::string& path) { return std::string(readFileBytes(path).view()); }
 
 void writeWholeFile(const std::string& path, std::string_view data) {
     FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));

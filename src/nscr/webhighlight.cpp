@@ -241,19 +241,7 @@ void SpanFormat::fillBlocks() {
         if (openings_[i].size() <= blockSize) std::memcpy(blocks_[i].data(), openings_[i].data(), openings_[i].size());
 }
 
-char* SpanFormat::writeOpening(char* out, TokenType type) const {
-    auto index = static_cast<std::size_t>(type);
-    std::size_t size = openings_[index].size();
-    // Colours from "color.txt" may make an opening longer than a block.
-    if (size > blockSize) return put(out, openings_[index]);
-    std::memcpy(out, blocks_[index].data(), blockSize);
-    return out + size;
-}
-
-char* SpanFormat::writeClosing(char* out) {
-    std::memcpy(out, "</span>", 8);
-    return out + closing.size();
-}
+char* SpanFormat::writeLongOpening(char* out, std::size_t index) const { return put(out, openings_[index]); }
 
 std::size_t SpanFormat::markupRoom() const {
     std::size_t longest = blockSize;

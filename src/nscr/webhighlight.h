@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,13 +67,24 @@ public:
     // size, which is cheaper than a copy of the exact size, and returns the
     // end of what it meant to write. markupRoom() is what an opening and a
     // closing may take together.
-    char* writeOpening(char* out, TokenType type) const;
-    static char* writeClosing(char* out);
+    char* writeOpening(char* out, TokenType type) const {
+        auto index = static_cast<std::size_t>(type);
+        std::size_t size = openings_[index].size();
+        // Colours from "color.txt" may make an opening longer than a block.
+        if (size > blockSize) return writeLongOpening(out, index);
+        std::memcpy(out, blocks_[index].data(), blockSize);
+        return out + size;
+    }
+    static char* writeClosing(char* out) {
+        std::memcpy(out, "</span>", 8);
+        return out + closing.size();
+    }
     std::size_t markupRoom() const;
 
 private:
     static constexpr std::size_t blockSize = 64;
     void fillBlocks();
+    char* writeLongOpening(char* out, std::size_t index) const;
 
     std::array<std::string, tokenTypeCount> openings_;
     std::array<std::array<char, blockSize>, tokenTypeCount> blocks_{};

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
+namespace nscr {
+
 // A growable run of bytes in an anonymous mapping of its own. New room comes
 // from the system already zeroed, so it is written once, by its user; the
 // mapping grows in place or moves without a copy; and large buffers are
@@ -29,9 +31,13 @@ public:
     }
     void commit(const char* end) { size_ = static_cast<std::size_t>(end - data_); }
     void append(std::string_view bytes);
+    // Appends the bytes of source and empties it, letting go of its memory
+    // piece by piece as it is copied, so that the bytes are never held twice.
+    void takeFrom(ByteBuffer& source);
 
     std::string_view view() const { return {data_, size_}; }
     std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
 
 private:
     void grow(std::size_t more);
@@ -40,3 +46,5 @@ private:
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
 };
+
+}  // namespace nscr

@@ -1,4 +1,4 @@
-#include "byte_buffer.h"
+#include "nscr/byte_buffer.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,13 +8,24 @@
 #include <unistd.h>
 #include <utility>
 
-#include "nscr/file.h"
-
+namespace nscr {
 namespace {
 
-std::size_t roundUpToPages(std::size_t size) {
-    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return (size + page - 1) / page * page;
+constexpr std::size_t hugePage = 2u << 20;
+
+// Mappings of whole huge pages are placed on huge-page boundaries by the
+// system, so that all of a large buffer can be backed by huge pages.
+std::size_t mappingSizeFor(std::size_t size) {
+    std::size_t unit = size >= hugePage ? hugePage : static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return (size + unit - 1) / unit * unit;
+}
+
+// Page faults are much of the cost of filling a large buffer: huge pages
+// take one where small ones take 512.
+void adviseHugePages(char* data, std::size_t size) {
+    auto begin = (reinterpret_cast<std::uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
+    auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(hugePage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 }  // namespace
@@ -40,14 +51,14 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
 
 void ByteBuffer::reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
-    std::size_t mapped = roundUpToPages(capacity);
+    std::size_t mapped = mappingSizeFor(capacity);
     void* memory = data_ == nullptr
                        ? ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
                        : ::mremap(data_, capacity_, mapped, MREMAP_MAYMOVE);
     if (memory == MAP_FAILED) throw std::bad_alloc();
     data_ = static_cast<char*>(memory);
     capacity_ = mapped;
-    nscr::adviseHugePages(data_, capacity_);
+    adviseHugePages(data_, capacity_);
 }
 
 void ByteBuffer::grow(std::size_t more) {
@@ -60,3 +71,17 @@ void ByteBuffer::append(std::string_view bytes) {
     if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
     commit(out + bytes.size());
 }
+
+void ByteBuffer::takeFrom(ByteBuffer& source) {
+    constexpr std::size_t step = hugePage;  // a multiple of the page size
+    char* out = room(source.size_);
+    for (std::size_t done = 0; done < source.size_; done += step) {
+        std::size_t size = std::min(step, source.size_ - done);
+        std::memcpy(out + done, source.data_ + done, size);
+        if (size == step) ::madvise(source.data_ + done, size, MADV_DONTNEED);
+    }
+    commit(out + source.size_);
+    source = ByteBuffer();
+}
+
+}  // namespace nscr
