@@ -148,9 +148,11 @@ namespace {
 
 // What went wrong in one part of a script, kept until every part is done.
 struct PartOutcome {
-    std::exception_ptr failure;             // a line that does not convert stops its part at once
-    std::optional<nscr::Error> tokenError;  // the first line that does not tokenize
-    std::optional<nscr::Error> pageError;   // the first line that the page cannot take
+    std::exception_ptr failure;  // a line that does not convert stops its part at once
+    // The first line that does not tokenize: its index within the part, and
+    // the tokenizer's message.
+    std::optional<std::pair<std::size_t, std::string>> tokenError;
+    std::optional<nscr::Error> pageError;  // the first line that the page cannot take
 };
 
 void addToPage(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens, std::int64_t number) {
@@ -161,27 +163,27 @@ void addToPage(Page& page, const DecodedLine& line, const nscr::TokenLine& token
     }
 }
 
-// Converts the lines of text, the first of which has index firstIndex in
-// its script. A line that does not convert raises its error at once; the
-// first tokenizer and page errors are kept in outcome, and after a
-// tokenizer error the lines are only converted.
-void convertLines(std::string_view text, std::size_t firstIndex, Page& page, Cp932Decoder& decoder,
+// Converts the lines of text onto page, numbering them from firstNumber. A
+// line that does not convert raises its error at once; the first tokenizer
+// and page errors are kept in outcome, and after a tokenizer error the
+// lines are only converted.
+void convertLines(std::string_view text, std::int64_t firstNumber, Page& page, Cp932Decoder& decoder,
                   PartOutcome& outcome) {
     std::string lineBuffer;
     nscr::TokenLine tokens;
-    std::size_t index = firstIndex;
+    std::size_t index = 0;
     nscr::forEachLine(text, [&](std::string_view raw) {
         DecodedLine line = decodeLine(raw, decoder, lineBuffer);
         if (!outcome.tokenError) {
             try {
                 nscr::parseToToken(line.tokenizerText, tokens);
             } catch (const nscr::Error& error) {
-                outcome.tokenError.emplace(nscr::lineErrorMessage(index, error.what()));
+                outcome.tokenError.emplace(index, error.what());
             }
         }
         if (!outcome.tokenError && !outcome.pageError) {
             try {
-                addToPage(page, line, tokens, static_cast<std::int64_t>(index) + 1);
+                addToPage(page, line, tokens, firstNumber + static_cast<std::int64_t>(index));
             } catch (const nscr::Error& error) {
                 outcome.pageError = error;
             }
@@ -190,31 +192,41 @@ void convertLines(std::string_view text, std::size_t firstIndex, Page& page, Cp9
     });
 }
 
-void convertPart(std::string_view text, std::size_t firstIndex, Page& page, Cp932Decoder& decoder,
+void convertPart(std::string_view text, std::int64_t firstNumber, Page& page, Cp932Decoder& decoder,
                  PartOutcome& outcome) noexcept {
     try {
-        convertLines(text, firstIndex, page, decoder, outcome);
+        convertLines(text, firstNumber, page, decoder, outcome);
     } catch (...) {
         outcome.failure = std::current_exception();
     }
-}
-
-// Raises what a run over the lines one after another would: a line that
-// does not convert stops it at once, wherever that line is; then the first
-// tokenizer error; then the first page error.
-void raiseFirstError(const std::vector<PartOutcome>& outcomes) {
-    for (const PartOutcome& outcome : outcomes)
-        if (outcome.failure) std::rethrow_exception(outcome.failure);
-    for (const PartOutcome& outcome : outcomes)
-        if (outcome.tokenError) throw *outcome.tokenError;
-    for (const PartOutcome& outcome : outcomes)
-        if (outcome.pageError) throw *outcome.pageError;
 }
 
 std::size_t countLines(std::string_view text) {
     std::size_t lines = 0;
     nscr::forEachLine(text, [&](std::string_view) { ++lines; });
     return lines;
+}
+
+// The lines of the script before this piece of it.
+std::size_t linesBefore(std::string_view script, std::string_view piece) {
+    return countLines(script.substr(0, static_cast<std::size_t>(piece.data() - script.data())));
+}
+
+// Raises what a run over the lines one after another would: a line that
+// does not convert stops it at once, wherever that line is; then the first
+// tokenizer error, named by its line's index in the script; then the first
+// page error.
+void raiseFirstError(std::string_view script, const std::vector<std::string_view>& pieces,
+                     const std::vector<PartOutcome>& outcomes) {
+    for (const PartOutcome& outcome : outcomes)
+        if (outcome.failure) std::rethrow_exception(outcome.failure);
+    for (std::size_t k = 0; k < outcomes.size(); ++k)
+        if (const auto& error = outcomes[k].tokenError) {
+            std::size_t index = linesBefore(script, pieces[k]) + error->first;
+            throw nscr::Error(nscr::lineErrorMessage(index, error->second));
+        }
+    for (const PartOutcome& outcome : outcomes)
+        if (outcome.pageError) throw *outcome.pageError;
 }
 
 // Where the line after the one that holds text[from] starts (text.size()
@@ -263,12 +275,16 @@ Page convertToPage(std::string_view script, const Generator& generator, Cp932Dec
         pages.push_back(generator.startPart(expectedPageSize(pieces[k].size(), generator.outputMode())));
     std::vector<PartOutcome> outcomes(pieces.size());
 
+    // A part's first line number is only needed on its page when the page
+    // shows numbers; errors are numbered once all parts are done.
+    auto firstNumber = [&](std::size_t k) {
+        return k == 0 || !generator.showsLineNumbers() ? 1 : static_cast<std::int64_t>(linesBefore(script, pieces[k])) + 1;
+    };
     std::vector<std::thread> workers;
     for (std::size_t k = 1; k < pieces.size(); ++k) {
         auto work = [&, k] {
-            auto firstIndex = countLines(script.substr(0, static_cast<std::size_t>(pieces[k].data() - script.data())));
             Cp932Decoder ownDecoder;
-            convertPart(pieces[k], firstIndex, pages[k], ownDecoder, outcomes[k]);
+            convertPart(pieces[k], firstNumber(k), pages[k], ownDecoder, outcomes[k]);
         };
         try {
             workers.emplace_back(work);
@@ -276,10 +292,10 @@ Page convertToPage(std::string_view script, const Generator& generator, Cp932Dec
             work();  // no thread to be had: this one does the part
         }
     }
-    convertPart(pieces[0], 0, pages[0], decoder, outcomes[0]);
+    convertPart(pieces[0], firstNumber(0), pages[0], decoder, outcomes[0]);
     for (std::thread& worker : workers) worker.join();
 
-    raiseFirstError(outcomes);
+    raiseFirstError(script, pieces, outcomes);
     for (std::size_t k = 1; k < pages.size(); ++k) pages[0].appendPart(pages[k]);
     return std::move(pages[0]);
 }

@@ -79,6 +79,7 @@ public:
     Page startPart(std::size_t expectedSize = 0) const;
 
     OutputMode outputMode() const { return mode; }
+    bool showsLineNumbers() const { return lineNumberFormatter != nullptr; }
 
 private:
     friend class Page;

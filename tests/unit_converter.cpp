@@ -1,0 +1,175 @@
+#include <iconv.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "converter.h"
+#include "generator.h"
+#include "nscr/byte_buffer.h"
+#include "nscr/file.h"
+#include "nscr/lines.h"
+#include "nscr/token.h"
+#include "nscr/webhighlight.h"
+#include "unit_support.h"
+
+namespace {
+
+std::optional<std::string> viaIconv(const char* to, const char* from, std::string_view input) {
+    iconv_t cd = iconv_open(to, from);
+    std::string out(input.size() * 4 + 8, '\0');
+    char* in = const_cast<char*>(input.data());
+    char* o = out.data();
+    std::size_t inLeft = input.size(), outLeft = out.size();
+    bool ok = iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<std::size_t>(-1) &&
+              iconv(cd, nullptr, nullptr, &o, &outLeft) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    if (!ok) return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// The page the slow way: each line cut at its zero byte, converted whole by
+// iconv, tokenized in UTF-8, formatted token by token, converted back.
+std::string plainPage(std::string_view script, const Generator& generator) {
+    std::string page = generator.header();
+    std::int32_t number = 0;
+    for (std::string_view raw : nscr::splitLines(script)) {
+        std::optional<std::string> utf8 = viaIconv("UTF-8", "CP932", raw.substr(0, raw.find('\0')));
+        if (!utf8) return "<conversion error>";
+        std::string line = generator.lineNumber(++number);
+        for (const nscr::Token& token : nscr::parseToToken(*utf8)) line += generator.formatToken(token);
+        page += viaIconv("CP932", "UTF-8", line).value_or("<page error>") + "\r\n";
+    }
+    return page + generator.footer();
+}
+
+// Pieces that tokenize wherever they stand, in CP932: text with trail bytes
+// below 0x80, half-width kana, and characters that do not come back from
+// UTF-8 as the same bytes (NEC and IBM duplicates).
+const std::vector<std::string> safePieces = {
+    "a",        "mov",      "Z9",         " ",          "\t",        ";\x95\x5c<&>", "\"\x83\x5c\"", "*lab",
+    "$s",       "%n",       "?a[1]",      "#00ff00 ",   "!w500 ",    "!s ",          "@",            "\\",
+    "/",        "<1\x83\x5c>", "(\x8a\xbf/\x82\xa9)", "=",  ",",     ":",            "123",          "\x82\xa0",
+    "\x83\x5c", "\x95\x5c", "\xb1\xb2",   "\x87\x90",   "\xee\xef",  "\xfa\x40",     "\x81\x40",     "[\x82\xa0]",
+};
+const std::vector<std::string> lineEnds = {"\r\n", "\n", "\r"};
+
+std::string randomScript(unit::Random& random, std::size_t lines) {
+    std::string script;
+    for (std::size_t i = 0; i < lines; ++i) {
+        for (std::size_t k = random.below(7); k > 0; --k) script += safePieces[random.below(safePieces.size())];
+        if (random.below(15) == 0) script += std::string("\0\xff\x01(", 4);  // never read
+        if (i + 1 < lines || random.below(2) == 0) script += lineEnds[random.below(lineEnds.size())];
+    }
+    return script;
+}
+
+class Converter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        nscr::initWebHighlight();
+        nscr::reservedCommands.clear();
+        nscr::loadReservedCommandsFromText("mov\nbg,E\ngame,F");
+    }
+    void TearDown() override {
+        nscr::initWebHighlight();
+        nscr::reservedCommands.clear();
+    }
+};
+
+// Lines taken from their own CP932 bytes, and scripts cut into parts on
+// several threads, give the page of the slow way byte for byte.
+TEST_F(Converter, EveryWayGivesThePlainPage) {
+    unit::Random random{11};
+    for (int n = 0; n < 60; ++n) {
+        std::string script = randomScript(random, 1 + random.below(40));
+        for (OutputMode mode : {OutputMode::STYLE, OutputMode::CLASS, OutputMode::TEXT})
+            for (bool numbers : {false, true}) {
+                Generator generator(mode, numbers);
+                std::string want = plainPage(script, generator);
+                for (std::size_t parts : {1, 2, 3, 7}) {
+                    Cp932Decoder decoder;
+                    ASSERT_EQ(convertToPage(script, generator, decoder, parts).finish(), want)
+                        << "script " << n << " mode " << static_cast<int>(mode) << " parts " << parts << "\n"
+                        << testing::PrintToString(script);
+                }
+            }
+    }
+}
+
+// However a script is cut, the error is the one a line-by-line run meets first.
+TEST_F(Converter, PartsReportTheErrorOfTheWholeScript) {
+    auto linesOf = [](std::vector<std::string> lines) {
+        std::string script;
+        for (const std::string& line : lines) script += line + "\r\n";
+        return script;
+    };
+    std::vector<std::string> lines(40, "\x82\xa0\x82\xa2 mov %a,1");
+    std::vector<std::pair<std::string, std::string>> rows;
+    {
+        auto script = lines;
+        script[31] = "!x";
+        script[35] = "(";
+        rows.emplace_back(linesOf(script), "31: input 'd', 's', 'sd', 'w' follow '!'");
+        script[38] = "\x82";  // a later line that does not convert comes first
+        rows.emplace_back(linesOf(script), unit::conversionError);
+        script[38] = "ok";
+        script[2] = "#12";
+        rows.emplace_back(linesOf(script), "2: the format of color is #[0-9a-fA-F]{6}");
+    }
+    Generator generator(OutputMode::STYLE, true);
+    for (const auto& [script, message] : rows)
+        for (std::size_t parts : {1, 2, 3, 4, 8}) {
+            Cp932Decoder decoder;
+            EXPECT_EQ(unit::errorOf([&] { convertToPage(script, generator, decoder, parts); }), message)
+                << "parts " << parts;
+        }
+}
+
+TEST_F(Converter, LongColoursMakeLongSpans) {
+    nscr::applyColorText("STRING=" + std::string(100, 'r') + "\nSPACE=x");
+    Generator generator(OutputMode::STYLE, false);
+    Cp932Decoder decoder;
+    std::string script = "\x82\xa0 a\r\n\x82\xa0\x82\xa0";
+    EXPECT_EQ(convertScript(script, generator, decoder), plainPage(script, generator));
+    EXPECT_NE(plainPage(script, generator).find(std::string(100, 'r')), std::string::npos);
+}
+
+TEST(ByteBuffer, GrowsKeepingItsBytesAndHandsThemOn) {
+    nscr::ByteBuffer buffer(10);
+    std::string want;
+    for (int i = 0; i < 5000; ++i) {
+        std::string piece(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
+        buffer.append(piece);
+        want += piece;
+    }
+    EXPECT_EQ(buffer.view(), want);
+    EXPECT_GE(buffer.capacity(), buffer.size());
+
+    nscr::ByteBuffer whole;
+    whole.append("head:");
+    whole.takeFrom(buffer);
+    EXPECT_EQ(whole.view(), "head:" + want);
+    EXPECT_EQ(buffer.size(), 0u);
+    buffer.append("again");
+    EXPECT_EQ(buffer.view(), "again");
+
+    nscr::ByteBuffer moved = std::move(whole);
+    EXPECT_EQ(moved.view().substr(0, 5), "head:");
+    char* room = moved.room(3);
+    room[0] = 'x';
+    moved.commit(room + 1);
+    EXPECT_EQ(moved.view().back(), 'x');
+}
+
+TEST(ReadFile, ReadsToTheEndWhateverTheSizeSays) {
+    // /proc files say they are empty.
+    std::string status = nscr::readWholeFile("/proc/self/status");
+    EXPECT_NE(status.find("Name:"), std::string::npos);
+    EXPECT_EQ(status.back(), '\n');
+    EXPECT_EQ(unit::errorOf([] { nscr::readFileBytes("/"); }), "/: Is a directory");
+    EXPECT_EQ(unit::errorOf([] { nscr::readFileBytes("/no/such/file"); }), "/no/such/file: No such file or directory");
+}
+
+}  // namespace
