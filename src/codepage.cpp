@@ -278,7 +278,7 @@ char* Cp932Decoder::shadowSlowly(char* out, const char* in, const char* last) {
 
 // ---- Cp932Encoder -------------------------------------------------------
 
-Cp932Encoder::Cp932Encoder() : iconv_("CP932", "UTF-8"), table_(0x10000) {}
+Cp932Encoder::Cp932Encoder() : iconv_("CP932", "UTF-8") {}
 
 const Cp932Encoder::Entry& Cp932Encoder::entryFor(std::uint32_t codePoint, std::string_view utf8) {
     Entry& entry = table_[codePoint];
@@ -305,6 +305,8 @@ const Cp932Encoder::Entry& Cp932Encoder::characterAt(std::string_view text, std:
 }
 
 char* Cp932Encoder::encodeTo(char* out, std::string_view utf8) {
+    // Most pages never need the table: it is made on first use.
+    if (table_.empty()) table_.resize(0x10000);
     const char* const first = utf8.data();
     const char* in = first;
     const char* const last = in + utf8.size();

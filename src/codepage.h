@@ -101,7 +101,7 @@ private:
     const Entry& characterAt(std::string_view text, std::size_t i, std::size_t& length);
 
     IconvDescriptor iconv_;
-    std::vector<Entry> table_;  // by code point of the Basic Multilingual Plane
+    std::vector<Entry> table_;  // by code point of the Basic Multilingual Plane, once used
 };
 
 // The text in the encoding of the current locale (setlocale must have run):
