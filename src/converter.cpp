@@ -277,8 +277,9 @@ Page convertToPage(std::string_view script, const Generator& generator, Cp932Dec
 
     // A part's first line number is only needed on its page when the page
     // shows numbers; errors are numbered once all parts are done.
-    auto firstNumber = [&](std::size_t k) {
-        return k == 0 || !generator.showsLineNumbers() ? 1 : static_cast<std::int64_t>(linesBefore(script, pieces[k])) + 1;
+    auto firstNumber = [&](std::size_t k) -> std::int64_t {
+        if (k == 0 || !generator.showsLineNumbers()) return 1;
+        return static_cast<std::int64_t>(linesBefore(script, pieces[k])) + 1;
     };
     std::vector<std::thread> workers;
     for (std::size_t k = 1; k < pieces.size(); ++k) {
