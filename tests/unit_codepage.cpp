@@ -1,5 +1,3 @@
-#include <iconv.h>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,22 +9,6 @@
 #include "unit_support.h"
 
 namespace {
-
-// The bytes glibc's iconv gives for the whole input, or nothing when it fails.
-std::optional<std::string> viaIconv(const char* to, const char* from, std::string_view input) {
-    iconv_t cd = iconv_open(to, from);
-    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
-    std::string out(input.size() * 4 + 8, '\0');
-    char* in = const_cast<char*>(input.data());
-    char* o = out.data();
-    std::size_t inLeft = input.size(), outLeft = out.size();
-    bool ok = iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<std::size_t>(-1) &&
-              iconv(cd, nullptr, nullptr, &o, &outLeft) != static_cast<std::size_t>(-1);
-    iconv_close(cd);
-    if (!ok) return std::nullopt;
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 std::optional<std::string> decoded(Cp932Decoder& decoder, std::string_view cp932) {
     std::string out;
@@ -87,10 +69,10 @@ TEST(Codepage, DecoderGivesIconvBytes) {
     for (int pass = 0; pass < 2; ++pass) {
         for (int a = 0; a < 256; ++a) {
             std::string one(1, static_cast<char>(a));
-            ASSERT_EQ(decoded(decoder, one), viaIconv("UTF-8", "CP932", one)) << a;
+            ASSERT_EQ(decoded(decoder, one), unit::viaIconv("UTF-8", "CP932", one)) << a;
             for (int b = 0; b < 256; ++b) {
                 std::string two = one + static_cast<char>(b);
-                ASSERT_EQ(decoded(decoder, two), viaIconv("UTF-8", "CP932", two)) << a << " " << b;
+                ASSERT_EQ(decoded(decoder, two), unit::viaIconv("UTF-8", "CP932", two)) << a << " " << b;
             }
         }
     }
@@ -104,7 +86,7 @@ TEST(Codepage, EncoderGivesIconvBytes) {
         for (std::uint32_t c = 1; c < 0x10000; ++c) {
             if (c >= 0xD800 && c <= 0xDFFF) continue;
             std::string text = utf8Of(c) + "a" + utf8Of(c);
-            ASSERT_EQ(encoded(encoder, text), viaIconv("CP932", "UTF-8", text)) << std::hex << c;
+            ASSERT_EQ(encoded(encoder, text), unit::viaIconv("CP932", "UTF-8", text)) << std::hex << c;
         }
     }
     EXPECT_EQ(encoder.toCp932("¥"), "\\");  // iconv's own mapping

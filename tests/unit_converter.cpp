@@ -1,5 +1,3 @@
-#include <iconv.h>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,31 +13,17 @@
 
 namespace {
 
-std::optional<std::string> viaIconv(const char* to, const char* from, std::string_view input) {
-    iconv_t cd = iconv_open(to, from);
-    std::string out(input.size() * 4 + 8, '\0');
-    char* in = const_cast<char*>(input.data());
-    char* o = out.data();
-    std::size_t inLeft = input.size(), outLeft = out.size();
-    bool ok = iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<std::size_t>(-1) &&
-              iconv(cd, nullptr, nullptr, &o, &outLeft) != static_cast<std::size_t>(-1);
-    iconv_close(cd);
-    if (!ok) return std::nullopt;
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
 // The page the slow way: each line cut at its zero byte, converted whole by
 // iconv, tokenized in UTF-8, formatted token by token, converted back.
 std::string plainPage(std::string_view script, const Generator& generator) {
     std::string page = generator.header();
     std::int32_t number = 0;
     for (std::string_view raw : nscr::splitLines(script)) {
-        std::optional<std::string> utf8 = viaIconv("UTF-8", "CP932", raw.substr(0, raw.find('\0')));
+        std::optional<std::string> utf8 = unit::viaIconv("UTF-8", "CP932", raw.substr(0, raw.find('\0')));
         if (!utf8) return "<conversion error>";
         std::string line = generator.lineNumber(++number);
         for (const nscr::Token& token : nscr::parseToToken(*utf8)) line += generator.formatToken(token);
-        page += viaIconv("CP932", "UTF-8", line).value_or("<page error>") + "\r\n";
+        page += unit::viaIconv("CP932", "UTF-8", line).value_or("<page error>") + "\r\n";
     }
     return page + generator.footer();
 }

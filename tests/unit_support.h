@@ -3,10 +3,13 @@
 // Small helpers shared by the unit tests.
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "nscr/error.h"
 
@@ -37,5 +40,21 @@ struct Random {
     }
     std::size_t below(std::size_t n) { return next() % n; }
 };
+
+// The bytes glibc's iconv gives for the whole input, or nothing when it fails.
+inline std::optional<std::string> viaIconv(const char* to, const char* from, std::string_view input) {
+    iconv_t cd = iconv_open(to, from);
+    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    std::string out(input.size() * 4 + 8, '\0');
+    char* in = const_cast<char*>(input.data());
+    char* o = out.data();
+    std::size_t inLeft = input.size(), outLeft = out.size();
+    bool ok = iconv(cd, &in, &inLeft, &o, &outLeft) != static_cast<std::size_t>(-1) &&
+              iconv(cd, nullptr, nullptr, &o, &outLeft) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    if (!ok) return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
 
 }  // namespace unit
