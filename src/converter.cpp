@@ -67,16 +67,12 @@ struct DecodedLine {
     bool writesCp932 = false;
 };
 
-// A buffer that only ever grows, so that it is cleared once, not per line.
-char* roomIn(std::string& buffer, std::size_t size) {
-    if (buffer.size() < size) buffer.resize(std::max(size, buffer.size() * 2));
-    return buffer.data();
-}
-
 // A line up to its first zero byte, read through its shadow where every
-// character round-trips, through its UTF-8 form otherwise.
-DecodedLine decodeLine(std::string_view raw, Cp932Decoder& decoder, std::string& buffer) {
-    char* start = roomIn(buffer, Cp932Decoder::utf8Room(raw.size()));
+// character round-trips, through its UTF-8 form otherwise. The buffer is
+// mapped, so that room asked for but not written costs no memory.
+DecodedLine decodeLine(std::string_view raw, Cp932Decoder& decoder, nscr::ByteBuffer& buffer) {
+    buffer.clear();
+    char* start = buffer.room(Cp932Decoder::utf8Room(raw.size()));
     if (const char* end = decoder.shadowTo(start, raw)) {
         auto length = static_cast<std::size_t>(end - start);
         return {std::string_view(start, length), raw.substr(0, length), true};
@@ -98,7 +94,7 @@ void convertFile(const std::string& path, Generator& generator, Cp932Decoder& de
         nscr::ByteBuffer script = nscr::readFileBytes(path);
         return convertToPage(script.view(), generator, decoder);
     }();
-    nscr::writeWholeFile(path + ".html", page.finishedBytes());
+    nscr::writeWholeFile(path + ".html", page.finishedPieces());
 }
 
 void convertAll(const std::vector<std::string>& arguments) {
@@ -155,12 +151,52 @@ struct PartOutcome {
     std::optional<nscr::Error> pageError;  // the first line that the page cannot take
 };
 
-void addToPage(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens, std::int64_t number) {
-    if (line.writesCp932) {
-        page.addCp932Line(tokens, line.cp932, number);
-    } else {
-        page.addLine(tokens, number);
+// Tokens are cut and written this many at a time: any ordinary line in one
+// go, while a line of millions of tokens never has them all in memory.
+constexpr std::size_t tokenBatch = 1u << 14;
+
+std::size_t textSizeOf(const nscr::TokenLine& tokens) {
+    std::size_t size = 0;
+    for (const nscr::Token& token : tokens) size += token.text.size();
+    return size;
+}
+
+// Writes a batch of a line's tokens; false, with the error kept in
+// outcome, when the page cannot take them.
+bool addBatch(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens, std::size_t offset,
+              PartOutcome& outcome) {
+    try {
+        if (line.writesCp932) {
+            page.addCp932Tokens(tokens, line.cp932.substr(offset));
+        } else {
+            page.addTokens(tokens);
+        }
+        return true;
+    } catch (const nscr::Error& error) {
+        outcome.pageError = error;
+        return false;
     }
+}
+
+// Tokenizes one line and writes it onto page batch by batch, unless an
+// earlier line failed. After an error the page is never used, so what a
+// failing line wrote stays.
+void convertLine(const DecodedLine& line, std::size_t index, std::int64_t number, Page& page,
+                 nscr::TokenLine& tokens, PartOutcome& outcome) {
+    bool writing = !outcome.pageError;
+    if (writing) page.startLine(number);
+    nscr::TokenCutter cutter(line.tokenizerText);
+    std::size_t offset = 0;
+    try {
+        while (cutter.cutNext(tokens, tokenBatch)) {
+            writing = writing && addBatch(page, line, tokens, offset, outcome);
+            offset += textSizeOf(tokens);
+        }
+    } catch (const nscr::Error& error) {
+        outcome.tokenError.emplace(index, error.what());
+        return;
+    }
+    if (writing) page.endLine();
 }
 
 // Converts the lines of text onto page, numbering them from firstNumber. A
@@ -169,25 +205,13 @@ void addToPage(Page& page, const DecodedLine& line, const nscr::TokenLine& token
 // lines are only converted.
 void convertLines(std::string_view text, std::int64_t firstNumber, Page& page, Cp932Decoder& decoder,
                   PartOutcome& outcome) {
-    std::string lineBuffer;
+    nscr::ByteBuffer lineBuffer;
     nscr::TokenLine tokens;
     std::size_t index = 0;
     nscr::forEachLine(text, [&](std::string_view raw) {
         DecodedLine line = decodeLine(raw, decoder, lineBuffer);
-        if (!outcome.tokenError) {
-            try {
-                nscr::parseToToken(line.tokenizerText, tokens);
-            } catch (const nscr::Error& error) {
-                outcome.tokenError.emplace(index, error.what());
-            }
-        }
-        if (!outcome.tokenError && !outcome.pageError) {
-            try {
-                addToPage(page, line, tokens, firstNumber + static_cast<std::int64_t>(index));
-            } catch (const nscr::Error& error) {
-                outcome.pageError = error;
-            }
-        }
+        if (!outcome.tokenError)
+            convertLine(line, index, firstNumber + static_cast<std::int64_t>(index), page, tokens, outcome);
         ++index;
     });
 }

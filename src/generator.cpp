@@ -99,18 +99,16 @@ void Generator::generate(const std::string& outputName, const std::vector<nscr::
 
 // ---- Page -----------------------------------------------------------------
 
-Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead)
-    : generator_(generator), bytes_(expectedSize + generator.headerText.size() + generator.footerText.size()) {
+Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead) : generator_(generator) {
     if (generator.tokenFormatter == nscr::formatStyled) spans_ = nscr::SpanFormat::styled();
     if (generator.tokenFormatter == nscr::formatClassed) spans_ = nscr::SpanFormat::classed();
     tokenRoom_ = spans_.markupRoom();
-    if (withHead) bytes_.append(generator.header());
+    buffers_.emplace_back(expectedSize + generator.headerText.size() + generator.footerText.size());
+    if (withHead) lastBuffer().append(generator.header());
 }
 
-std::size_t Page::lineRoom(const nscr::TokenLine& tokens) const {
-    std::size_t textSize = 0;
-    for (const nscr::Token& token : tokens) textSize += token.text.size();
-    return lineNumberRoom + 2 + tokens.size() * tokenRoom_ + nscr::escapeRoom(textSize);
+std::size_t Page::tokensRoom(const nscr::TokenLine& tokens, std::size_t textSize) const {
+    return tokens.size() * tokenRoom_ + nscr::escapeRoom(textSize);
 }
 
 char* Page::writeToken(char* out, const nscr::Token& token) {
@@ -132,13 +130,6 @@ char* Page::writeToken(char* out, const nscr::Token& token) {
     return out;
 }
 
-void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
-    char* out = bytes_.room(lineRoom(tokens));
-    if (generator_.lineNumberFormatter != nullptr) out = writeLineNumber(out, number);
-    for (const nscr::Token& token : tokens) out = writeToken(out, token);
-    bytes_.commit(put(out, "\r\n"));
-}
-
 char* Page::writeCp932Token(char* out, nscr::TokenType type, std::string_view cp932) {
     if (cp932.empty()) return out;
     bool spanned = !spans_.opening(type).empty();
@@ -154,28 +145,67 @@ char* Page::writeCp932Token(char* out, nscr::TokenType type, std::string_view cp
     return out;
 }
 
-void Page::addCp932Line(const nscr::TokenLine& tokens, std::string_view cp932, std::int64_t number) {
-    char* out = bytes_.room(lineNumberRoom + 2 + tokens.size() * tokenRoom_ + nscr::escapeRoom(cp932.size()));
-    if (generator_.lineNumberFormatter != nullptr) out = writeLineNumber(out, number);
+void Page::startLine(std::int64_t number) {
+    if (generator_.lineNumberFormatter == nullptr) return;
+    char* out = lastBuffer().room(lineNumberRoom);
+    lastBuffer().commit(writeLineNumber(out, number));
+}
+
+void Page::addTokens(const nscr::TokenLine& tokens) {
+    std::size_t textSize = 0;
+    for (const nscr::Token& token : tokens) textSize += token.text.size();
+    char* out = lastBuffer().room(tokensRoom(tokens, textSize));
+    for (const nscr::Token& token : tokens) out = writeToken(out, token);
+    lastBuffer().commit(out);
+}
+
+void Page::addCp932Tokens(const nscr::TokenLine& tokens, std::string_view cp932) {
     if (generator_.tokenFormatter == nullptr) {
-        // A text page takes the line as it is.
-        out = put(out, cp932);
-    } else {
-        const char* text = cp932.data();
-        for (const nscr::Token& token : tokens) {
-            out = writeCp932Token(out, token.type, std::string_view(text, token.text.size()));
-            text += token.text.size();
-        }
+        // A text page takes the bytes as they are.
+        std::size_t size = 0;
+        for (const nscr::Token& token : tokens) size += token.text.size();
+        lastBuffer().append(cp932.substr(0, size));
+        return;
     }
-    bytes_.commit(put(out, "\r\n"));
+    char* out = lastBuffer().room(tokensRoom(tokens, cp932.size()));
+    const char* text = cp932.data();
+    for (const nscr::Token& token : tokens) {
+        out = writeCp932Token(out, token.type, std::string_view(text, token.text.size()));
+        text += token.text.size();
+    }
+    lastBuffer().commit(out);
 }
 
-void Page::appendPart(Page& part) { bytes_.takeFrom(part.bytes_); }
+void Page::endLine() { lastBuffer().append("\r\n"); }
 
-std::string_view Page::finishedBytes() {
-    if (!finished_) bytes_.append(generator_.footer());
+void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
+    startLine(number);
+    addTokens(tokens);
+    endLine();
+}
+
+void Page::addCp932Line(const nscr::TokenLine& tokens, std::string_view cp932, std::int64_t number) {
+    startLine(number);
+    addCp932Tokens(tokens, cp932);
+    endLine();
+}
+
+void Page::appendPart(Page& part) {
+    for (nscr::ByteBuffer& buffer : part.buffers_) buffers_.push_back(std::move(buffer));
+    part.buffers_.clear();
+    part.buffers_.emplace_back();
+}
+
+std::vector<std::string_view> Page::finishedPieces() {
+    if (!finished_) lastBuffer().append(generator_.footer());
     finished_ = true;
-    return bytes_.view();
+    std::vector<std::string_view> pieces;
+    for (const nscr::ByteBuffer& buffer : buffers_) pieces.push_back(buffer.view());
+    return pieces;
 }
 
-std::string Page::finish() { return std::string(finishedBytes()); }
+std::string Page::finish() {
+    std::string page;
+    for (std::string_view piece : finishedPieces()) page += piece;
+    return page;
+}

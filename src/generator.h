@@ -22,7 +22,8 @@ std::string formatLineNumber(std::int32_t number);
 class Generator;
 
 // One page being gathered: the head, then line after line, each already in
-// CP932 and ended with CR LF, then the tail.
+// CP932 and ended with CR LF, then the tail. A page may be held in several
+// buffers, one per part it was made of, so that joining parts copies nothing.
 class Page {
 public:
     // A line of tokens in UTF-8.
@@ -31,18 +32,28 @@ public:
     // consecutive pieces of their lengths, and each piece is written as it
     // is, escaped where its token's text would be.
     void addCp932Line(const nscr::TokenLine& tokens, std::string_view cp932, std::int64_t number);
-    // Appends a part made by Generator::startPart, emptying it; its memory
-    // is let go as it is copied.
+
+    // A line given a batch of tokens at a time, for lines too long to hold
+    // all their tokens at once: startLine, add...Tokens as often as needed,
+    // then endLine.
+    void startLine(std::int64_t number);
+    void addTokens(const nscr::TokenLine& tokens);
+    // cp932 starts with the bytes of the first token.
+    void addCp932Tokens(const nscr::TokenLine& tokens, std::string_view cp932);
+    void endLine();
+
+    // Appends the lines of a part made by Generator::startPart, emptying it.
     void appendPart(Page& part);
-    // Ends the page with its tail; the page takes no more lines afterwards.
-    std::string_view finishedBytes();
+    // Ends the page with its tail (once) and gives its bytes, in order.
+    std::vector<std::string_view> finishedPieces();
     // The finished page as a string; the Page is spent afterwards.
     std::string finish();
 
 private:
     friend class Generator;
     Page(const Generator& generator, std::size_t expectedSize, bool withHead);
-    std::size_t lineRoom(const nscr::TokenLine& tokens) const;
+    nscr::ByteBuffer& lastBuffer() { return buffers_.back(); }
+    std::size_t tokensRoom(const nscr::TokenLine& tokens, std::size_t textSize) const;
     char* writeToken(char* out, const nscr::Token& token);
     char* writeCp932Token(char* out, nscr::TokenType type, std::string_view cp932);
 
@@ -50,7 +61,7 @@ private:
     nscr::SpanFormat spans_;
     Cp932Encoder encoder_;
     std::size_t tokenRoom_ = 0;  // markup around one token, at most
-    nscr::ByteBuffer bytes_;
+    std::vector<nscr::ByteBuffer> buffers_;
     bool finished_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 #include "converter.h"
 #include "generator.h"
@@ -82,6 +83,36 @@ TEST_F(Converter, EveryWayGivesThePlainPage) {
     }
 }
 
+// A line of more tokens than are cut at a time is written batch by batch:
+// the same page, and a tokenizer error late in the line leaves nothing.
+TEST_F(Converter, LinesOfManyTokensGiveThePlainPage) {
+    auto repeated = [](std::string_view piece, std::size_t times) {
+        std::string text;
+        for (std::size_t i = 0; i < times; ++i) text += piece;
+        return text;
+    };
+    unit::Random random{5};
+    std::string mixed;  // includes characters that take the UTF-8 road
+    for (int i = 0; i < 30000; ++i) mixed += safePieces[random.below(safePieces.size())];
+    const std::vector<std::string> scripts = {
+        "\x82\xa0" + repeated("[", 40000) + "\r\nmov\r\n",
+        repeated("*", 50000),
+        "a\r\n" + repeated("\x83\x5c ", 20000) + "\r\n" + mixed + "\r\nb",
+    };
+    for (OutputMode mode : {OutputMode::STYLE, OutputMode::TEXT})
+        for (const std::string& script : scripts) {
+            Generator generator(mode, true);
+            Cp932Decoder decoder;
+            EXPECT_EQ(convertToPage(script, generator, decoder, 1).finish(), plainPage(script, generator));
+        }
+
+    Generator generator(OutputMode::STYLE, false);
+    Cp932Decoder decoder;
+    std::string late = "ok\r\n" + repeated("a ", 40000) + "!x";
+    EXPECT_EQ(unit::errorOf([&] { convertToPage(late, generator, decoder, 1); }),
+              "1: input 'd', 's', 'sd', 'w' follow '!'");
+}
+
 // However a script is cut, the error is the one a line-by-line run meets first.
 TEST_F(Converter, PartsReportTheErrorOfTheWholeScript) {
     auto linesOf = [](std::vector<std::string> lines) {
@@ -131,15 +162,11 @@ TEST(ByteBuffer, GrowsKeepingItsBytesAndHandsThemOn) {
     EXPECT_EQ(buffer.view(), want);
     EXPECT_GE(buffer.capacity(), buffer.size());
 
-    nscr::ByteBuffer whole;
-    whole.append("head:");
-    whole.takeFrom(buffer);
-    EXPECT_EQ(whole.view(), "head:" + want);
-    EXPECT_EQ(buffer.size(), 0u);
-    buffer.append("again");
-    EXPECT_EQ(buffer.view(), "again");
+    buffer.clear();
+    buffer.append("head:");
+    EXPECT_EQ(buffer.view(), "head:");
 
-    nscr::ByteBuffer moved = std::move(whole);
+    nscr::ByteBuffer moved = std::move(buffer);
     EXPECT_EQ(moved.view().substr(0, 5), "head:");
     char* room = moved.room(3);
     room[0] = 'x';
@@ -157,3 +184,13 @@ TEST(ReadFile, ReadsToTheEndWhateverTheSizeSays) {
 }
 
 }  // namespace
+
+TEST(WriteFile, WritesThePiecesInOrder) {
+    const std::string path = testing::TempDir() + "hibarune_pieces.html";
+    const std::string large(3u << 20, 'x');
+    nscr::writeWholeFile(path, std::vector<std::string_view>{"", "head", "", large, "tail"});
+    EXPECT_EQ(nscr::readWholeFile(path), "head" + large + "tail");
+    nscr::writeWholeFile(path, std::vector<std::string_view>{});
+    EXPECT_EQ(nscr::readWholeFile(path), "");
+    ::unlink(path.c_str());
+}

@@ -72,16 +72,4 @@ void ByteBuffer::append(std::string_view bytes) {
     commit(out + bytes.size());
 }
 
-void ByteBuffer::takeFrom(ByteBuffer& source) {
-    constexpr std::size_t step = hugePage;  // a multiple of the page size
-    char* out = room(source.size_);
-    for (std::size_t done = 0; done < source.size_; done += step) {
-        std::size_t size = std::min(step, source.size_ - done);
-        std::memcpy(out + done, source.data_ + done, size);
-        if (size == step) ::madvise(source.data_ + done, size, MADV_DONTNEED);
-    }
-    commit(out + source.size_);
-    source = ByteBuffer();
-}
-
 }  // namespace nscr

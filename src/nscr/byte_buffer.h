@@ -31,9 +31,9 @@ public:
     }
     void commit(const char* end) { size_ = static_cast<std::size_t>(end - data_); }
     void append(std::string_view bytes);
-    // Appends the bytes of source and empties it, letting go of its memory
-    // piece by piece as it is copied, so that the bytes are never held twice.
-    void takeFrom(ByteBuffer& source);
+    // Forgets the bytes but keeps the room, so that a buffer reused for
+    // line after line is mapped once.
+    void clear() { size_ = 0; }
 
     std::string_view view() const { return {data_, size_}; }
     std::size_t size() const { return size_; }

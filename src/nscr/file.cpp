@@ -1,9 +1,12 @@
 #include "nscr/file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "nscr/error.h"
@@ -63,24 +66,52 @@ ByteBuffer readFileBytes(const std::string& path) {
 
 std::string readWholeFile(const std::string& path) { return std::string(readFileBytes(path).view()); }
 
-void writeWholeFile(const std::string& path, std::string_view data) {
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.get() < 0) raiseFileError(path, errno);
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t put = ::write(file.get(), p, left);
+namespace {
+
+// Writes the pieces whole, taking up again after a short write; gives the
+// error number of a failed write, 0 when all went out.
+int writePieces(int fd, std::vector<iovec> pieces) {
+    std::size_t first = 0;
+    while (first < pieces.size()) {
+        int count = static_cast<int>(std::min<std::size_t>(pieces.size() - first, IOV_MAX));
+        ssize_t put = ::writev(fd, pieces.data() + first, count);
         if (put < 0) {
             if (errno == EINTR) continue;
-            int error = errno;
-            ::unlink(path.c_str());
-            raiseFileError(path, error);
+            return errno;
         }
-        p += put;
-        left -= static_cast<std::size_t>(put);
+        for (auto left = static_cast<std::size_t>(put); first < pieces.size(); ++first) {
+            iovec& piece = pieces[first];
+            if (left < piece.iov_len) {
+                piece.iov_base = static_cast<char*>(piece.iov_base) + left;
+                piece.iov_len -= left;
+                break;
+            }
+            left -= piece.iov_len;
+        }
     }
-    if (::close(file.release()) != 0) {
-        int error = errno;
+    return 0;
+}
+
+std::vector<iovec> ioVectorsOf(const std::vector<std::string_view>& pieces) {
+    std::vector<iovec> vectors;
+    vectors.reserve(pieces.size());
+    for (std::string_view piece : pieces)
+        if (!piece.empty()) vectors.push_back({const_cast<char*>(piece.data()), piece.size()});
+    return vectors;
+}
+
+}  // namespace
+
+void writeWholeFile(const std::string& path, std::string_view data) {
+    writeWholeFile(path, std::vector<std::string_view>{data});
+}
+
+void writeWholeFile(const std::string& path, const std::vector<std::string_view>& pieces) {
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (file.get() < 0) raiseFileError(path, errno);
+    int error = writePieces(file.get(), ioVectorsOf(pieces));
+    if (::close(file.release()) != 0 && error == 0) error = errno;
+    if (error != 0) {
         ::unlink(path.c_str());
         raiseFileError(path, error);
     }

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "nscr/byte_buffer.h"
 
@@ -13,7 +14,9 @@ std::string readWholeFile(const std::string& path);
 // Creates or truncates the file and writes all of data; a failed write
 // removes the partial file rather than leave half a page behind.
 void writeWholeFile(const std::string& path, std::string_view data);
+// The same for data held in pieces, written one after another in a single
+// gathering write.
+void writeWholeFile(const std::string& path, const std::vector<std::string_view>& pieces);
 bool pathExists(const std::string& path);
-
 
 }  // namespace nscr

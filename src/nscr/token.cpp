@@ -167,7 +167,7 @@ Token ruleDefault(std::string_view line, std::size_t& pos) {
     return Token(scanMultibyte(line, pos), TokenType::STRING);
 }
 
-Token nextToken(std::string_view line, std::size_t& pos, const TokenLine& tokens) {
+Token nextToken(std::string_view line, std::size_t& pos, bool onlySpacesBefore) {
     const char c = line[pos];
     switch (c) {
         case '\t':
@@ -185,7 +185,7 @@ Token nextToken(std::string_view line, std::size_t& pos, const TokenLine& tokens
         case '=': return Token(c, TokenType::OPERATOR);
         case '(': return ruleParenthesis(line, pos);
         case ')': return Token(c, TokenType::PARENTHESIS_END);
-        case '*': return ruleAsterisk(line, pos, isAllSpaces(tokens));
+        case '*': return ruleAsterisk(line, pos, onlySpacesBefore);
         case '/': return Token(c, isLastByte(line, pos) ? TokenType::SPECIAL_CHARACTER : TokenType::OPERATOR);
         case ';': {
             std::string_view rest = line.substr(pos);
@@ -198,7 +198,7 @@ Token nextToken(std::string_view line, std::size_t& pos, const TokenLine& tokens
         case '@':
         case '\\': return Token(c, TokenType::SPECIAL_CHARACTER);
         case '[':
-            if (isAllSpaces(tokens)) return Token(scanMarkup(line, pos, '[', ']'), TokenType::TAG);
+            if (onlySpacesBefore) return Token(scanMarkup(line, pos, '[', ']'), TokenType::TAG);
             return Token(c, TokenType::BRACKET_BEGIN);
         case ']': return Token(c, TokenType::BRACKET_END);
         case '_': return ruleUnderscore(line, pos);
@@ -336,13 +336,19 @@ bool isAllSpaces(const TokenLine& tokens) {
 
 // ---- Tokenizer ------------------------------------------------------------
 
-void parseToToken(std::string_view line, TokenLine& tokens) {
+bool TokenCutter::cutNext(TokenLine& tokens, std::size_t most) {
     tokens.clear();
-    for (std::size_t pos = 0; pos < line.size(); ++pos) {
-        Token token = nextToken(line, pos, tokens);
+    for (; pos_ < line_.size() && tokens.size() < most; ++pos_) {
+        Token token = nextToken(line_, pos_, onlySpaces_);
         lookupReservedCommand(token);
+        onlySpaces_ = onlySpaces_ && token.type == TokenType::SPACE;
         tokens.push_back(token);
     }
+    return !tokens.empty();
+}
+
+void parseToToken(std::string_view line, TokenLine& tokens) {
+    TokenCutter(line).cutNext(tokens, SIZE_MAX);
 }
 
 TokenLine parseToToken(std::string_view line) {

@@ -111,6 +111,23 @@ bool isAllSpaces(const TokenLine& tokens);
 
 // ---- Line tokenizer ---------------------------------------------------
 
+// Cuts one line into tokens a batch at a time, so that the tokens of a long
+// line need not all be held at once. The line must outlive the cutter.
+class TokenCutter {
+public:
+    explicit TokenCutter(std::string_view line) : line_(line) {}
+    // Replaces the contents of tokens with the line's next tokens, at most
+    // `most` of them; false when the line has none left. Raises Error as
+    // parseToToken does.
+    bool cutNext(TokenLine& tokens, std::size_t most);
+    bool finished() const { return pos_ >= line_.size(); }
+
+private:
+    std::string_view line_;
+    std::size_t pos_ = 0;
+    bool onlySpaces_ = true;  // every token so far is SPACE
+};
+
 // Cuts one line into tokens, replacing the contents of tokens.
 void parseToToken(std::string_view line, TokenLine& tokens);
 TokenLine parseToToken(std::string_view line);
