@@ -218,7 +218,37 @@ char* Cp932Decoder::decodeTo(char* out, std::string_view cp932) {
     return out;
 }
 
+namespace {
+
+// Copies double-byte characters whose shape is exactPair while they last,
+// two at a time where it can, raising each trail byte to 0x80 and above. A
+// byte below 0x80 stops it: no pair behind one is ever an exact pair.
+const char* copyPairRun(char*& out, const char* in, const char* last, const std::uint8_t* shapes) {
+    auto index = [](const char* at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(at[0])) << 8 | static_cast<unsigned char>(at[1]);
+    };
+    while (last - in >= 4 && shapes[index(in)] == exactPairShape && shapes[index(in + 2)] == exactPairShape) {
+        std::uint32_t word;
+        std::memcpy(&word, in, sizeof word);
+        word |= 0x80808080u;  // the lead bytes are 0x80 and above already
+        std::memcpy(out, &word, sizeof word);
+        out += 4;
+        in += 4;
+    }
+    if (last - in >= 2 && shapes[index(in)] == exactPairShape) {
+        out[0] = in[0];
+        out[1] = static_cast<char>(in[1] | 0x80);
+        out += 2;
+        in += 2;
+    }
+    return in;
+}
+
+}  // namespace
+
 char* Cp932Decoder::shadowTo(char* out, std::string_view cp932) {
+    // Held here: stores through out could otherwise alias the table's pointer.
+    const std::uint8_t* const shapes = shapes_.data();
     const char* in = cp932.data();
     const char* const last = in + cp932.size();
     while (in != last) {
@@ -228,19 +258,12 @@ char* Cp932Decoder::shadowTo(char* out, std::string_view cp932) {
             in = copyAsciiRunUntilZero(out, in, last);
             continue;
         }
-        // Only pairs behind a lead byte are ever learned, so one look-up
-        // tells a known double-byte character.
-        if (last - in >= 2) {
-            auto trail = static_cast<unsigned char>(in[1]);
-            if (shapes_[static_cast<std::size_t>(lead) << 8 | trail] == exactPairShape) {
-                const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail | 0x80)};
-                std::memcpy(out, pair, 2);
-                out += 2;
-                in += 2;
-                continue;
-            }
+        const char* after = copyPairRun(out, in, last, shapes);
+        if (after != in) {
+            in = after;
+            continue;
         }
-        if (shapes_[lead] == exactSingleShape) {
+        if (shapes[lead] == exactSingleShape) {
             *out++ = static_cast<char>(lead);
             ++in;
             continue;

@@ -48,6 +48,33 @@ TEST_F(Commands, LoadsLinesFieldsAndClasses) {
     }
 }
 
+// Thousands of names, names that share their first eight bytes, and names
+// given twice: every one is found with its last type, absent names are not.
+TEST_F(Commands, LargeTablesFindEveryName) {
+    Table want;
+    std::string file;
+    for (int i = 0; i < 3000; ++i) {
+        std::string name = (i % 2 ? "longprefix_" : "c") + std::to_string(i);
+        const char* field = i % 3 == 0 ? "F" : i % 3 == 1 ? "E" : "x";
+        file += name + "," + field + "\n";
+        want[name] = nscr::commandClassType(field);
+        if (i % 7 == 0) {
+            file += name + "\n";
+            want[name] = COMMON_COMMAND;
+        }
+    }
+    nscr::loadReservedCommandsFromText(file);
+    EXPECT_EQ(table(), want);
+    EXPECT_EQ(nscr::reservedCommands.size(), want.size());
+    for (const auto& [name, type] : want) {
+        auto found = nscr::reservedCommands.find(name);
+        ASSERT_NE(found, nscr::reservedCommands.end()) << name;
+        EXPECT_EQ(found->second, type) << name;
+    }
+    for (std::string absent : {"", "c", "c3000", "longprefix_", "longprefix_2", "C1"})
+        EXPECT_EQ(nscr::reservedCommands.find(absent), nscr::reservedCommands.end()) << absent;
+}
+
 TEST_F(Commands, MalformedFilesStopAtTheBadLine) {
     // The lines before the bad one stay loaded.
     const std::vector<std::pair<std::string, Table>> rows = {

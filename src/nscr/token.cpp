@@ -1,8 +1,11 @@
 #include "nscr/token.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 
 #include "nscr/error.h"
 #include "nscr/file.h"
@@ -217,6 +220,70 @@ std::string_view tokenTypeName(TokenType type) {
 Token::Token(char character, TokenType type)
     : text(&singleBytes[static_cast<unsigned char>(character)], 1), type(type) {}
 
+// ---- CommandTable ---------------------------------------------------------
+
+std::uint64_t CommandTable::hashOf(std::string_view name) {
+    // Eight bytes at a time, each step mixed by a multiply: command names are
+    // short, so most take one or two steps.
+    constexpr std::uint64_t mix = 0x9e3779b97f4a7c15u;
+    std::uint64_t hash = name.size() * mix;
+    std::size_t at = 0;
+    for (std::uint64_t word; at < name.size(); at += sizeof word) {
+        word = 0;
+        std::memcpy(&word, name.data() + at, std::min(sizeof word, name.size() - at));
+        hash = (hash ^ word) * mix;
+        hash ^= hash >> 29;
+    }
+    return hash ^ hash >> 32;
+}
+
+// The slot that holds the name, or the free slot where it would go.
+std::size_t CommandTable::slotOf(std::string_view name, std::uint64_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    const auto tag = static_cast<std::uint32_t>(hash);
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        const Slot& slot = slots_[at];
+        if (slot.entry == 0 || (slot.hash == tag && entries_[slot.entry - 1].first == name)) return at;
+    }
+}
+
+// count: a power of two, so that a probe can wrap with a mask.
+void CommandTable::rebuildSlots(std::size_t count) {
+    slots_.assign(count, Slot{});
+    const std::size_t mask = count - 1;
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        std::uint64_t hash = hashOf(entries_[k].first);
+        std::size_t at = hash & mask;
+        while (slots_[at].entry != 0) at = (at + 1) & mask;
+        slots_[at] = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(k + 1)};
+    }
+}
+
+void CommandTable::clear() {
+    entries_.clear();
+    slots_.clear();
+}
+
+CommandTable::const_iterator CommandTable::find(std::string_view name) const {
+    if (entries_.empty()) return end();
+    const Slot& slot = slots_[slotOf(name, hashOf(name))];
+    return slot.entry == 0 ? end() : begin() + (slot.entry - 1);
+}
+
+void CommandTable::insert_or_assign(std::string_view name, TokenType type) {
+    // At most half the slots in use keeps the probe runs short.
+    if (2 * (entries_.size() + 1) > slots_.size()) rebuildSlots(std::bit_ceil(std::max<std::size_t>(16, 4 * (entries_.size() + 1))));
+    std::uint64_t hash = hashOf(name);
+    Slot& slot = slots_[slotOf(name, hash)];
+    if (slot.entry != 0) {
+        entries_[slot.entry - 1].second = type;
+        return;
+    }
+    if (entries_.size() >= UINT32_MAX) throw std::length_error("too many reserved commands");
+    entries_.emplace_back(std::string(name), type);
+    slot = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(entries_.size())};
+}
+
 // ---- Reserved command table -------------------------------------------
 
 CommandTable reservedCommands;
@@ -235,16 +302,24 @@ void loadReservedCommandsFromText(std::string_view content) {
         std::string_view name = line.substr(0, comma);
         TokenType type = comma == std::string_view::npos ? TokenType::COMMON_COMMAND
                                                           : commandClassType(line.substr(comma + 1));
-        reservedCommands.insert_or_assign(std::string(name), type);
+        reservedCommands.insert_or_assign(name, type);
     });
 }
 
 void loadReservedCommands(const std::string& path) { loadReservedCommandsFromText(readWholeFile(path)); }
 
+namespace {
+// The type of a SYMBOL token: a reserved command's type when its text names
+// one. Taking the text by value keeps the token out of memory in the
+// tokenizer's loop.
+TokenType symbolType(std::string_view text) {
+    auto found = reservedCommands.find(text);
+    return found == reservedCommands.end() ? TokenType::SYMBOL : found->second;
+}
+}  // namespace
+
 void lookupReservedCommand(Token& token) {
-    if (token.type != TokenType::SYMBOL || reservedCommands.empty()) return;
-    auto found = reservedCommands.find(token.text);
-    if (found != reservedCommands.end()) token.type = found->second;
+    if (token.type == TokenType::SYMBOL) token.type = symbolType(token.text);
 }
 
 // ---- Character classes --------------------------------------------------
@@ -340,7 +415,7 @@ bool TokenCutter::cutNext(TokenLine& tokens, std::size_t most) {
     tokens.clear();
     for (; pos_ < line_.size() && tokens.size() < most; ++pos_) {
         Token token = nextToken(line_, pos_, onlySpaces_);
-        lookupReservedCommand(token);
+        if (token.type == TokenType::SYMBOL) token.type = symbolType(token.text);
         onlySpaces_ = onlySpaces_ && token.type == TokenType::SPACE;
         tokens.push_back(token);
     }

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace nscr {
@@ -62,17 +62,36 @@ using TokenLine = std::vector<Token>;
 
 // ---- Reserved command table -------------------------------------------
 
-// FNV-1a: command names are a few bytes long, where it beats the standard
-// string hash.
-struct ByteStringHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept {
-        std::uint64_t hash = 0xcbf29ce484222325u;
-        for (char c : s) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
-        return static_cast<std::size_t>(hash);
-    }
+// Command name to type, built for the tokenizer's look-ups: open addressing
+// over a power-of-two array of slots, each holding a part of the name's hash
+// and the place of its entry, so that a miss rarely compares a name. Entries
+// stay in the order they were first inserted.
+class CommandTable {
+public:
+    using value_type = std::pair<std::string, TokenType>;
+    using const_iterator = std::vector<value_type>::const_iterator;
+
+    const_iterator begin() const { return entries_.begin(); }
+    const_iterator end() const { return entries_.end(); }
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    void clear();
+    const_iterator find(std::string_view name) const;
+    // Adds the name, or gives an existing name its new type.
+    void insert_or_assign(std::string_view name, TokenType type);
+
+private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t entry = 0;  // index of the entry plus one; 0: free
+    };
+    static std::uint64_t hashOf(std::string_view name);
+    std::size_t slotOf(std::string_view name, std::uint64_t hash) const;
+    void rebuildSlots(std::size_t count);
+
+    std::vector<value_type> entries_;
+    std::vector<Slot> slots_;
 };
-using CommandTable = std::unordered_map<std::string, TokenType, ByteStringHash, std::equal_to<>>;
 
 // The run's reserved commands: filled once from "commands.txt", then only read.
 extern CommandTable reservedCommands;
