@@ -155,19 +155,13 @@ struct PartOutcome {
 // go, while a line of millions of tokens never has them all in memory.
 constexpr std::size_t tokenBatch = 1u << 14;
 
-std::size_t textSizeOf(const nscr::TokenLine& tokens) {
-    std::size_t size = 0;
-    for (const nscr::Token& token : tokens) size += token.text.size();
-    return size;
-}
-
-// Writes a batch of a line's tokens; false, with the error kept in
-// outcome, when the page cannot take them.
-bool addBatch(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens, std::size_t offset,
+// Writes a batch of a line's tokens, moving offset past their CP932 bytes;
+// false, with the error kept in outcome, when the page cannot take them.
+bool addBatch(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens, std::size_t& offset,
               PartOutcome& outcome) {
     try {
         if (line.writesCp932) {
-            page.addCp932Tokens(tokens, line.cp932.substr(offset));
+            offset += page.addCp932Tokens(tokens, line.cp932.substr(offset));
         } else {
             page.addTokens(tokens);
         }
@@ -188,10 +182,7 @@ void convertLine(const DecodedLine& line, std::size_t index, std::int64_t number
     nscr::TokenCutter cutter(line.tokenizerText);
     std::size_t offset = 0;
     try {
-        while (cutter.cutNext(tokens, tokenBatch)) {
-            writing = writing && addBatch(page, line, tokens, offset, outcome);
-            offset += textSizeOf(tokens);
-        }
+        while (cutter.cutNext(tokens, tokenBatch)) writing = writing && addBatch(page, line, tokens, offset, outcome);
     } catch (const nscr::Error& error) {
         outcome.tokenError.emplace(index, error.what());
         return;

@@ -131,17 +131,17 @@ char* Page::writeToken(char* out, const nscr::Token& token) {
 }
 
 char* Page::writeCp932Token(char* out, nscr::TokenType type, std::string_view cp932) {
-    if (cp932.empty()) return out;
-    bool spanned = !spans_.opening(type).empty();
     out = spans_.writeOpening(out, type);
     // Trail bytes lie at 0x40 and above, clear of every byte that is escaped.
-    if (cp932.size() == 1 || nscr::needsEscape(type)) {
+    if (cp932.size() == 1) {
+        out = nscr::writeEscapedByte(out, cp932[0]);
+    } else if (nscr::needsEscape(type)) {
         out = nscr::escapeTo(out, cp932, type);
     } else {
         std::memcpy(out, cp932.data(), cp932.size());
         out += cp932.size();
     }
-    if (spanned) out = nscr::SpanFormat::writeClosing(out);
+    if (spans_.spans(type)) out = nscr::SpanFormat::writeClosing(out);
     return out;
 }
 
@@ -159,21 +159,23 @@ void Page::addTokens(const nscr::TokenLine& tokens) {
     lastBuffer().commit(out);
 }
 
-void Page::addCp932Tokens(const nscr::TokenLine& tokens, std::string_view cp932) {
+std::size_t Page::addCp932Tokens(const nscr::TokenLine& tokens, std::string_view cp932) {
     if (generator_.tokenFormatter == nullptr) {
         // A text page takes the bytes as they are.
         std::size_t size = 0;
         for (const nscr::Token& token : tokens) size += token.text.size();
         lastBuffer().append(cp932.substr(0, size));
-        return;
+        return size;
     }
     char* out = lastBuffer().room(tokensRoom(tokens, cp932.size()));
     const char* text = cp932.data();
+    // Tokens are never empty: each is at least one byte of the line.
     for (const nscr::Token& token : tokens) {
         out = writeCp932Token(out, token.type, std::string_view(text, token.text.size()));
         text += token.text.size();
     }
     lastBuffer().commit(out);
+    return static_cast<std::size_t>(text - cp932.data());
 }
 
 void Page::endLine() { lastBuffer().append("\r\n"); }

@@ -38,8 +38,9 @@ public:
     // then endLine.
     void startLine(std::int64_t number);
     void addTokens(const nscr::TokenLine& tokens);
-    // cp932 starts with the bytes of the first token.
-    void addCp932Tokens(const nscr::TokenLine& tokens, std::string_view cp932);
+    // cp932 starts with the bytes of the first token; gives the number of
+    // its bytes the tokens took.
+    std::size_t addCp932Tokens(const nscr::TokenLine& tokens, std::string_view cp932);
     void endLine();
 
     // Appends the lines of a part made by Generator::startPart, emptying it.

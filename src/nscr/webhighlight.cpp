@@ -118,18 +118,6 @@ void loadColorFile(const std::string& path) {
 
 // ---- Span writer ----------------------------------------------------------
 
-bool needsEscape(TokenType type) {
-    switch (type) {
-        case TokenType::COMMENT:
-        case TokenType::LITERAL:
-        case TokenType::OPERATOR:
-        case TokenType::RUBY:
-        case TokenType::TAG:
-        case TokenType::TEXT_BUTTON: return true;
-        default: return false;
-    }
-}
-
 char* escapeTo(char* out, std::string_view text, TokenType type) {
     // A token of one escaped character is escaped whatever its type.
     if (text.size() == 1) {
@@ -237,8 +225,10 @@ SpanFormat SpanFormat::classed() {
 }
 
 void SpanFormat::fillBlocks() {
-    for (std::size_t i = 0; i < openings_.size(); ++i)
-        if (openings_[i].size() <= blockSize) std::memcpy(blocks_[i].data(), openings_[i].data(), openings_[i].size());
+    for (std::size_t i = 0; i < openings_.size(); ++i) {
+        sizes_[i] = openings_[i].size();
+        if (sizes_[i] <= blockSize) std::memcpy(blocks_[i].data(), openings_[i].data(), sizes_[i]);
+    }
 }
 
 char* SpanFormat::writeLongOpening(char* out, std::size_t index) const { return put(out, openings_[index]); }

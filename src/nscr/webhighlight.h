@@ -33,7 +33,18 @@ void loadColorFile(const std::string& path);
 
 // ---- Span writer ----------------------------------------------------------
 
-bool needsEscape(TokenType type);
+// Tokens of these types may hold "<", ">", "&" or '"' among other text.
+constexpr bool needsEscape(TokenType type) {
+    switch (type) {
+        case TokenType::COMMENT:
+        case TokenType::LITERAL:
+        case TokenType::OPERATOR:
+        case TokenType::RUBY:
+        case TokenType::TAG:
+        case TokenType::TEXT_BUTTON: return true;
+        default: return false;
+    }
+}
 std::string escapeText(std::string_view text, TokenType type);
 std::string styleAttribute(TokenType type);
 std::string wrapStyleSpan(std::string_view text, std::string_view style);
@@ -50,6 +61,27 @@ void appendEscaped(std::string& out, std::string_view text, TokenType type);
 // takes at most escapeRoom(text.size()) bytes.
 char* escapeTo(char* out, std::string_view text, TokenType type);
 constexpr std::size_t escapeRoom(std::size_t textSize) { return textSize * 6; }
+
+// A token of one byte, escaped as escapeTo escapes it: one fixed-size copy
+// from a table of every byte's text.
+struct EscapedByte {
+    char text[8];
+    std::size_t size;
+};
+inline constexpr std::array<EscapedByte, 256> escapedByteTexts = [] {
+    std::array<EscapedByte, 256> table{};
+    for (std::size_t c = 0; c < table.size(); ++c) table[c] = {{static_cast<char>(c)}, 1};
+    table['<'] = {{'&', 'l', 't', ';'}, 4};
+    table['>'] = {{'&', 'g', 't', ';'}, 4};
+    table['&'] = {{'&', 'a', 'm', 'p', ';'}, 5};
+    table['"'] = {{'&', 'q', 'u', 'o', 't', ';'}, 6};
+    return table;
+}();
+inline char* writeEscapedByte(char* out, char c) {
+    const EscapedByte& escaped = escapedByteTexts[static_cast<unsigned char>(c)];
+    std::memcpy(out, escaped.text, sizeof escaped.text);
+    return out + escaped.size;
+}
 
 // The span openings of one mode, computed once from the font table, so that
 // a page can be written without building strings per token. append() gives
@@ -69,12 +101,14 @@ public:
     // closing may take together.
     char* writeOpening(char* out, TokenType type) const {
         auto index = static_cast<std::size_t>(type);
-        std::size_t size = openings_[index].size();
+        std::size_t size = sizes_[index];
         // Colours from "color.txt" may make an opening longer than a block.
         if (size > blockSize) return writeLongOpening(out, index);
         std::memcpy(out, blocks_[index].data(), blockSize);
         return out + size;
     }
+    // Whether tokens of the type are put in a span (SPACE is not, in STYLE).
+    bool spans(TokenType type) const { return sizes_[static_cast<std::size_t>(type)] != 0; }
     static char* writeClosing(char* out) {
         std::memcpy(out, "</span>", 8);
         return out + closing.size();
@@ -88,6 +122,7 @@ private:
 
     std::array<std::string, tokenTypeCount> openings_;
     std::array<std::array<char, blockSize>, tokenTypeCount> blocks_{};
+    std::array<std::size_t, tokenTypeCount> sizes_{};  // of the openings
 };
 
 }  // namespace nscr
