@@ -222,28 +222,38 @@ Token::Token(char character, TokenType type)
 
 // ---- CommandTable ---------------------------------------------------------
 
-std::uint64_t CommandTable::hashOf(std::string_view name) {
-    // Eight bytes at a time, each step mixed by a multiply: command names are
-    // short, so most take one or two steps.
-    constexpr std::uint64_t mix = 0x9e3779b97f4a7c15u;
-    std::uint64_t hash = name.size() * mix;
-    std::size_t at = 0;
-    for (std::uint64_t word; at < name.size(); at += sizeof word) {
-        word = 0;
-        std::memcpy(&word, name.data() + at, std::min(sizeof word, name.size() - at));
-        hash = (hash ^ word) * mix;
-        hash ^= hash >> 29;
+std::uint64_t CommandTable::headOf(std::string_view name) {
+    std::uint64_t head = 0;
+    if (name.size() >= sizeof head) {
+        std::memcpy(&head, name.data(), sizeof head);
+    } else {
+        for (std::size_t k = 0; k < name.size(); ++k)
+            head |= std::uint64_t{static_cast<unsigned char>(name[k])} << (8 * k);
     }
-    return hash ^ hash >> 32;
+    return head;
+}
+
+std::size_t CommandTable::hashOf(std::string_view name, std::uint64_t head) {
+    constexpr std::uint64_t mix = 0x9e3779b97f4a7c15u;
+    std::uint64_t hash = (head ^ name.size()) * mix;
+    // Names longer than eight bytes are rare: their tail is mixed in too.
+    for (std::size_t at = sizeof head; at < name.size(); ++at)
+        hash = (hash ^ static_cast<unsigned char>(name[at])) * mix;
+    return static_cast<std::size_t>(hash ^ hash >> 29);
+}
+
+bool CommandTable::holds(const Slot& slot, std::string_view name, std::uint64_t head) const {
+    if (slot.head != head || slot.size != static_cast<std::uint32_t>(name.size())) return false;
+    return name.size() <= sizeof head || entries_[slot.entry - 1].first == name;
 }
 
 // The slot that holds the name, or the free slot where it would go.
-std::size_t CommandTable::slotOf(std::string_view name, std::uint64_t hash) const {
+std::size_t CommandTable::slotOf(std::string_view name) const {
     const std::size_t mask = slots_.size() - 1;
-    const auto tag = static_cast<std::uint32_t>(hash);
-    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    const std::uint64_t head = headOf(name);
+    for (std::size_t at = hashOf(name, head) & mask;; at = (at + 1) & mask) {
         const Slot& slot = slots_[at];
-        if (slot.entry == 0 || (slot.hash == tag && entries_[slot.entry - 1].first == name)) return at;
+        if (slot.entry == 0 || holds(slot, name, head)) return at;
     }
 }
 
@@ -252,10 +262,11 @@ void CommandTable::rebuildSlots(std::size_t count) {
     slots_.assign(count, Slot{});
     const std::size_t mask = count - 1;
     for (std::size_t k = 0; k < entries_.size(); ++k) {
-        std::uint64_t hash = hashOf(entries_[k].first);
-        std::size_t at = hash & mask;
+        std::string_view name = entries_[k].first;
+        std::uint64_t head = headOf(name);
+        std::size_t at = hashOf(name, head) & mask;
         while (slots_[at].entry != 0) at = (at + 1) & mask;
-        slots_[at] = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(k + 1)};
+        slots_[at] = {head, static_cast<std::uint32_t>(name.size()), static_cast<std::uint32_t>(k + 1)};
     }
 }
 
@@ -266,22 +277,21 @@ void CommandTable::clear() {
 
 CommandTable::const_iterator CommandTable::find(std::string_view name) const {
     if (entries_.empty()) return end();
-    const Slot& slot = slots_[slotOf(name, hashOf(name))];
+    const Slot& slot = slots_[slotOf(name)];
     return slot.entry == 0 ? end() : begin() + (slot.entry - 1);
 }
 
 void CommandTable::insert_or_assign(std::string_view name, TokenType type) {
     // At most half the slots in use keeps the probe runs short.
     if (2 * (entries_.size() + 1) > slots_.size()) rebuildSlots(std::bit_ceil(std::max<std::size_t>(16, 4 * (entries_.size() + 1))));
-    std::uint64_t hash = hashOf(name);
-    Slot& slot = slots_[slotOf(name, hash)];
+    Slot& slot = slots_[slotOf(name)];
     if (slot.entry != 0) {
         entries_[slot.entry - 1].second = type;
         return;
     }
     if (entries_.size() >= UINT32_MAX) throw std::length_error("too many reserved commands");
     entries_.emplace_back(std::string(name), type);
-    slot = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(entries_.size())};
+    slot = {headOf(name), static_cast<std::uint32_t>(name.size()), static_cast<std::uint32_t>(entries_.size())};
 }
 
 // ---- Reserved command table -------------------------------------------

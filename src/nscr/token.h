@@ -63,9 +63,9 @@ using TokenLine = std::vector<Token>;
 // ---- Reserved command table -------------------------------------------
 
 // Command name to type, built for the tokenizer's look-ups: open addressing
-// over a power-of-two array of slots, each holding a part of the name's hash
-// and the place of its entry, so that a miss rarely compares a name. Entries
-// stay in the order they were first inserted.
+// over a power-of-two array of slots. A slot holds the first eight bytes and
+// the size of its name, so that a name of up to eight bytes is told by two
+// integer comparisons. Entries stay in the order they were first inserted.
 class CommandTable {
 public:
     using value_type = std::pair<std::string, TokenType>;
@@ -82,11 +82,14 @@ public:
 
 private:
     struct Slot {
-        std::uint32_t hash = 0;
+        std::uint64_t head = 0;  // the name's first eight bytes, zero-padded
+        std::uint32_t size = 0;  // of the name (cut to 32 bits)
         std::uint32_t entry = 0;  // index of the entry plus one; 0: free
     };
-    static std::uint64_t hashOf(std::string_view name);
-    std::size_t slotOf(std::string_view name, std::uint64_t hash) const;
+    static std::uint64_t headOf(std::string_view name);
+    static std::size_t hashOf(std::string_view name, std::uint64_t head);
+    bool holds(const Slot& slot, std::string_view name, std::uint64_t head) const;
+    std::size_t slotOf(std::string_view name) const;
     void rebuildSlots(std::size_t count);
 
     std::vector<value_type> entries_;
