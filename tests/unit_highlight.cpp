@@ -112,6 +112,23 @@ TEST_F(Highlight, SpanWriter) {
     EXPECT_EQ(nscr::styleAttribute(COMMENT), "style=\"color: ; font-weight: normal;\"");
 }
 
+// Long texts are escaped several bytes at a time: every escaped byte is
+// found wherever it stands, next to others or alone, near either end.
+TEST_F(Highlight, EscapesLongTextsAtEveryOffset) {
+    const std::vector<std::pair<char, std::string>> escapes = {
+        {'<', "&lt;"}, {'>', "&gt;"}, {'&', "&amp;"}, {'"', "&quot;"}};
+    for (std::size_t size : {2, 7, 8, 9, 16, 17, 40})
+        for (std::size_t at = 0; at < size; ++at)
+            for (const auto& [c, entity] : escapes) {
+                std::string text(size, '\x82');
+                text[at] = c;
+                if (at + 2 < size) text[at + 2] = '<';
+                std::string want;
+                for (char b : text) want += b == c ? entity : b == '<' ? "&lt;" : std::string(1, b);
+                ASSERT_EQ(nscr::escapeText(text, COMMENT), want) << size << " " << at << " " << c;
+            }
+}
+
 TEST_F(Highlight, StyleSheet) {
     EXPECT_EQ(nscr::cssRule("x", {}), "x\r\n{\r\n}\r\n");
     EXPECT_EQ(nscr::cssRule(".a", {"p: 1;", "q: 2;"}), ".a\r\n{\r\n\tp: 1;\r\n\tq: 2;\r\n}\r\n");

@@ -197,6 +197,18 @@ TEST_F(Tokenizer, ScannersStopOnTheLastByteOfTheLexeme) {
     }
 }
 
+// Runs of text are scanned many bytes at a time: the run ends exactly at
+// the first byte below 0x80, or at the end of the line, for every length.
+TEST_F(Tokenizer, MultibyteRunsOfEveryLength) {
+    for (std::size_t length = 1; length <= 40; ++length)
+        for (std::string_view after : {"", "a", "\x7f\x82"}) {
+            std::string line = "x" + std::string(length, '\xe3') + std::string(after);
+            std::size_t pos = 1;
+            EXPECT_EQ(nscr::scanMultibyte(line, pos).size(), length) << length;
+            EXPECT_EQ(pos, length) << length;
+        }
+}
+
 TEST_F(Tokenizer, Predicates) {
     const std::vector<std::tuple<std::string_view, std::size_t, std::string>> ruby = {
         {"(薔薇/バラ)", 0, "true"}, {"(27+1)", 0, "false"}, {"(%1+2)", 0, "false"}, {"(?0)", 0, "false"},

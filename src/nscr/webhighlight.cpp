@@ -71,6 +71,12 @@ constexpr std::array<bool, 256> escapedBytes = [] {
     return escaped;
 }();
 
+// Whether a word read from memory holds one of the escaped bytes.
+bool holdsEscapedByte(std::uint64_t word) {
+    auto equalTo = [word](unsigned char c) { return zeroByteMask(word ^ (0x0101010101010101u * c)); };
+    return (equalTo('<') | equalTo('>') | equalTo('&') | equalTo('"')) != 0;
+}
+
 char* put(char* out, std::string_view text) {
     if (!text.empty()) std::memcpy(out, text.data(), text.size());
     return out + text.size();
@@ -125,12 +131,23 @@ char* escapeTo(char* out, std::string_view text, TokenType type) {
         return put(out, entity.empty() ? text : entity);
     }
     if (!needsEscape(type)) return put(out, text);
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
+    const char* in = text.data();
+    const char* const end = in + text.size();
+    while (in != end) {
+        // Eight bytes at once where none of them is escaped.
+        std::uint64_t word = 0;
+        if (end - in >= 8) std::memcpy(&word, in, sizeof word);
+        if (end - in >= 8 && !holdsEscapedByte(word)) {
+            std::memcpy(out, &word, sizeof word);
+            in += 8;
+            out += 8;
+            continue;
+        }
+        auto byte = static_cast<unsigned char>(*in++);
         if (escapedBytes[byte]) {
             out = put(out, htmlEscape(byte));
         } else {
-            *out++ = c;
+            *out++ = static_cast<char>(byte);
         }
     }
     return out;
