@@ -202,7 +202,9 @@ TEST_F(Tokenizer, ScannersStopOnTheLastByteOfTheLexeme) {
 TEST_F(Tokenizer, MultibyteRunsOfEveryLength) {
     for (std::size_t length = 1; length <= 40; ++length)
         for (std::string_view after : {"", "a", "\x7f\x82"}) {
-            std::string line = "x" + std::string(length, '\xe3') + std::string(after);
+            std::string line(1, 'x');
+            line.append(length, '\xe3');
+            line += after;
             std::size_t pos = 1;
             EXPECT_EQ(nscr::scanMultibyte(line, pos).size(), length) << length;
             EXPECT_EQ(pos, length) << length;
