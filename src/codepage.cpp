@@ -48,18 +48,21 @@ const char* copyAsciiRun(char*& out, const char* in, const char* last) {
     return in;
 }
 
-// As copyAsciiRun, but stops at a zero byte too.
-const char* copyAsciiRunUntilZero(char*& out, const char* in, const char* last) {
+// As copyAsciiRun, but stops at a zero byte, CR or LF too: where a line
+// ends, or where the part of it that counts does.
+const char* copyAsciiRunUntilLineEnd(char*& out, const char* in, const char* last) {
     constexpr std::uint64_t ones = 0x0101010101010101u;
+    auto holds = [](std::uint64_t word, char c) { return ((word ^ (ones * static_cast<unsigned char>(c))) - ones) &
+                                                         ~(word ^ (ones * static_cast<unsigned char>(c))) & highBits; };
     while (last - in >= 8) {
         std::uint64_t word;
         std::memcpy(&word, in, sizeof word);
-        if ((word & highBits) != 0 || ((word - ones) & ~word & highBits) != 0) break;
+        if ((word & highBits) != 0 || holds(word, '\0') || holds(word, '\r') || holds(word, '\n')) break;
         std::memcpy(out, &word, sizeof word);
         out += 8;
         in += 8;
     }
-    while (in != last && *in != '\0' && isAscii(*in)) *out++ = *in++;
+    while (in != last && isAscii(*in) && *in != '\0' && *in != '\r' && *in != '\n') *out++ = *in++;
     return in;
 }
 
@@ -179,7 +182,10 @@ const Cp932Decoder::Entry& Cp932Decoder::pair(unsigned char lead, unsigned char 
     if (entry.state == unknownEntry) {
         char both[2] = {static_cast<char>(lead), static_cast<char>(trail)};
         learn(entry, std::string_view(both, 2));
-        if (entry.state == leadByteEntry) entry.state = invalidEntry;
+        // A line ends before these bytes, so a character never takes them.
+        bool endsLine = trail == 0 || trail == '\r' || trail == '\n';
+        if (entry.state == leadByteEntry || endsLine) entry.state = invalidEntry;
+        if (endsLine) shapes_[static_cast<std::size_t>(&entry - table_.data())] = otherShape;
     }
     return entry;
 }
@@ -246,18 +252,18 @@ const char* copyPairRun(char*& out, const char* in, const char* last, const std:
 
 }  // namespace
 
-char* Cp932Decoder::shadowTo(char* out, std::string_view cp932) {
+Cp932Decoder::ShadowedLine Cp932Decoder::shadowLineTo(char* out, const char* in, const char* const last) {
     // Held here: stores through out could otherwise alias the table's pointer.
     const std::uint8_t* const shapes = shapes_.data();
-    const char* in = cp932.data();
-    const char* const last = in + cp932.size();
     while (in != last) {
         auto lead = static_cast<unsigned char>(*in);
         if (lead < 0x80) {
-            if (lead == 0) break;
-            in = copyAsciiRunUntilZero(out, in, last);
+            if (lead == 0 || lead == '\r' || lead == '\n') break;
+            in = copyAsciiRunUntilLineEnd(out, in, last);
             continue;
         }
+        // A pair that ends the line early (a lead byte before CR, LF or a
+        // zero byte) is never an exact pair: it fails below.
         const char* after = copyPairRun(out, in, last, shapes);
         if (after != in) {
             in = after;
@@ -269,10 +275,10 @@ char* Cp932Decoder::shadowTo(char* out, std::string_view cp932) {
             continue;
         }
         out = shadowSlowly(out, in, last);
-        if (out == nullptr) return nullptr;
+        if (out == nullptr) return {nullptr, in};
         in += table_[lead].state == leadByteEntry ? 2 : 1;
     }
-    return out;
+    return {out, in};
 }
 
 // One character not learned yet, or one that fails or does not round-trip:

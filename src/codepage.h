@@ -56,7 +56,17 @@ public:
     // nullptr. Bytes that do not convert fail as in decodeTo. The shadow
     // ends at the first zero byte, as a script line does, so its length is
     // that of the part of the line that counts.
-    char* shadowTo(char* out, std::string_view cp932);
+    char* shadowTo(char* out, std::string_view cp932) {
+        return shadowLineTo(out, cp932.data(), cp932.data() + cp932.size()).end;
+    }
+    // The same for the line that starts at in, in text that runs on to last:
+    // the shadow also ends at the first CR or LF, and stop is where it ended
+    // (the CR, LF or zero byte, or last). Room: last - in bytes.
+    struct ShadowedLine {
+        char* end;  // nullptr when some character does not round-trip
+        const char* stop;
+    };
+    ShadowedLine shadowLineTo(char* out, const char* in, const char* last);
 
 private:
     // Four bytes, so that a character is copied with one fixed-size move:

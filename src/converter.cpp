@@ -67,18 +67,37 @@ struct DecodedLine {
     bool writesCp932 = false;
 };
 
-// A line up to its first zero byte, read through its shadow where every
-// character round-trips, through its UTF-8 form otherwise. The buffer is
-// mapped, so that room asked for but not written costs no memory.
-DecodedLine decodeLine(std::string_view raw, Cp932Decoder& decoder, nscr::ByteBuffer& buffer) {
+// The line that starts at `at` in text running on to last, up to its first
+// zero byte: read through its shadow where every character round-trips
+// (which finds the line's end on the way), through its UTF-8 form
+// otherwise. The buffer is mapped, so that room asked for but not written
+// costs no memory.
+struct NextLine {
+    DecodedLine decoded;
+    const char* end;  // the line's CR or LF, or last
+};
+
+NextLine decodeNextLine(const char* at, const char* last, Cp932Decoder& decoder, nscr::ByteBuffer& buffer) {
     buffer.clear();
-    char* start = buffer.room(Cp932Decoder::utf8Room(raw.size()));
-    if (const char* end = decoder.shadowTo(start, raw)) {
-        auto length = static_cast<std::size_t>(end - start);
-        return {std::string_view(start, length), raw.substr(0, length), true};
+    char* start = buffer.room(static_cast<std::size_t>(last - at));
+    auto [shadowEnd, stop] = decoder.shadowLineTo(start, at, last);
+    if (shadowEnd != nullptr) {
+        const char* end = stop != last && *stop == '\0' ? nscr::findLineEnd(stop, last) : stop;
+        auto length = static_cast<std::size_t>(shadowEnd - start);
+        return {{std::string_view(start, length), std::string_view(at, length), true}, end};
     }
-    const char* end = decoder.decodeTo(start, raw.substr(0, raw.find('\0')));
-    return {std::string_view(start, static_cast<std::size_t>(end - start)), {}, false};
+    const char* end = nscr::findLineEnd(at, last);
+    std::string_view raw(at, static_cast<std::size_t>(end - at));
+    buffer.clear();
+    start = buffer.room(Cp932Decoder::utf8Room(raw.size()));
+    const char* utf8End = decoder.decodeTo(start, raw.substr(0, raw.find('\0')));
+    return {{std::string_view(start, static_cast<std::size_t>(utf8End - start)), {}, false}, end};
+}
+
+// Where the line after the one ending at lineEnd starts: past CR, LF or CR LF.
+const char* pastLineEnd(const char* lineEnd, const char* last) {
+    if (*lineEnd == '\r' && lineEnd + 1 != last && lineEnd[1] == '\n') ++lineEnd;
+    return lineEnd + 1;
 }
 
 // A page is a few times the script: markup around every token. Reserving
@@ -198,13 +217,17 @@ void convertLines(std::string_view text, std::int64_t firstNumber, Page& page, C
                   PartOutcome& outcome) {
     nscr::ByteBuffer lineBuffer;
     nscr::TokenLine tokens;
-    std::size_t index = 0;
-    nscr::forEachLine(text, [&](std::string_view raw) {
-        DecodedLine line = decodeLine(raw, decoder, lineBuffer);
+    const char* at = text.data();
+    const char* const last = at + text.size();
+    // Lines are cut as forEachLine cuts them: a line end at the very end of
+    // the text starts no other line.
+    for (std::size_t index = 0; at != last; ++index) {
+        NextLine line = decodeNextLine(at, last, decoder, lineBuffer);
         if (!outcome.tokenError)
-            convertLine(line, index, firstNumber + static_cast<std::int64_t>(index), page, tokens, outcome);
-        ++index;
-    });
+            convertLine(line.decoded, index, firstNumber + static_cast<std::int64_t>(index), page, tokens, outcome);
+        if (line.end == last) break;
+        at = pastLineEnd(line.end, last);
+    }
 }
 
 void convertPart(std::string_view text, std::int64_t firstNumber, Page& page, Cp932Decoder& decoder,
@@ -250,8 +273,7 @@ std::size_t nextLineStart(std::string_view text, std::size_t from) {
     const char* end = text.data() + text.size();
     const char* q = nscr::findLineEnd(text.data() + from, end);
     if (q == end) return text.size();
-    if (*q == '\r' && q + 1 != end && q[1] == '\n') ++q;
-    return static_cast<std::size_t>(q + 1 - text.data());
+    return static_cast<std::size_t>(pastLineEnd(q, end) - text.data());
 }
 
 // Up to `parts` pieces of about equal size, each of whole lines.

@@ -142,6 +142,21 @@ TEST_F(Converter, PartsReportTheErrorOfTheWholeScript) {
         }
 }
 
+// A double-byte character cut by the end of its line, or by a zero byte,
+// does not convert, whatever follows; bytes after a zero byte are never read.
+TEST_F(Converter, CharactersCutByALineEndDoNotConvert) {
+    Generator generator(OutputMode::STYLE, false);
+    for (const std::string& end : std::vector<std::string>{"\r\n", "\n", "\r", std::string(1, '\0'), ""}) {
+        std::string script = "ok\r\n\x82\xa0\x82" + end + "\x82\xa0";
+        Cp932Decoder decoder;
+        EXPECT_EQ(unit::errorOf([&] { convertToPage(script, generator, decoder, 1); }), unit::conversionError)
+            << testing::PrintToString(end);
+    }
+    Cp932Decoder decoder;
+    std::string afterZero = std::string("a\0\x82\r\n\x82\xa0", 7);
+    EXPECT_EQ(convertToPage(afterZero, generator, decoder, 1).finish(), plainPage(afterZero, generator));
+}
+
 TEST_F(Converter, LongColoursMakeLongSpans) {
     nscr::applyColorText("STRING=" + std::string(100, 'r') + "\nSPACE=x");
     Generator generator(OutputMode::STYLE, false);

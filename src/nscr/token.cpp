@@ -434,12 +434,19 @@ bool isAllSpaces(const TokenLine& tokens) {
 
 bool TokenCutter::cutNext(TokenLine& tokens, std::size_t most) {
     tokens.clear();
-    for (; pos_ < line_.size() && tokens.size() < most; ++pos_) {
-        Token token = nextToken(line_, pos_, onlySpaces_);
+    // Worked on in locals: stores into the token list could otherwise alias
+    // the cutter's members and make every step load them again.
+    const std::string_view line = line_;
+    std::size_t pos = pos_;
+    bool onlySpaces = onlySpaces_;
+    for (; pos < line.size() && tokens.size() < most; ++pos) {
+        Token token = nextToken(line, pos, onlySpaces);
         if (token.type == TokenType::SYMBOL) token.type = symbolType(token.text);
-        onlySpaces_ = onlySpaces_ && token.type == TokenType::SPACE;
+        onlySpaces = onlySpaces && token.type == TokenType::SPACE;
         tokens.push_back(token);
     }
+    pos_ = pos;
+    onlySpaces_ = onlySpaces;
     return !tokens.empty();
 }
 
