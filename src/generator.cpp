@@ -186,12 +186,6 @@ void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
     endLine();
 }
 
-void Page::addCp932Line(const nscr::TokenLine& tokens, std::string_view cp932, std::int64_t number) {
-    startLine(number);
-    addCp932Tokens(tokens, cp932);
-    endLine();
-}
-
 void Page::appendPart(Page& part) {
     for (nscr::ByteBuffer& buffer : part.buffers_) buffers_.push_back(std::move(buffer));
     part.buffers_.clear();

@@ -28,18 +28,16 @@ class Page {
 public:
     // A line of tokens in UTF-8.
     void addLine(const nscr::TokenLine& tokens, std::int64_t number);
-    // A line whose CP932 bytes are at hand: the tokens cut cp932 into
-    // consecutive pieces of their lengths, and each piece is written as it
-    // is, escaped where its token's text would be.
-    void addCp932Line(const nscr::TokenLine& tokens, std::string_view cp932, std::int64_t number);
 
     // A line given a batch of tokens at a time, for lines too long to hold
     // all their tokens at once: startLine, add...Tokens as often as needed,
     // then endLine.
     void startLine(std::int64_t number);
     void addTokens(const nscr::TokenLine& tokens);
-    // cp932 starts with the bytes of the first token; gives the number of
-    // its bytes the tokens took.
+    // Tokens whose CP932 bytes are at hand: the tokens cut cp932 (which
+    // starts with the first token's bytes) into consecutive pieces of their
+    // lengths, and each piece is written as it is, escaped where its token's
+    // text would be. Gives the number of bytes of cp932 the tokens took.
     std::size_t addCp932Tokens(const nscr::TokenLine& tokens, std::string_view cp932);
     void endLine();
 
