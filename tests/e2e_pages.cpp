@@ -69,6 +69,28 @@ TEST(e2ePages, EveryTokenTypeInEveryMode) {
     }
 }
 
+// A script of several megabytes is converted in parts on several threads
+// and its page written from the parts' buffers: the page of its lines still.
+TEST(e2ePages, LargeScriptsGiveThePageOfTheirLines) {
+    std::vector<Line> lines;
+    std::string script;
+    while (script.size() < (3u << 20))
+        for (const Line& line : everyType) {
+            lines.push_back(line);
+            script += line.raw + "\r\n";
+        }
+    const ModeCase cases[] = {{{"s.txt", "-lineno"}, Mode::style, true}, {{"-class", "s.txt"}, Mode::classes, false}};
+    for (const ModeCase& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        Sandbox box;
+        box.write("s.txt", script);
+        Outcome r = box.hibarune(c.args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(box.read("s.txt.html") == expectedPage(c.mode, c.lineNumbers, lines));
+    }
+}
+
 // A few pages spelt out byte for byte, which also pins the helpers above.
 TEST(e2ePages, LiteralPages) {
     const std::string styleHead =
