@@ -88,7 +88,6 @@ NextLine decodeNextLine(const char* at, const char* last, Cp932Decoder& decoder,
     }
     const char* end = nscr::findLineEnd(at, last);
     std::string_view raw(at, static_cast<std::size_t>(end - at));
-    buffer.clear();
     start = buffer.room(Cp932Decoder::utf8Room(raw.size()));
     const char* utf8End = decoder.decodeTo(start, raw.substr(0, raw.find('\0')));
     return {{std::string_view(start, static_cast<std::size_t>(utf8End - start)), {}, false}, end};

@@ -54,22 +54,11 @@ FontTable defaultFontTable() {
     return table;
 }
 
-// The four bytes that are replaced on the page, and their entities.
-std::string_view htmlEscape(unsigned char c) {
-    switch (c) {
-        case '<': return "&lt;";
-        case '>': return "&gt;";
-        case '&': return "&amp;";
-        case '"': return "&quot;";
-        default: return {};
-    }
+// A byte as the page shows it: its entity, or the byte itself.
+std::string_view escapedByte(unsigned char c) {
+    const EscapedByte& escaped = escapedByteTexts[c];
+    return {escaped.text, escaped.size};
 }
-
-constexpr std::array<bool, 256> escapedBytes = [] {
-    std::array<bool, 256> escaped{};
-    for (unsigned char c : {'<', '>', '&', '"'}) escaped[c] = true;
-    return escaped;
-}();
 
 // Whether a word read from memory holds one of the escaped bytes.
 bool holdsEscapedByte(std::uint64_t word) {
@@ -126,10 +115,7 @@ void loadColorFile(const std::string& path) {
 
 char* escapeTo(char* out, std::string_view text, TokenType type) {
     // A token of one escaped character is escaped whatever its type.
-    if (text.size() == 1) {
-        std::string_view entity = htmlEscape(static_cast<unsigned char>(text[0]));
-        return put(out, entity.empty() ? text : entity);
-    }
+    if (text.size() == 1) return put(out, escapedByte(static_cast<unsigned char>(text[0])));
     if (!needsEscape(type)) return put(out, text);
     const char* in = text.data();
     const char* const end = in + text.size();
@@ -143,12 +129,7 @@ char* escapeTo(char* out, std::string_view text, TokenType type) {
             out += 8;
             continue;
         }
-        auto byte = static_cast<unsigned char>(*in++);
-        if (escapedBytes[byte]) {
-            out = put(out, htmlEscape(byte));
-        } else {
-            *out++ = static_cast<char>(byte);
-        }
+        out = put(out, escapedByte(static_cast<unsigned char>(*in++)));
     }
     return out;
 }
