@@ -35,15 +35,49 @@ constexpr std::array<char, 256> singleBytes = makeSingleBytes();
 constexpr std::string_view specialLabelNames[] = {"start", "define", "customsel"};
 constexpr std::string_view textControlWords[] = {"!d", "!s", "!w", "!sd"};
 
-const char* const msgControlAtEnd = "input 'd', 's', 'sd', 'w' to line bottom";
-const char* const msgControlWord = "input 'd', 's', 'sd', 'w' follow '!'";
-const char* const msgColor = "the format of color is #[0-9a-fA-F]{6}";
-const char* const msgVariableAtEnd = "input symbol or number to line bottom";
-const char* const msgVariable = "input symbol or number";
-const char* const msgParenAtEnd = "not found ')'.";
-const char* const msgMarkupNest = "invalid markup nest";
-const char* const msgBadRuby = "bad ruby format";
+// The tokenizer's messages. A rule that fails names one of them (or one of
+// the composed ones below) through a view, so a fault needs no allocation.
+constexpr std::string_view msgControlAtEnd = "input 'd', 's', 'sd', 'w' to line bottom";
+constexpr std::string_view msgControlWord = "input 'd', 's', 'sd', 'w' follow '!'";
+constexpr std::string_view msgColor = "the format of color is #[0-9a-fA-F]{6}";
+constexpr std::string_view msgVariableAtEnd = "input symbol or number to line bottom";
+constexpr std::string_view msgVariable = "input symbol or number";
+constexpr std::string_view msgParenAtEnd = "not found ')'.";
+constexpr std::string_view msgMarkupNest = "invalid markup nest";
+constexpr std::string_view msgBadRuby = "bad ruby format";
 const char* const msgBadCommands = "bad format the description of reserved commands";
+
+// "unexpected character 'c' just after '('." for every ASCII byte c, built
+// once at compile time so that each can be handed out as a view.
+constexpr std::string_view unexpectedHead = "unexpected character '";
+constexpr std::string_view unexpectedTail = "' just after '('.";
+constexpr std::size_t unexpectedSize = unexpectedHead.size() + 1 + unexpectedTail.size();
+using UnexpectedMessages = std::array<std::array<char, unexpectedSize>, 0x80>;
+
+constexpr UnexpectedMessages makeUnexpectedMessages() {
+    UnexpectedMessages messages{};
+    for (std::size_t c = 0; c < messages.size(); ++c) {
+        auto out = messages[c].begin();
+        out = std::copy(unexpectedHead.begin(), unexpectedHead.end(), out);
+        *out++ = static_cast<char>(c);
+        std::copy(unexpectedTail.begin(), unexpectedTail.end(), out);
+    }
+    return messages;
+}
+constexpr UnexpectedMessages unexpectedMessages = makeUnexpectedMessages();
+
+std::string_view unexpectedCharacterMessage(unsigned char c) {
+    return {unexpectedMessages[c & 0x7f].data(), unexpectedSize};
+}
+
+// Internally a failing step names its message in `fault` (left empty on
+// success) instead of throwing, so that a lenient cutter can recover from
+// millions of faults cheaply. The public scanners turn a fault into an Error.
+using Fault = std::string_view;
+
+void throwOnFault(Fault fault) {
+    if (!fault.empty()) throw Error(std::string(fault));
+}
 
 unsigned char byteAt(std::string_view line, std::size_t pos) { return static_cast<unsigned char>(line[pos]); }
 
@@ -79,11 +113,14 @@ bool isSpecialLabelName(std::string_view name) {
 
 bool isSecondPrefix(unsigned char c, bool acceptsQuestion) { return c == '%' || (acceptsQuestion && c == '?'); }
 
-std::string_view scanVariable(std::string_view line, std::size_t& pos, bool acceptsQuestion) {
+std::string_view scanVariable(std::string_view line, std::size_t& pos, bool acceptsQuestion, Fault& fault) {
     const std::size_t start = pos;
     std::size_t p = start + 1;
     if (isSecondPrefix(byteAt(line, p), acceptsQuestion)) {
-        if (p == line.size() - 1) throw Error(msgVariable);
+        if (p == line.size() - 1) {
+            fault = msgVariable;
+            return {};
+        }
         ++p;
     }
     unsigned char c = byteAt(line, p);
@@ -92,28 +129,68 @@ std::string_view scanVariable(std::string_view line, std::size_t& pos, bool acce
     } else if (isDigit(c)) {
         scanNumber(line, p);
     } else {
-        throw Error(msgVariable);
+        fault = msgVariable;
+        return {};
     }
     pos = p;
     return line.substr(start, p - start + 1);
 }
 
-// ---- Dispatch rules: each leaves pos on the last byte of its token ----
+std::string_view scanMarkup(std::string_view line, std::size_t& pos, char open, char close, Fault& fault) {
+    const std::size_t start = pos;
+    std::size_t p = start + 1;
+    for (; p < line.size(); ++p) {
+        if (line[p] == close) break;
+        if (line[p] == open) {
+            fault = msgMarkupNest;
+            return {};
+        }
+    }
+    pos = p < line.size() ? p : line.size() - 1;
+    return line.substr(start, pos - start + 1);
+}
+
+std::size_t skipNonAscii(std::string_view line, std::size_t i) {
+    while (i < line.size() && !isAsciiByte(byteAt(line, i))) ++i;
+    return i;
+}
+
+bool isRuby(std::string_view line, std::size_t pos, Fault& fault) {
+    unsigned char c = byteAt(line, pos + 1);
+    if (isLetter(c) || isDigit(c) || c == '%' || c == '?') return false;
+    if (isAsciiByte(c)) {
+        fault = unexpectedCharacterMessage(c);
+        return false;
+    }
+    std::size_t slash = skipNonAscii(line, pos + 1);
+    if (slash == line.size() || line[slash] != '/') {
+        fault = msgBadRuby;
+        return false;
+    }
+    std::size_t close = skipNonAscii(line, slash + 1);
+    return close < line.size() && line[close] == ')';
+}
+
+// ---- Dispatch rules: each leaves pos on the last byte of its token, or
+// names a fault (its token and pos are then of no use) ----
 
 bool isLastByte(std::string_view line, std::size_t pos) { return pos + 1 == line.size(); }
 
-Token ruleExclamation(std::string_view line, std::size_t& pos) {
+Token ruleExclamation(std::string_view line, std::size_t& pos, Fault& fault) {
     const std::size_t start = pos;
-    if (isLastByte(line, pos)) throw Error(msgControlAtEnd);
+    if (isLastByte(line, pos)) {
+        fault = msgControlAtEnd;
+        return {};
+    }
     ++pos;
     if (line[pos] == '=') return Token(line.substr(start, 2), TokenType::OPERATOR);
     scanSymbol(line, pos);
     std::string_view text = line.substr(start, pos - start + 1);
-    if (!isTextControl(text)) throw Error(msgControlWord);
+    if (!isTextControl(text)) fault = msgControlWord;
     return Token(text, TokenType::SPECIAL_CHARACTER);
 }
 
-Token ruleColor(std::string_view line, std::size_t& pos) {
+Token ruleColor(std::string_view line, std::size_t& pos, Fault& fault) {
     const std::size_t start = pos;
     ++pos;
     if (pos < line.size()) {
@@ -122,7 +199,7 @@ Token ruleColor(std::string_view line, std::size_t& pos) {
         pos = start;
     }
     std::string_view text = line.substr(start, pos - start + 1);
-    if (text.size() != 7) throw Error(msgColor);
+    if (text.size() != 7) fault = msgColor;
     return Token(text, TokenType::COLOR);
 }
 
@@ -130,21 +207,27 @@ bool variableEndsTooSoon(std::string_view line, std::size_t pos) {
     return isLastByte(line, pos) || (line[pos + 1] == '%' && isLastByte(line, pos + 1));
 }
 
-Token ruleVariable(std::string_view line, std::size_t& pos) {
-    if (variableEndsTooSoon(line, pos)) throw Error(msgVariableAtEnd);
+Token ruleVariable(std::string_view line, std::size_t& pos, Fault& fault) {
+    if (variableEndsTooSoon(line, pos)) {
+        fault = msgVariableAtEnd;
+        return {};
+    }
     switch (line[pos]) {
-        case '$': return Token(scanStringVariable(line, pos), TokenType::STRING_VARIABLE);
-        case '%': return Token(scanNumberVariable(line, pos), TokenType::NUMBER_VARIABLE);
-        default: return Token(scanArrayVariable(line, pos), TokenType::ARRAY_VARIABLE);
+        case '$': return Token(scanVariable(line, pos, true, fault), TokenType::STRING_VARIABLE);
+        case '%': return Token(scanVariable(line, pos, true, fault), TokenType::NUMBER_VARIABLE);
+        default: return Token(scanVariable(line, pos, false, fault), TokenType::ARRAY_VARIABLE);
     }
 }
 
-Token ruleParenthesis(std::string_view line, std::size_t& pos) {
-    if (isLastByte(line, pos)) throw Error(msgParenAtEnd);
-    if (isRuby(line, pos)) return Token(scanMarkup(line, pos, '(', ')'), TokenType::RUBY);
+Token ruleParenthesis(std::string_view line, std::size_t& pos, Fault& fault) {
+    if (isLastByte(line, pos)) {
+        fault = msgParenAtEnd;
+        return {};
+    }
+    // A ruby group holds no "(" before its ")", so its markup scan cannot fail.
+    if (isRuby(line, pos, fault)) return Token(scanMarkup(line, pos, '(', ')', fault), TokenType::RUBY);
     return Token('(', TokenType::PARENTHESIS_BEGIN);
 }
-
 Token ruleAsterisk(std::string_view line, std::size_t& pos, bool atLineTop) {
     const std::size_t start = pos;
     TokenType labelType = atLineTop ? TokenType::LINETOP_LABEL : TokenType::GENERIC_LABEL;
@@ -170,23 +253,23 @@ Token ruleDefault(std::string_view line, std::size_t& pos) {
     return Token(scanMultibyte(line, pos), TokenType::STRING);
 }
 
-Token nextToken(std::string_view line, std::size_t& pos, bool onlySpacesBefore) {
+Token nextToken(std::string_view line, std::size_t& pos, bool onlySpacesBefore, Fault& fault) {
     const char c = line[pos];
     switch (c) {
         case '\t':
         case ' ': return Token(scanSpaces(line, pos), TokenType::SPACE);
-        case '!': return ruleExclamation(line, pos);
+        case '!': return ruleExclamation(line, pos, fault);
         case '"': return Token(scanLiteral(line, pos), TokenType::LITERAL);
-        case '#': return ruleColor(line, pos);
+        case '#': return ruleColor(line, pos, fault);
         case '$':
         case '%':
-        case '?': return ruleVariable(line, pos);
+        case '?': return ruleVariable(line, pos, fault);
         case '&':
         case '+':
         case '-':
         case ':':
         case '=': return Token(c, TokenType::OPERATOR);
-        case '(': return ruleParenthesis(line, pos);
+        case '(': return ruleParenthesis(line, pos, fault);
         case ')': return Token(c, TokenType::PARENTHESIS_END);
         case '*': return ruleAsterisk(line, pos, onlySpacesBefore);
         case '/': return Token(c, isLastByte(line, pos) ? TokenType::SPECIAL_CHARACTER : TokenType::OPERATOR);
@@ -196,12 +279,12 @@ Token nextToken(std::string_view line, std::size_t& pos, bool onlySpacesBefore) 
             return Token(rest, TokenType::COMMENT);
         }
         case '<':
-            if (isTextButton(line, pos)) return Token(scanMarkup(line, pos, '<', '>'), TokenType::TEXT_BUTTON);
+            if (isTextButton(line, pos)) return Token(scanMarkup(line, pos, '<', '>', fault), TokenType::TEXT_BUTTON);
             return Token(c, TokenType::OPERATOR);
         case '@':
         case '\\': return Token(c, TokenType::SPECIAL_CHARACTER);
         case '[':
-            if (onlySpacesBefore) return Token(scanMarkup(line, pos, '[', ']'), TokenType::TAG);
+            if (onlySpacesBefore) return Token(scanMarkup(line, pos, '[', ']', fault), TokenType::TAG);
             return Token(c, TokenType::BRACKET_BEGIN);
         case ']': return Token(c, TokenType::BRACKET_END);
         case '_': return ruleUnderscore(line, pos);
@@ -383,19 +466,30 @@ std::string_view scanLiteral(std::string_view line, std::size_t& pos) {
 }
 
 std::string_view scanMarkup(std::string_view line, std::size_t& pos, char open, char close) {
-    const std::size_t start = pos;
-    std::size_t p = start + 1;
-    for (; p < line.size(); ++p) {
-        if (line[p] == close) break;
-        if (line[p] == open) throw Error(msgMarkupNest);
-    }
-    pos = p < line.size() ? p : line.size() - 1;
-    return line.substr(start, pos - start + 1);
+    Fault fault;
+    std::string_view lexeme = scanMarkup(line, pos, open, close, fault);
+    throwOnFault(fault);
+    return lexeme;
 }
 
-std::string_view scanNumberVariable(std::string_view line, std::size_t& pos) { return scanVariable(line, pos, true); }
-std::string_view scanStringVariable(std::string_view line, std::size_t& pos) { return scanVariable(line, pos, true); }
-std::string_view scanArrayVariable(std::string_view line, std::size_t& pos) { return scanVariable(line, pos, false); }
+namespace {
+std::string_view scanVariableOrThrow(std::string_view line, std::size_t& pos, bool acceptsQuestion) {
+    Fault fault;
+    std::string_view lexeme = scanVariable(line, pos, acceptsQuestion, fault);
+    throwOnFault(fault);
+    return lexeme;
+}
+}  // namespace
+
+std::string_view scanNumberVariable(std::string_view line, std::size_t& pos) {
+    return scanVariableOrThrow(line, pos, true);
+}
+std::string_view scanStringVariable(std::string_view line, std::size_t& pos) {
+    return scanVariableOrThrow(line, pos, true);
+}
+std::string_view scanArrayVariable(std::string_view line, std::size_t& pos) {
+    return scanVariableOrThrow(line, pos, false);
+}
 
 // ---- Predicates -----------------------------------------------------------
 
@@ -406,22 +500,11 @@ bool isTextButton(std::string_view line, std::size_t pos) {
     return i < line.size() && line[i] == '>';
 }
 
-namespace {
-std::size_t skipNonAscii(std::string_view line, std::size_t i) {
-    while (i < line.size() && !isAsciiByte(byteAt(line, i))) ++i;
-    return i;
-}
-}  // namespace
-
 bool isRuby(std::string_view line, std::size_t pos) {
-    unsigned char c = byteAt(line, pos + 1);
-    if (isLetter(c) || isDigit(c) || c == '%' || c == '?') return false;
-    if (isAsciiByte(c))
-        throw Error(std::string("unexpected character '") + static_cast<char>(c) + "' just after '('.");
-    std::size_t slash = skipNonAscii(line, pos + 1);
-    if (slash == line.size() || line[slash] != '/') throw Error(msgBadRuby);
-    std::size_t close = skipNonAscii(line, slash + 1);
-    return close < line.size() && line[close] == ')';
+    Fault fault;
+    bool ruby = isRuby(line, pos, fault);
+    throwOnFault(fault);
+    return ruby;
 }
 
 bool isAllSpaces(const TokenLine& tokens) {
@@ -432,6 +515,15 @@ bool isAllSpaces(const TokenLine& tokens) {
 
 // ---- Tokenizer ------------------------------------------------------------
 
+TokenError::TokenError(std::string_view message, std::size_t column)
+    : Error(std::string(message)), column_(column) {}
+
+Token TokenCutter::recover(std::size_t column, std::string_view message) const {
+    if (lenient_ == nullptr) throw TokenError(message, column);
+    lenient_->recovered(TokenFault{column, message});
+    return Token(line_[column], TokenType::ASCII);
+}
+
 bool TokenCutter::cutNext(TokenLine& tokens, std::size_t most) {
     tokens.clear();
     // Worked on in locals: stores into the token list could otherwise alias
@@ -440,7 +532,15 @@ bool TokenCutter::cutNext(TokenLine& tokens, std::size_t most) {
     std::size_t pos = pos_;
     bool onlySpaces = onlySpaces_;
     for (; pos < line.size() && tokens.size() < most; ++pos) {
-        Token token = nextToken(line, pos, onlySpaces);
+        const std::size_t start = pos;
+        Fault fault;
+        Token token = nextToken(line, pos, onlySpaces, fault);
+        if (!fault.empty()) [[unlikely]] {
+            // Every failing rule starts at an ASCII dispatch byte: that byte
+            // alone becomes the token, and cutting goes on after it.
+            token = recover(start, fault);
+            pos = start;
+        }
         if (token.type == TokenType::SYMBOL) token.type = symbolType(token.text);
         onlySpaces = onlySpaces && token.type == TokenType::SPACE;
         tokens.push_back(token);
@@ -457,6 +557,16 @@ void parseToToken(std::string_view line, TokenLine& tokens) {
 TokenLine parseToToken(std::string_view line) {
     TokenLine tokens;
     parseToToken(line, tokens);
+    return tokens;
+}
+
+void parseToToken(std::string_view line, TokenLine& tokens, TokenFaultSink& lenient) {
+    TokenCutter(line, &lenient).cutNext(tokens, SIZE_MAX);
+}
+
+TokenLine parseToToken(std::string_view line, TokenFaultSink& lenient) {
+    TokenLine tokens;
+    parseToToken(line, tokens, lenient);
     return tokens;
 }
 

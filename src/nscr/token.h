@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "nscr/error.h"
+
 namespace nscr {
 
 enum class TokenType : std::int32_t {
@@ -133,26 +135,67 @@ bool isAllSpaces(const TokenLine& tokens);
 
 // ---- Line tokenizer ---------------------------------------------------
 
+// A place where no rule of the tokenizer fits.
+struct TokenFault {
+    std::size_t column = 0;    // zero-based byte offset of the byte at which the failing rule started
+    std::string_view message;  // the tokenizer's message; static storage, never freed
+};
+
+// Receives the faults a lenient tokenizer recovers from.
+class TokenFaultSink {
+public:
+    virtual void recovered(const TokenFault& fault) = 0;
+
+protected:
+    ~TokenFaultSink() = default;
+};
+
+// The error a strict tokenizer raises: what() is the bare message, without
+// a line index; column() as in TokenFault.
+class TokenError : public Error {
+public:
+    TokenError(std::string_view message, std::size_t column);
+    std::size_t column() const { return column_; }
+    std::string_view message() const { return what(); }
+
+private:
+    std::size_t column_;
+};
+
 // Cuts one line into tokens a batch at a time, so that the tokens of a long
-// line need not all be held at once. The line must outlive the cutter.
+// line need not all be held at once. The line (and the sink) must outlive
+// the cutter.
+//
+// Without a sink the cutter is strict: its first fault raises TokenError.
+// With one it is lenient: where a rule fails, the byte at which the rule
+// started (always ASCII) becomes a one-byte ASCII token, the sink hears of
+// the fault, and cutting goes on from the byte after it. A line the strict
+// cutter accepts gives the same tokens in both modes.
 class TokenCutter {
 public:
-    explicit TokenCutter(std::string_view line) : line_(line) {}
+    explicit TokenCutter(std::string_view line, TokenFaultSink* lenient = nullptr)
+        : line_(line), lenient_(lenient) {}
     // Replaces the contents of tokens with the line's next tokens, at most
-    // `most` of them; false when the line has none left. Raises Error as
-    // parseToToken does.
+    // `most` of them; false when the line has none left.
     bool cutNext(TokenLine& tokens, std::size_t most);
     bool finished() const { return pos_ >= line_.size(); }
 
 private:
+    // The token that stands for a fault at column, or the strict throw.
+    Token recover(std::size_t column, std::string_view message) const;
+
     std::string_view line_;
+    TokenFaultSink* lenient_;
     std::size_t pos_ = 0;
     bool onlySpaces_ = true;  // every token so far is SPACE
 };
 
-// Cuts one line into tokens, replacing the contents of tokens.
+// Cuts one line into tokens, replacing the contents of tokens. Strict
+// unless given a sink.
 void parseToToken(std::string_view line, TokenLine& tokens);
 TokenLine parseToToken(std::string_view line);
+void parseToToken(std::string_view line, TokenLine& tokens, TokenFaultSink& lenient);
+TokenLine parseToToken(std::string_view line, TokenFaultSink& lenient);
 // The message of a line's error as the all-lines form raises it: "index: message".
 std::string lineErrorMessage(std::size_t index, std::string_view message);
 // All lines of one script; an error names the zero-based index of its line.
