@@ -48,6 +48,18 @@ const char* copyAsciiRun(char*& out, const char* in, const char* last) {
     return in;
 }
 
+// Where the run of bytes below 0x80 from in onwards ends.
+const char* skipAsciiRun(const char* in, const char* last) {
+    while (last - in >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, in, sizeof word);
+        if ((word & highBits) != 0) break;
+        in += 8;
+    }
+    while (in != last && isAscii(*in)) ++in;
+    return in;
+}
+
 // As copyAsciiRun, but stops at a zero byte, CR or LF too: where a line
 // ends, or where the part of it that counts does.
 const char* copyAsciiRunUntilLineEnd(char*& out, const char* in, const char* last) {
@@ -382,6 +394,23 @@ std::string Cp932Encoder::toCp932(std::string_view utf8) {
     std::string text;
     appendCp932(text, utf8);
     return text;
+}
+
+// ---- UTF-8 ----------------------------------------------------------------
+
+void checkUtf8(std::string_view text) {
+    const char* const first = text.data();
+    const char* const last = first + text.size();
+    for (const char* in = first; in != last;) {
+        if (isAscii(*in)) {
+            in = skipAsciiRun(in, last);
+            continue;
+        }
+        std::size_t length = utf8SequenceLength(static_cast<unsigned char>(*in));
+        std::uint32_t codePoint = 0;
+        if (!decodeUtf8(text, static_cast<std::size_t>(in - first), length, codePoint)) raiseConversionError();
+        in += length;
+    }
 }
 
 // ---- Locale text ----------------------------------------------------------

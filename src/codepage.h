@@ -12,6 +12,9 @@
 // 0x80 passes unchanged. Failures raise "Couldn't convert string: " and the
 // description of EILSEQ.
 
+// The encodings of scripts and pages.
+enum class TextEncoding { CP932, UTF8 };
+
 class IconvDescriptor {
 public:
     IconvDescriptor(const char* to, const char* from) : to_(to), from_(from) {}
@@ -113,6 +116,10 @@ private:
     IconvDescriptor iconv_;
     std::vector<Entry> table_;  // by code point of the Basic Multilingual Plane, once used
 };
+
+// Checks that text is well-formed UTF-8 (no overlong forms, surrogates or
+// code points past U+10FFFF); raises the conversion error otherwise.
+void checkUtf8(std::string_view text);
 
 // The text in the encoding of the current locale (setlocale must have run):
 // unchanged where that is UTF-8 or ASCII, converted otherwise, and left

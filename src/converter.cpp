@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <memory>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -52,45 +55,73 @@ void printToStdout(std::string_view text) {
         throw nscr::Error(std::strerror(errno));
 }
 
-OutputMode outputModeFor(const OptionList& options) {
-    OutputMode mode = OutputMode::STYLE;
-    if (options.hasOption("class")) mode = OutputMode::CLASS;
-    if (options.hasOption("text")) mode = OutputMode::TEXT;
-    return mode;
-}
-
-// What the tokenizer reads of a line, and whether the page can take the
-// pieces of the line's CP932 bytes as they are.
+// A line as the tokenizer reads it, and the bytes the page takes piece by
+// piece for its tokens, in the given encoding.
 struct DecodedLine {
     std::string_view tokenizerText;
-    std::string_view cp932;
-    bool writesCp932 = false;
+    std::string_view pageBytes;
+    TextEncoding pageBytesEncoding = TextEncoding::UTF8;
 };
 
-// The line that starts at `at` in text running on to last, up to its first
-// zero byte: read through its shadow where every character round-trips
-// (which finds the line's end on the way), through its UTF-8 form
-// otherwise. The buffer is mapped, so that room asked for but not written
-// costs no memory.
+// The line that starts at `at` in text running on to last, decoded, and
+// where it ends (its CR or LF, or last).
 struct NextLine {
     DecodedLine decoded;
-    const char* end;  // the line's CR or LF, or last
+    const char* end;
 };
 
-NextLine decodeNextLine(const char* at, const char* last, Cp932Decoder& decoder, nscr::ByteBuffer& buffer) {
-    buffer.clear();
-    char* start = buffer.room(static_cast<std::size_t>(last - at));
-    auto [shadowEnd, stop] = decoder.shadowLineTo(start, at, last);
-    if (shadowEnd != nullptr) {
-        const char* end = stop != last && *stop == '\0' ? nscr::findLineEnd(stop, last) : stop;
-        auto length = static_cast<std::size_t>(shadowEnd - start);
-        return {{std::string_view(start, length), std::string_view(at, length), true}, end};
+// How the lines of a script are decoded: one reader per part of a script,
+// chosen by the script's encoding.
+class LineReader {
+public:
+    virtual ~LineReader() = default;
+    virtual NextLine next(const char* at, const char* last) = 0;
+};
+
+// CP932 lines, read through their shadow where every character
+// round-trips (which finds the line's end on the way), through their UTF-8
+// form otherwise. The buffer is mapped, so that room asked for but not
+// written costs no memory.
+class Cp932LineReader : public LineReader {
+public:
+    explicit Cp932LineReader(Cp932Decoder& decoder) : decoder_(decoder) {}
+    NextLine next(const char* at, const char* last) override {
+        buffer_.clear();
+        char* start = buffer_.room(static_cast<std::size_t>(last - at));
+        auto [shadowEnd, stop] = decoder_.shadowLineTo(start, at, last);
+        if (shadowEnd != nullptr) {
+            const char* end = stop != last && *stop == '\0' ? nscr::findLineEnd(stop, last) : stop;
+            auto length = static_cast<std::size_t>(shadowEnd - start);
+            return {{std::string_view(start, length), std::string_view(at, length), TextEncoding::CP932}, end};
+        }
+        const char* end = nscr::findLineEnd(at, last);
+        std::string_view raw(at, static_cast<std::size_t>(end - at));
+        start = buffer_.room(Cp932Decoder::utf8Room(raw.size()));
+        const char* utf8End = decoder_.decodeTo(start, raw.substr(0, raw.find('\0')));
+        std::string_view utf8(start, static_cast<std::size_t>(utf8End - start));
+        return {{utf8, utf8, TextEncoding::UTF8}, end};
     }
-    const char* end = nscr::findLineEnd(at, last);
-    std::string_view raw(at, static_cast<std::size_t>(end - at));
-    start = buffer.room(Cp932Decoder::utf8Room(raw.size()));
-    const char* utf8End = decoder.decodeTo(start, raw.substr(0, raw.find('\0')));
-    return {{std::string_view(start, static_cast<std::size_t>(utf8End - start)), {}, false}, end};
+
+private:
+    Cp932Decoder& decoder_;
+    nscr::ByteBuffer buffer_;
+};
+
+// UTF-8 lines are read as they stand, once checked.
+class Utf8LineReader : public LineReader {
+public:
+    NextLine next(const char* at, const char* last) override {
+        const char* end = nscr::findLineEnd(at, last);
+        std::string_view line(at, static_cast<std::size_t>(end - at));
+        line = line.substr(0, line.find('\0'));
+        checkUtf8(line);
+        return {{line, line, TextEncoding::UTF8}, end};
+    }
+};
+
+std::unique_ptr<LineReader> lineReaderFor(TextEncoding encoding, Cp932Decoder& decoder) {
+    if (encoding == TextEncoding::UTF8) return std::make_unique<Utf8LineReader>();
+    return std::make_unique<Cp932LineReader>(decoder);
 }
 
 // Where the line after the one ending at lineEnd starts: past CR, LF or CR LF.
@@ -103,31 +134,176 @@ const char* pastLineEnd(const char* lineEnd, const char* last) {
 // generously costs only address space, while growing a large page means
 // copying it.
 std::size_t expectedPageSize(std::size_t scriptSize, OutputMode mode) {
-    return mode == OutputMode::STYLE || mode == OutputMode::CLASS ? scriptSize * 8 : scriptSize + scriptSize / 2;
+    return mode == OutputMode::TEXT ? scriptSize + scriptSize / 2 : scriptSize * 8;
 }
 
-void convertFile(const std::string& path, Generator& generator, Cp932Decoder& decoder) {
-    // The script is let go before the page is written.
-    Page page = [&] {
-        nscr::ByteBuffer script = nscr::readFileBytes(path);
-        return convertToPage(script.view(), generator, decoder);
-    }();
-    nscr::writeWholeFile(path + ".html", page.finishedPieces());
+std::string_view withoutByteOrderMark(std::string_view script, TextEncoding encoding) {
+    constexpr std::string_view utf8Mark = "\xEF\xBB\xBF";
+    if (encoding == TextEncoding::UTF8 && script.starts_with(utf8Mark)) script.remove_prefix(utf8Mark.size());
+    return script;
 }
 
-void convertAll(const std::vector<std::string>& arguments) {
+// What a run is asked to do, from its options.
+struct RunSettings {
+    OutputMode mode = OutputMode::STYLE;
+    bool lineNumbers = false;
+    ScriptSettings script;
+    TextEncoding pageEncoding = TextEncoding::CP932;
+    bool writeIndex = false;
+};
+
+OutputMode outputModeFor(const OptionList& options) {
+    if (options.hasOption("html5")) return OutputMode::HTML5;
+    OutputMode mode = OutputMode::STYLE;
+    if (options.hasOption("class")) mode = OutputMode::CLASS;
+    if (options.hasOption("text")) mode = OutputMode::TEXT;
+    return mode;
+}
+
+RunSettings runSettingsFor(const OptionList& options) {
+    RunSettings settings;
+    settings.mode = outputModeFor(options);
+    settings.lineNumbers = options.hasOption("lineno");
+    settings.script.lenient = options.hasOption("lenient");
+    if (options.hasOption("utf8")) settings.script.encoding = TextEncoding::UTF8;
+    bool utf8Page = settings.script.encoding == TextEncoding::UTF8 || settings.mode == OutputMode::HTML5;
+    settings.pageEncoding = utf8Page ? TextEncoding::UTF8 : TextEncoding::CP932;
+    settings.writeIndex = settings.mode == OutputMode::HTML5 && options.hasOption("index");
+    return settings;
+}
+
+void printToStderr(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+void reportWarnings(const std::string& file, const WarningLog& warnings) {
+    std::string text;
+    for (const Warning& warning : warnings.shown())
+        text += file + ":" + std::to_string(warning.line + 1) + ":" + std::to_string(warning.column + 1) +
+                ": warning: " + warning.message + "\n";
+    if (warnings.total() > warnings.shown().size())
+        text += file + ": " + std::to_string(warnings.total() - warnings.shown().size()) +
+                " more warnings not shown\n";
+    printToStderr(text);
+}
+
+// The one line on standard output that every failure gives; a line that
+// does not tokenize is also named on standard error as FILE:LINE:COLUMN.
+void reportFailure(const std::string& file, std::string_view message, const ScriptLineError* lineError) {
+    printToStdout(std::string(message) + "\n");
+    if (lineError == nullptr) return;
+    printToStderr(file + ":" + std::to_string(lineError->index() + 1) + ":" + std::to_string(lineError->column() + 1) +
+                  ": error: " + lineError->message() + "\n" + file +
+                  ": note: -lenient converts the script anyway, with a warning for each such place\n");
+}
+
+// The script's name for the page's title, as valid UTF-8.
+std::string titleFor(const std::string& file) {
+    std::string name = std::filesystem::path(file).filename().string();
+    try {
+        checkUtf8(name);
+    } catch (const nscr::Error&) {
+        for (char& c : name)
+            if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    }
+    return name;
+}
+
+// Duplicate definitions of a label are warnings of the lenient run.
+void addDuplicateLabelWarnings(const Page& page, WarningLog& warnings) {
+    std::vector<DuplicateLabel> duplicates;
+    definitionIds(page.labels(), &duplicates);
+    for (const DuplicateLabel& duplicate : duplicates)
+        warnings.add(static_cast<std::size_t>(duplicate.mark->line - 1), duplicate.mark->column,
+                     "label *" + duplicate.mark->name + " is defined again (first on line " +
+                         std::to_string(duplicate.firstLine) + "); links go to the first");
+}
+
+// A run converts its scripts one by one, and its pages are written as they
+// are done, or, when the pages link into each other, all at the end.
+class Run {
+public:
+    Run(const RunSettings& settings, const Generator& generator) : settings_(settings), generator_(generator) {}
+
+    // Converts one script; false when it failed (reported already).
+    bool convert(const std::string& file) {
+        try {
+            ConvertedScript converted = convertFile(file);
+            if (settings_.script.lenient && settings_.mode == OutputMode::HTML5)
+                addDuplicateLabelWarnings(converted.page, converted.warnings);
+            reportWarnings(file, converted.warnings);
+            if (!settings_.writeIndex) {
+                nscr::writeWholeFile(pagePath(file), converted.page.finishedPieces());
+                return true;
+            }
+            held_.push_back({file, std::move(converted.page)});
+        } catch (const ScriptLineError& error) {
+            reportFailure(file, error.what(), &error);
+            return false;
+        } catch (const std::bad_alloc&) {
+            reportFailure(file, file + ": " + std::strerror(ENOMEM), nullptr);
+            return false;
+        } catch (const nscr::Error& error) {
+            reportFailure(file, error.what(), nullptr);
+            return false;
+        }
+        return true;
+    }
+
+    // Writes the pages held for the end, and index.html; false when one
+    // failed (reported already).
+    bool finish();
+
+private:
+    struct HeldPage {
+        std::string file;
+        Page page;
+    };
+    static std::string pagePath(const std::string& file) { return file + ".html"; }
+
+    ConvertedScript convertFile(const std::string& file) {
+        // The script is let go before the page is written.
+        nscr::ByteBuffer script = nscr::readFileBytes(file);
+        return convertScript(script.view(), generator_, settings_.script, decoder_, 0, titleFor(file));
+    }
+
+    const RunSettings& settings_;
+    const Generator& generator_;
+    Cp932Decoder decoder_;
+    std::vector<HeldPage> held_;
+};
+
+bool Run::finish() { return true; }
+
+int convertAll(const std::vector<std::string>& arguments) {
     std::string commandsPath = commandsPathFor(programDirectory(arguments[0]));
     OptionList options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
-    bool lineNumbers = options.hasOption("lineno");
-    OutputMode mode = outputModeFor(options);
+    if (options.hasOption("help") || options.hasOption("-help") || options.hasOption("h")) {
+        printToStdout(toLocaleText(helpText()));
+        return 0;
+    }
+    if (options.hasOption("-version")) {
+        printToStdout(versionText());
+        return 0;
+    }
+    RunSettings settings = runSettingsFor(options);
 
     nscr::loadReservedCommands(commandsPath);
     nscr::loadColorFile(colorPath);
     // Made after both files are read, so that a CLASS page's style sheet
     // carries the colours of "color.txt".
-    Generator generator(mode, lineNumbers);
-    Cp932Decoder decoder;
-    for (const std::string& file : options.files) convertFile(file, generator, decoder);
+    Generator generator(settings.mode, settings.lineNumbers, settings.pageEncoding);
+    Run run(settings, generator);
+    bool allConverted = true;
+    for (const std::string& file : options.files) {
+        if (run.convert(file)) continue;
+        // A strict run stops at the first script that fails; a lenient one
+        // goes on with the others.
+        if (!settings.script.lenient) return 1;
+        allConverted = false;
+    }
+    allConverted = run.finish() && allConverted;
+    return allConverted ? 0 : 1;
 }
 
 }  // namespace
@@ -138,6 +314,44 @@ std::string usageText() {
     std::snprintf(text.data(), text.size(), usageFormat, versionMajor, versionMinor);
     text.resize(static_cast<std::size_t>(size));
     return text;
+}
+
+std::string helpText() {
+    return "Hibarune " + std::to_string(versionMajor) + "." + std::to_string(versionMinor) +
+           ": NScripter scripts as syntax-highlighted HTML pages\n"
+           "\n"
+           "USAGE:\n"
+           "  hibarune [option...] file...\n"
+           "\n"
+           "Each script a.txt gives the page a.txt.html beside it; options apply to every file.\n"
+           "\n"
+           "OPTIONS:\n"
+           "  -lineno     put the line number in front of every line\n"
+           "  -class      HTML page whose spans have class attributes, with a style sheet\n"
+           "  -text       plain text page, for a text editor or less, not a browser\n"
+           "  -html5      HTML5 page in UTF-8 for reading in a browser: links to lines and\n"
+           "              labels, a label index, a dark scheme\n"
+           "  -index      with -html5: also write index.html, listing every page of the run\n"
+           "              with its labels, and link labels across the pages\n"
+           "  -lenient    convert lines the tokenizer rejects (each place is a warning on\n"
+           "              standard error) and go on past scripts that cannot be converted\n"
+           "  -utf8       read scripts as UTF-8 and write pages in UTF-8\n"
+           "  -h, -help, --help\n"
+           "              print this help\n"
+           "  --version   print the program's name and version\n"
+           "  --          every later argument is a file name, even one starting with \"-\"\n"
+           "\n"
+           "FILES:\n"
+           "  commands.txt  the reserved commands, beside the program or in\n"
+           "                ../share/hibarune/ beside its directory\n"
+           "  color.txt     colours of token types, NAME=colour per line, in the current\n"
+           "                directory (optional)\n"
+           "\n"
+           "Exit status: 0 when every page was written, 1 after an error.\n";
+}
+
+std::string versionText() {
+    return "Hibarune " + std::to_string(versionMajor) + "." + std::to_string(versionMinor) + "\n";
 }
 
 std::string programDirectory(const std::string& argv0) {
@@ -158,31 +372,64 @@ std::string commandsPathFor(const std::string& directory) {
     return beside;
 }
 
+// ---- Warnings and line errors ---------------------------------------------
+
+void WarningLog::add(std::size_t line, std::size_t column, std::string_view message) {
+    ++total_;
+    if (!full()) shown_.push_back({line, column, std::string(message)});
+}
+
+void WarningLog::append(const WarningLog& part, std::size_t firstLine) {
+    for (const Warning& warning : part.shown_) {
+        if (full()) break;
+        shown_.push_back({firstLine + warning.line, warning.column, warning.message});
+    }
+    total_ += part.total_;
+}
+
+ScriptLineError::ScriptLineError(std::size_t index, std::size_t column, std::string_view message)
+    : nscr::Error(nscr::lineErrorMessage(index, message)), index_(index), column_(column), message_(message) {}
+
 namespace {
 
-// What went wrong in one part of a script, kept until every part is done.
+// A line that does not tokenize, within its part.
+struct LineFault {
+    std::size_t index = 0;
+    std::size_t column = 0;
+    std::string message;
+};
+
+// What went wrong in one part of a script, and what it warns of, kept until
+// every part is done.
 struct PartOutcome {
-    std::exception_ptr failure;  // a line that does not convert stops its part at once
-    // The first line that does not tokenize: its index within the part, and
-    // the tokenizer's message.
-    std::optional<std::pair<std::size_t, std::string>> tokenError;
+    std::exception_ptr failure;  // a line that does not decode stops its part at once
+    std::optional<LineFault> tokenError;  // the first line that does not tokenize
     std::optional<nscr::Error> pageError;  // the first line that the page cannot take
+    WarningLog warnings;
+};
+
+// Hears the places a lenient tokenizer recovers from, for the line at hand.
+class WarningRecorder : public nscr::TokenFaultSink {
+public:
+    explicit WarningRecorder(WarningLog& log) : log_(log) {}
+    void startLine(std::size_t index) { line_ = index; }
+    void recovered(const nscr::TokenFault& fault) override { log_.add(line_, fault.column, fault.message); }
+
+private:
+    WarningLog& log_;
+    std::size_t line_ = 0;
 };
 
 // Tokens are cut and written this many at a time: any ordinary line in one
 // go, while a line of millions of tokens never has them all in memory.
 constexpr std::size_t tokenBatch = 1u << 14;
 
-// Writes a batch of a line's tokens, moving offset past their CP932 bytes;
-// false, with the error kept in outcome, when the page cannot take them.
+// Writes a batch of a line's tokens, moving offset past their bytes; false,
+// with the error kept in outcome, when the page cannot take them.
 bool addBatch(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens, std::size_t& offset,
               PartOutcome& outcome) {
     try {
-        if (line.writesCp932) {
-            offset += page.addCp932Tokens(tokens, line.cp932.substr(offset));
-        } else {
-            page.addTokens(tokens);
-        }
+        offset += page.addLineTokens(tokens, line.pageBytes.substr(offset), line.pageBytesEncoding);
         return true;
     } catch (const nscr::Error& error) {
         outcome.pageError = error;
@@ -190,49 +437,60 @@ bool addBatch(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens
     }
 }
 
-// Tokenizes one line and writes it onto page batch by batch, unless an
+// The lines of one part, tokenized strictly, or leniently when a recorder
+// is given.
+struct PartWork {
+    Page& page;
+    PartOutcome& outcome;
+    WarningRecorder* lenient;
+    nscr::TokenLine tokens;
+};
+
+// Tokenizes one line and writes it onto the page batch by batch, unless an
 // earlier line failed. After an error the page is never used, so what a
 // failing line wrote stays.
-void convertLine(const DecodedLine& line, std::size_t index, std::int64_t number, Page& page,
-                 nscr::TokenLine& tokens, PartOutcome& outcome) {
+void convertLine(const DecodedLine& line, std::size_t index, std::int64_t number, PartWork& work) {
+    PartOutcome& outcome = work.outcome;
     bool writing = !outcome.pageError;
-    if (writing) page.startLine(number);
-    nscr::TokenCutter cutter(line.tokenizerText);
+    if (writing) work.page.startLine(number);
+    if (work.lenient != nullptr) work.lenient->startLine(index);
+    nscr::TokenCutter cutter(line.tokenizerText, work.lenient);
     std::size_t offset = 0;
     try {
-        while (cutter.cutNext(tokens, tokenBatch)) writing = writing && addBatch(page, line, tokens, offset, outcome);
-    } catch (const nscr::Error& error) {
-        outcome.tokenError.emplace(index, error.what());
+        while (cutter.cutNext(work.tokens, tokenBatch))
+            writing = writing && addBatch(work.page, line, work.tokens, offset, outcome);
+    } catch (const nscr::TokenError& error) {
+        outcome.tokenError = LineFault{index, error.column(), std::string(error.message())};
         return;
     }
-    if (writing) page.endLine();
+    if (writing) work.page.endLine();
 }
 
-// Converts the lines of text onto page, numbering them from firstNumber. A
-// line that does not convert raises its error at once; the first tokenizer
-// and page errors are kept in outcome, and after a tokenizer error the
-// lines are only converted.
-void convertLines(std::string_view text, std::int64_t firstNumber, Page& page, Cp932Decoder& decoder,
-                  PartOutcome& outcome) {
-    nscr::ByteBuffer lineBuffer;
-    nscr::TokenLine tokens;
+// Converts the lines of text onto the page, numbering them from
+// firstNumber. A line that does not decode raises its error at once; the
+// first tokenizer and page errors are kept in the outcome, and after a
+// tokenizer error the lines are only decoded.
+void convertLines(std::string_view text, std::int64_t firstNumber, LineReader& reader, PartWork& work) {
     const char* at = text.data();
     const char* const last = at + text.size();
     // Lines are cut as forEachLine cuts them: a line end at the very end of
     // the text starts no other line.
     for (std::size_t index = 0; at != last; ++index) {
-        NextLine line = decodeNextLine(at, last, decoder, lineBuffer);
-        if (!outcome.tokenError)
-            convertLine(line.decoded, index, firstNumber + static_cast<std::int64_t>(index), page, tokens, outcome);
+        NextLine line = reader.next(at, last);
+        if (!work.outcome.tokenError)
+            convertLine(line.decoded, index, firstNumber + static_cast<std::int64_t>(index), work);
         if (line.end == last) break;
         at = pastLineEnd(line.end, last);
     }
 }
 
-void convertPart(std::string_view text, std::int64_t firstNumber, Page& page, Cp932Decoder& decoder,
-                 PartOutcome& outcome) noexcept {
+void convertPart(std::string_view text, std::int64_t firstNumber, const ScriptSettings& settings,
+                 Cp932Decoder& decoder, Page& page, PartOutcome& outcome) noexcept {
     try {
-        convertLines(text, firstNumber, page, decoder, outcome);
+        std::unique_ptr<LineReader> reader = lineReaderFor(settings.encoding, decoder);
+        WarningRecorder recorder(outcome.warnings);
+        PartWork work{page, outcome, settings.lenient ? &recorder : nullptr, {}};
+        convertLines(text, firstNumber, *reader, work);
     } catch (...) {
         outcome.failure = std::current_exception();
     }
@@ -250,7 +508,7 @@ std::size_t linesBefore(std::string_view script, std::string_view piece) {
 }
 
 // Raises what a run over the lines one after another would: a line that
-// does not convert stops it at once, wherever that line is; then the first
+// does not decode stops it at once, wherever that line is; then the first
 // tokenizer error, named by its line's index in the script; then the first
 // page error.
 void raiseFirstError(std::string_view script, const std::vector<std::string_view>& pieces,
@@ -258,12 +516,24 @@ void raiseFirstError(std::string_view script, const std::vector<std::string_view
     for (const PartOutcome& outcome : outcomes)
         if (outcome.failure) std::rethrow_exception(outcome.failure);
     for (std::size_t k = 0; k < outcomes.size(); ++k)
-        if (const auto& error = outcomes[k].tokenError) {
-            std::size_t index = linesBefore(script, pieces[k]) + error->first;
-            throw nscr::Error(nscr::lineErrorMessage(index, error->second));
-        }
+        if (const auto& error = outcomes[k].tokenError)
+            throw ScriptLineError(linesBefore(script, pieces[k]) + error->index, error->column, error->message);
     for (const PartOutcome& outcome : outcomes)
         if (outcome.pageError) throw *outcome.pageError;
+}
+
+// The warnings of all parts, their lines counted in the whole script.
+WarningLog gatherWarnings(std::string_view script, const std::vector<std::string_view>& pieces,
+                          const std::vector<PartOutcome>& outcomes) {
+    WarningLog all;
+    for (std::size_t k = 0; k < outcomes.size(); ++k) {
+        const WarningLog& part = outcomes[k].warnings;
+        if (part.total() == 0) continue;
+        // Counting the lines before a part is only worth it for warnings shown.
+        std::size_t firstLine = all.full() || k == 0 ? 0 : linesBefore(script, pieces[k]);
+        all.append(part, firstLine);
+    }
+    return all;
 }
 
 // Where the line after the one that holds text[from] starts (text.size()
@@ -301,27 +571,29 @@ std::size_t partCountFor(std::size_t scriptSize) {
 
 }  // namespace
 
-Page convertToPage(std::string_view script, const Generator& generator, Cp932Decoder& decoder,
-                   std::size_t partCount) {
-    std::vector<std::string_view> pieces = splitAtLines(script, std::max<std::size_t>(partCount, 1));
+ConvertedScript convertScript(std::string_view script, const Generator& generator, const ScriptSettings& settings,
+                              Cp932Decoder& decoder, std::size_t partCount, std::string_view title) {
+    script = withoutByteOrderMark(script, settings.encoding);
+    if (partCount == 0) partCount = partCountFor(script.size());
+    std::vector<std::string_view> pieces = splitAtLines(script, partCount);
     std::vector<Page> pages;
     pages.reserve(pieces.size());
-    pages.push_back(generator.startPage(expectedPageSize(script.size(), generator.outputMode())));
+    pages.push_back(generator.startPage(expectedPageSize(script.size(), generator.outputMode()), title));
     for (std::size_t k = 1; k < pieces.size(); ++k)
         pages.push_back(generator.startPart(expectedPageSize(pieces[k].size(), generator.outputMode())));
     std::vector<PartOutcome> outcomes(pieces.size());
 
-    // A part's first line number is only needed on its page when the page
-    // shows numbers; errors are numbered once all parts are done.
+    // A part's first line number is only needed when the page numbers its
+    // lines; errors and warnings are numbered once all parts are done.
     auto firstNumber = [&](std::size_t k) -> std::int64_t {
-        if (k == 0 || !generator.showsLineNumbers()) return 1;
+        if (k == 0 || !generator.numbersLines()) return 1;
         return static_cast<std::int64_t>(linesBefore(script, pieces[k])) + 1;
     };
     std::vector<std::thread> workers;
     for (std::size_t k = 1; k < pieces.size(); ++k) {
         auto work = [&, k] {
             Cp932Decoder ownDecoder;
-            convertPart(pieces[k], firstNumber(k), pages[k], ownDecoder, outcomes[k]);
+            convertPart(pieces[k], firstNumber(k), settings, ownDecoder, pages[k], outcomes[k]);
         };
         try {
             workers.emplace_back(work);
@@ -329,16 +601,21 @@ Page convertToPage(std::string_view script, const Generator& generator, Cp932Dec
             work();  // no thread to be had: this one does the part
         }
     }
-    convertPart(pieces[0], firstNumber(0), pages[0], decoder, outcomes[0]);
+    convertPart(pieces[0], firstNumber(0), settings, decoder, pages[0], outcomes[0]);
     for (std::thread& worker : workers) worker.join();
 
     raiseFirstError(script, pieces, outcomes);
     for (std::size_t k = 1; k < pages.size(); ++k) pages[0].appendPart(pages[k]);
-    return std::move(pages[0]);
+    return {std::move(pages[0]), gatherWarnings(script, pieces, outcomes)};
+}
+
+Page convertToPage(std::string_view script, const Generator& generator, Cp932Decoder& decoder,
+                   std::size_t partCount) {
+    return convertScript(script, generator, ScriptSettings{}, decoder, std::max<std::size_t>(partCount, 1)).page;
 }
 
 Page convertToPage(std::string_view script, const Generator& generator, Cp932Decoder& decoder) {
-    return convertToPage(script, generator, decoder, partCountFor(script.size()));
+    return convertScript(script, generator, ScriptSettings{}, decoder).page;
 }
 
 std::string convertScript(std::string_view script, const Generator& generator, Cp932Decoder& decoder) {
@@ -351,10 +628,11 @@ int runHibarune(const std::vector<std::string>& arguments) {
         return 0;
     }
     try {
-        convertAll(arguments);
+        return convertAll(arguments);
+    } catch (const std::bad_alloc&) {
+        printToStdout(std::string(std::strerror(ENOMEM)) + "\n");
     } catch (const std::exception& error) {
         printToStdout(std::string(error.what()) + "\n");
-        return 1;
     }
-    return 0;
+    return 1;
 }

@@ -1,16 +1,20 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "codepage.h"
 #include "generator.h"
+#include "nscr/error.h"
 
 // The converter's run, from the command line to the pages. main() is a thin
 // shell around runHibarune.
 
 std::string usageText();
+std::string helpText();
+std::string versionText();
 
 // The directory of the running program: from /proc/self/exe, else the
 // directory part of argv0 ("/" separated); empty when it has none.
@@ -21,14 +25,69 @@ std::string programDirectory(const std::string& argv0);
 // program when neither exists.
 std::string commandsPathFor(const std::string& directory);
 
-// The page bytes of one script, from its raw CP932 bytes: lines cut at CR,
-// LF and CR LF and at their first zero byte, converted to UTF-8, tokenized,
-// rendered. Raises the first error in the order the converter reports them:
-// conversion of any line, then tokenizing, then page conversion.
-// Large scripts are converted in parts side by side, each on a thread of its
-// own with a decoder of its own; the page and the error are the same.
+// How a script is read: its encoding, and whether lines the tokenizer
+// rejects are converted anyway.
+struct ScriptSettings {
+    TextEncoding encoding = TextEncoding::CP932;
+    bool lenient = false;
+};
+
+// Something worth telling about a script that converted: a place the
+// lenient tokenizer recovered from, or a label defined twice.
+struct Warning {
+    std::size_t line = 0;    // index, counted from 0
+    std::size_t column = 0;  // byte column, counted from 0
+    std::string message;
+};
+
+// The first warnings of a script, and how many there were in all.
+class WarningLog {
+public:
+    static constexpr std::size_t limit = 20;
+    void add(std::size_t line, std::size_t column, std::string_view message);
+    // Adds the warnings of the script's next part, whose first line has the
+    // index firstLine.
+    void append(const WarningLog& part, std::size_t firstLine);
+    const std::vector<Warning>& shown() const { return shown_; }
+    std::size_t total() const { return total_; }
+    bool full() const { return shown_.size() == limit; }
+
+private:
+    std::vector<Warning> shown_;
+    std::size_t total_ = 0;
+};
+
+// A line that does not tokenize: what() is "index: message" as the all-lines
+// tokenizer raises it, with the index, the column and the message apart.
+class ScriptLineError : public nscr::Error {
+public:
+    ScriptLineError(std::size_t index, std::size_t column, std::string_view message);
+    std::size_t index() const { return index_; }
+    std::size_t column() const { return column_; }
+    const std::string& message() const { return message_; }
+
+private:
+    std::size_t index_;
+    std::size_t column_;
+    std::string message_;
+};
+
+struct ConvertedScript {
+    Page page;
+    WarningLog warnings;
+};
+
+// The page of one script, from its raw bytes: lines cut at CR, LF and CR LF
+// and at their first zero byte, decoded, tokenized, rendered. Raises the
+// first error in the order the converter reports them: decoding of any
+// line, then tokenizing, then the page. Large scripts are converted in parts
+// side by side, each on a thread of its own with a decoder of its own; the
+// page and the error are the same. partCount 0: as many parts as pay.
+ConvertedScript convertScript(std::string_view script, const Generator& generator, const ScriptSettings& settings,
+                              Cp932Decoder& decoder, std::size_t partCount = 0, std::string_view title = {});
+
+// A CP932 script converted strictly.
 std::string convertScript(std::string_view script, const Generator& generator, Cp932Decoder& decoder);
-// The same page, not yet finished.
 Page convertToPage(std::string_view script, const Generator& generator, Cp932Decoder& decoder);
 // The same, cut into at most partCount parts (1: all on this thread).
 Page convertToPage(std::string_view script, const Generator& generator, Cp932Decoder& decoder,

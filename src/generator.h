@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -7,11 +8,14 @@
 #include <vector>
 
 #include "codepage.h"
+#include "labels.h"
 #include "nscr/byte_buffer.h"
 #include "nscr/token.h"
 #include "nscr/webhighlight.h"
 
-enum class OutputMode : std::int32_t { TEXT = 0, STYLE = 1, CLASS = 2 };
+// TEXT, STYLE and CLASS make the legacy page; HTML5 the page for reading in
+// a browser (UTF-8, line and label links, a label index, a dark scheme).
+enum class OutputMode : std::int32_t { TEXT = 0, STYLE = 1, CLASS = 2, HTML5 = 3 };
 
 using TokenFormatter = std::string (*)(nscr::TokenType, std::string_view);
 using LineNumberFormatter = std::string (*)(std::int32_t);
@@ -22,10 +26,14 @@ std::string formatLineNumber(std::int32_t number);
 class Generator;
 
 // One page being gathered: the head, then line after line, each already in
-// CP932 and ended with CR LF, then the tail. A page may be held in several
+// the page's encoding and ended, then the tail. A page may be held in several
 // buffers, one per part it was made of, so that joining parts copies nothing.
 class Page {
 public:
+    Page(Page&&) noexcept;
+    Page& operator=(Page&&) = delete;
+    ~Page();
+
     // A line of tokens in UTF-8.
     void addLine(const nscr::TokenLine& tokens, std::int64_t number);
 
@@ -33,40 +41,65 @@ public:
     // all their tokens at once: startLine, add...Tokens as often as needed,
     // then endLine.
     void startLine(std::int64_t number);
+    // Tokens whose texts are UTF-8.
     void addTokens(const nscr::TokenLine& tokens);
-    // Tokens whose CP932 bytes are at hand: the tokens cut cp932 (which
-    // starts with the first token's bytes) into consecutive pieces of their
-    // lengths, and each piece is written as it is, escaped where its token's
-    // text would be. Gives the number of bytes of cp932 the tokens took.
-    std::size_t addCp932Tokens(const nscr::TokenLine& tokens, std::string_view cp932);
+    // Tokens whose bytes are at hand in the given encoding: the tokens cut
+    // bytes (which starts with the first token's bytes) into consecutive
+    // pieces of their lengths, and each piece is written in the page's
+    // encoding, escaped where its token's text would be. Gives the number of
+    // bytes the tokens took.
+    std::size_t addLineTokens(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding);
     void endLine();
 
     // Appends the lines of a part made by Generator::startPart, emptying it.
     void appendPart(Page& part);
-    // Ends the page with its tail (once) and gives its bytes, in order.
-    std::vector<std::string_view> finishedPieces();
+    // The labels met so far, in script order (HTML5 pages).
+    const std::vector<LabelMark>& labels() const { return labels_; }
+    // Ends the page with its tail (once) and gives its bytes, in order. A
+    // label reference is linked to a label of this page, else to one of
+    // others (pages of the same run), else not at all.
+    std::vector<std::string_view> finishedPieces(const LabelDirectory* others = nullptr);
     // The finished page as a string; the Page is spent afterwards.
     std::string finish();
+    std::int64_t lineCount() const { return lineCount_; }
 
 private:
     friend class Generator;
-    Page(const Generator& generator, std::size_t expectedSize, bool withHead);
+    Page(const Generator& generator, std::size_t expectedSize, bool withHead, std::string_view title);
     nscr::ByteBuffer& lastBuffer() { return buffers_.back(); }
+    void prepareSpans();
     std::size_t tokensRoom(const nscr::TokenLine& tokens, std::size_t textSize) const;
     char* writeToken(char* out, const nscr::Token& token);
-    char* writeCp932Token(char* out, nscr::TokenType type, std::string_view cp932);
+    char* writeOpening(char* out, nscr::TokenType type, std::string_view text);
+    char* writeSpecialOpening(char* out, nscr::TokenType type, std::string_view text);
+    char* writePiece(char* out, nscr::TokenType type, std::string_view piece);
+    char* writeDecodedPiece(char* out, nscr::TokenType type, std::string_view cp932);
+    char* writeEncodedPiece(char* out, nscr::TokenType type, std::string_view utf8);
+    template <typename WritePiece>
+    std::size_t addPieces(const nscr::TokenLine& tokens, std::string_view bytes, WritePiece writePiece);
 
     const Generator& generator_;
     nscr::SpanFormat spans_;
+    // Types whose openings are not a plain block: too long, not to be had in
+    // the page's encoding, or a label's link.
+    std::array<bool, nscr::tokenTypeCount> special_{};
+    std::array<bool, nscr::tokenTypeCount> unencodable_{};
     Cp932Encoder encoder_;
+    std::unique_ptr<Cp932Decoder> decoder_;  // for CP932 bytes on a UTF-8 page
+    std::string scratch_;
     std::size_t tokenRoom_ = 0;  // markup around one token, at most
     std::vector<nscr::ByteBuffer> buffers_;
+    std::vector<LabelMark> labels_;
+    std::int64_t lineNumber_ = 0;  // of the line being written
+    std::int64_t lineCount_ = 0;
+    std::string title_;
+    std::string finishing_;  // texts put between the buffers' bytes when finishing
     bool finished_ = false;
 };
 
 class Generator {
 public:
-    Generator(OutputMode mode, bool lineNumbers);
+    Generator(OutputMode mode, bool lineNumbers, TextEncoding pageEncoding = TextEncoding::CP932);
     virtual ~Generator() = default;
     Generator(const Generator&) = delete;
     Generator& operator=(const Generator&) = delete;
@@ -82,19 +115,24 @@ public:
 
     // The page of the token lines, in memory.
     std::string render(const std::vector<nscr::TokenLine>& lines);
-    // Starts a page; expectedSize is a guess at its size in bytes.
-    Page startPage(std::size_t expectedSize = 0) const;
+    // Starts a page; expectedSize is a guess at its size in bytes, title the
+    // script's name (HTML5 pages show it).
+    Page startPage(std::size_t expectedSize = 0, std::string_view title = {}) const;
     // Starts a part of a page, lines without the head, for Page::appendPart.
     // Pages and parts of one generator may be filled on different threads.
     Page startPart(std::size_t expectedSize = 0) const;
 
     OutputMode outputMode() const { return mode; }
+    TextEncoding pageEncoding() const { return encoding; }
     bool showsLineNumbers() const { return lineNumberFormatter != nullptr; }
+    // Whether a part must know the number of its first line.
+    bool numbersLines() const { return showsLineNumbers() || mode == OutputMode::HTML5; }
 
 private:
     friend class Page;
 
     OutputMode mode;
+    TextEncoding encoding;
     std::string headerText;
     std::string footerText;
     TokenFormatter tokenFormatter = nullptr;

@@ -24,6 +24,8 @@ TEST(OptionList, SortsArgumentsIntoOptionsAndFiles) {
         {{"/class", "x-y"}, {}, {"/class", "x-y"}},
         {{"-a", "x", "-a", "x"}, {"a"}, {"x", "x"}},
         {{""}, {}, {""}},
+        {{"-lineno", "--", "-x.txt", "--", "b"}, {"lineno"}, {"-x.txt", "--", "b"}},
+        {{"a", "--"}, {}, {"a"}},
     };
     for (const Row& row : rows) {
         OptionList list(row.arguments);

@@ -81,13 +81,36 @@ std::string_view trimWhiteSpace(std::string_view text) {
     return text;
 }
 
+// A colour is copied into a style attribute or a style sheet: a byte that
+// could end the attribute or the rule there (and so add markup to every
+// page) makes the line name no colour.
+bool couldBreakOutOfStyle(unsigned char c) {
+    switch (c) {
+        case '"':
+        case '<':
+        case '>':
+        case '&':
+        case ';':
+        case '{':
+        case '}':
+        case '\\': return true;
+        default: return (c < 0x20 && c != '\t') || c == 0x7F;
+    }
+}
+
+bool isSafeColorValue(std::string_view value) {
+    for (char c : value)
+        if (couldBreakOutOfStyle(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
 void applyColorLine(std::string_view line) {
     std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) return;
     std::string_view value = line.substr(equals + 1);
-    value = value.substr(0, value.find('='));
+    value = trimWhiteSpace(value.substr(0, value.find('=')));
     std::optional<TokenType> type = typeByName(trimWhiteSpace(line.substr(0, equals)));
-    if (type) fontInfos[static_cast<std::size_t>(*type)].color = std::string(trimWhiteSpace(value));
+    if (type && isSafeColorValue(value)) fontInfos[static_cast<std::size_t>(*type)].color = std::string(value);
 }
 
 }  // namespace
@@ -160,7 +183,7 @@ std::string wrapStyleSpan(std::string_view text, std::string_view style) {
     span += style;
     span += '>';
     span += text;
-    span += SpanFormat::closing;
+    span += SpanFormat::spanClosing;
     return span;
 }
 
@@ -170,7 +193,7 @@ std::string wrapClassSpan(std::string_view text, TokenType type) {
     if (index < 0 || index >= tokenTypeCount) return std::string(text);
     std::string span = "<span class=\"" + fontInfo(type).name + "\">";
     span += text;
-    span += SpanFormat::closing;
+    span += SpanFormat::spanClosing;
     return span;
 }
 
@@ -205,27 +228,48 @@ std::string formatClassed(TokenType type, std::string_view text) {
 // ---- SpanFormat -----------------------------------------------------------
 
 SpanFormat SpanFormat::styled() {
-    SpanFormat format;
-    for (int i = 0; i < tokenTypeCount; ++i) {
+    std::array<std::string, tokenTypeCount> openings, closings;
+    for (std::size_t i = 0; i < openings.size(); ++i) {
         std::string style = styleAttribute(static_cast<TokenType>(i));
-        if (!style.empty()) format.openings_[static_cast<std::size_t>(i)] = "<span " + style + ">";
+        if (style.empty()) continue;
+        openings[i] = "<span " + style + ">";
+        closings[i] = spanClosing;
     }
+    return of(openings, closings);
+}
+
+SpanFormat SpanFormat::classed() {
+    std::array<std::string, tokenTypeCount> openings, closings;
+    for (std::size_t i = 0; i < openings.size(); ++i) {
+        openings[i] = "<span class=\"" + fontInfos[i].name + "\">";
+        closings[i] = spanClosing;
+    }
+    return of(openings, closings);
+}
+
+SpanFormat SpanFormat::of(const std::array<std::string, tokenTypeCount>& openings,
+                          const std::array<std::string, tokenTypeCount>& closings) {
+    SpanFormat format;
+    format.openings_ = openings;
+    format.closings_ = closings;
     format.fillBlocks();
     return format;
 }
 
-SpanFormat SpanFormat::classed() {
-    SpanFormat format;
-    for (std::size_t i = 0; i < format.openings_.size(); ++i)
-        format.openings_[i] = "<span class=\"" + fontInfos[i].name + "\">";
-    format.fillBlocks();
-    return format;
+void SpanFormat::replaceOpening(TokenType type, std::string text) {
+    openings_[static_cast<std::size_t>(type)] = std::move(text);
+    fillBlocks();
 }
 
 void SpanFormat::fillBlocks() {
     for (std::size_t i = 0; i < openings_.size(); ++i) {
         sizes_[i] = openings_[i].size();
+        blocks_[i] = {};
         if (sizes_[i] <= blockSize) std::memcpy(blocks_[i].data(), openings_[i].data(), sizes_[i]);
+        // Closings are short fixed texts: "</span>", "</a>" or none.
+        closingSizes_[i] = std::min(closings_[i].size(), closingBlockSize);
+        closingBlocks_[i] = {};
+        std::memcpy(closingBlocks_[i].data(), closings_[i].data(), closingSizes_[i]);
     }
 }
 
@@ -234,15 +278,14 @@ char* SpanFormat::writeLongOpening(char* out, std::size_t index) const { return 
 std::size_t SpanFormat::markupRoom() const {
     std::size_t longest = blockSize;
     for (const std::string& opening : openings_) longest = std::max(longest, opening.size());
-    return longest + 8;
+    return longest + closingBlockSize;
 }
 
 void SpanFormat::append(std::string& out, TokenType type, std::string_view text) const {
     if (text.empty()) return;
-    std::string_view open = opening(type);
-    out += open;
+    out += opening(type);
     appendEscaped(out, text, type);
-    if (!open.empty()) out += closing;
+    out += closing(type);
 }
 
 }  // namespace nscr

@@ -83,17 +83,24 @@ inline char* writeEscapedByte(char* out, char c) {
     return out + escaped.size;
 }
 
-// The span openings of one mode, computed once from the font table, so that
-// a page can be written without building strings per token. append() gives
-// the same bytes as formatStyled or formatClassed.
+// The span openings and closings of one mode, computed once from the font
+// table, so that a page can be written without building strings per token.
+// append() gives the same bytes as formatStyled or formatClassed.
 class SpanFormat {
 public:
     static SpanFormat styled();
     static SpanFormat classed();
+    // Any other markup: an opening and a closing per type (empty: no span).
+    static SpanFormat of(const std::array<std::string, tokenTypeCount>& openings,
+                         const std::array<std::string, tokenTypeCount>& closings);
 
     std::string_view opening(TokenType type) const { return openings_[static_cast<std::size_t>(type)]; }
-    static constexpr std::string_view closing = "</span>";
+    std::string_view closing(TokenType type) const { return closings_[static_cast<std::size_t>(type)]; }
+    static constexpr std::string_view spanClosing = "</span>";
     void append(std::string& out, TokenType type, std::string_view text) const;
+    // Puts another text in place of a type's opening (a page in another
+    // encoding than the font table's).
+    void replaceOpening(TokenType type, std::string text);
 
     // Writers for a page with room to spare: each copies a block of fixed
     // size, which is cheaper than a copy of the exact size, and returns the
@@ -107,22 +114,27 @@ public:
         std::memcpy(out, blocks_[index].data(), blockSize);
         return out + size;
     }
-    // Whether tokens of the type are put in a span (SPACE is not, in STYLE).
-    bool spans(TokenType type) const { return sizes_[static_cast<std::size_t>(type)] != 0; }
-    static char* writeClosing(char* out) {
-        std::memcpy(out, "</span>", 8);
-        return out + closing.size();
+    char* writeClosing(char* out, TokenType type) const {
+        auto index = static_cast<std::size_t>(type);
+        std::memcpy(out, closingBlocks_[index].data(), closingBlockSize);
+        return out + closingSizes_[index];
     }
+    // Whether the opening of the type is too long for a block.
+    bool hasLongOpening(TokenType type) const { return sizes_[static_cast<std::size_t>(type)] > blockSize; }
     std::size_t markupRoom() const;
 
 private:
     static constexpr std::size_t blockSize = 64;
+    static constexpr std::size_t closingBlockSize = 8;
     void fillBlocks();
     char* writeLongOpening(char* out, std::size_t index) const;
 
     std::array<std::string, tokenTypeCount> openings_;
+    std::array<std::string, tokenTypeCount> closings_;
     std::array<std::array<char, blockSize>, tokenTypeCount> blocks_{};
     std::array<std::size_t, tokenTypeCount> sizes_{};  // of the openings
+    std::array<std::array<char, closingBlockSize>, tokenTypeCount> closingBlocks_{};
+    std::array<std::size_t, tokenTypeCount> closingSizes_{};
 };
 
 }  // namespace nscr
