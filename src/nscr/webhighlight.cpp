@@ -119,6 +119,11 @@ FontTable fontInfos = defaultFontTable();
 
 void initWebHighlight() { fontInfos = defaultFontTable(); }
 
+std::string_view defaultColor(TokenType type) {
+    auto index = static_cast<std::size_t>(type);
+    return index < fontDefaults.size() ? fontDefaults[index].color : "";
+}
+
 std::optional<TokenType> typeByName(std::string_view name) {
     for (int i = 0; i < tokenTypeCount; ++i) {
         auto type = static_cast<TokenType>(i);

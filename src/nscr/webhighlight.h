@@ -25,6 +25,8 @@ extern FontTable fontInfos;
 
 // Puts the font table back to its defaults (it starts that way).
 void initWebHighlight();
+// The built-in colour of a type, before "color.txt"; empty outside 0..25.
+std::string_view defaultColor(TokenType type);
 std::optional<TokenType> typeByName(std::string_view name);
 // Overwrites colours from the text of a colour file (raw bytes).
 void applyColorText(std::string_view content);

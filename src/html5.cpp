@@ -1,0 +1,316 @@
+#include "html5.h"
+
+#include <array>
+
+#include "nscr/webhighlight.h"
+
+namespace html5 {
+
+namespace {
+
+using nscr::TokenType;
+constexpr std::size_t typeCount = nscr::tokenTypeCount;
+
+constexpr std::array<std::string_view, typeCount> classNames = {
+    "s",   // STRING
+    "w",   // SPACE
+    "c",   // COMMENT
+    "lt",  // LITERAL
+    "sl",  // SPECIAL_LABEL
+    "tl",  // LINETOP_LABEL
+    "gl",  // GENERIC_LABEL
+    "nv",  // NUMBER_VARIABLE
+    "sv",  // STRING_VARIABLE
+    "av",  // ARRAY_VARIABLE
+    "dc",  // DEFINE_COMMAND
+    "ec",  // EXECUTE_COMMAND
+    "cc",  // COMMON_COMMAND
+    "co",  // COLOR
+    "nu",  // NUMBER
+    "sy",  // SYMBOL
+    "sc",  // SPECIAL_CHARACTER
+    "op",  // OPERATOR
+    "ru",  // RUBY
+    "tg",  // TAG
+    "tb",  // TEXT_BUTTON
+    "pb",  // PARENTHESIS_BEGIN
+    "pe",  // PARENTHESIS_END
+    "bb",  // BRACKET_BEGIN
+    "be",  // BRACKET_END
+    "as",  // ASCII
+};
+
+// The colours of one scheme. Every text colour is at least 4.5:1 against
+// both the background and the highlight of a targeted line.
+struct Scheme {
+    std::string_view background;
+    std::string_view text;
+    std::string_view muted;   // line numbers
+    std::string_view link;    // the label index
+    std::string_view target;  // background of the targeted line
+    std::array<std::string_view, typeCount> tokens;
+};
+
+// Close in hue to the built-in colours, darkened where those are too light.
+constexpr Scheme lightScheme = {
+    "#fcfcfa", "#1f2328", "#5c6570", "#0b5cad", "#fff6cc",
+    {
+        "#1f2328",  // STRING
+        "#1f2328",  // SPACE
+        "#1d7a1d",  // COMMENT
+        "#8a5a00",  // LITERAL
+        "#1f6f99",  // SPECIAL_LABEL
+        "#00739c",  // LINETOP_LABEL
+        "#00739c",  // GENERIC_LABEL
+        "#400080",  // NUMBER_VARIABLE
+        "#8000ff",  // STRING_VARIABLE
+        "#800080",  // ARRAY_VARIABLE
+        "#0033cc",  // DEFINE_COMMAND
+        "#0033cc",  // EXECUTE_COMMAND
+        "#0033cc",  // COMMON_COMMAND
+        "#0033cc",  // COLOR
+        "#1f2328",  // NUMBER
+        "#1f2328",  // SYMBOL
+        "#000080",  // SPECIAL_CHARACTER
+        "#1f2328",  // OPERATOR
+        "#1f2328",  // RUBY
+        "#1f2328",  // TAG
+        "#1f2328",  // TEXT_BUTTON
+        "#1f2328",  // PARENTHESIS_BEGIN
+        "#1f2328",  // PARENTHESIS_END
+        "#1f2328",  // BRACKET_BEGIN
+        "#1f2328",  // BRACKET_END
+        "#1f2328",  // ASCII
+    },
+};
+
+// The same families of hue, lightened for a dark background.
+constexpr Scheme darkScheme = {
+    "#1c1e22", "#d6d9de", "#9aa1aa", "#8ab4f8", "#3a3420",
+    {
+        "#d6d9de",  // STRING
+        "#d6d9de",  // SPACE
+        "#7cc07c",  // COMMENT
+        "#e0a852",  // LITERAL
+        "#7cc4ea",  // SPECIAL_LABEL
+        "#4cc2ee",  // LINETOP_LABEL
+        "#4cc2ee",  // GENERIC_LABEL
+        "#b59cf5",  // NUMBER_VARIABLE
+        "#c58cff",  // STRING_VARIABLE
+        "#e08ce0",  // ARRAY_VARIABLE
+        "#82a8ff",  // DEFINE_COMMAND
+        "#82a8ff",  // EXECUTE_COMMAND
+        "#82a8ff",  // COMMON_COMMAND
+        "#82a8ff",  // COLOR
+        "#d6d9de",  // NUMBER
+        "#d6d9de",  // SYMBOL
+        "#a3b3ff",  // SPECIAL_CHARACTER
+        "#d6d9de",  // OPERATOR
+        "#d6d9de",  // RUBY
+        "#d6d9de",  // TAG
+        "#d6d9de",  // TEXT_BUTTON
+        "#d6d9de",  // PARENTHESIS_BEGIN
+        "#d6d9de",  // PARENTHESIS_END
+        "#d6d9de",  // BRACKET_BEGIN
+        "#d6d9de",  // BRACKET_END
+        "#d6d9de",  // ASCII
+    },
+};
+
+TokenType typeAt(std::size_t index) { return static_cast<TokenType>(index); }
+
+// A value from color.txt goes into the sheet only when it cannot end its
+// declaration or rule, open a comment or close the <style> element.
+bool isPlainCssValue(std::string_view value) {
+    if (value.empty()) return false;
+    for (char c : value) {
+        bool alphanumeric = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alphanumeric && std::string_view("#(),.%+-/ ").find(c) == std::string_view::npos) return false;
+    }
+    return true;
+}
+
+// The colour file's colour where it changed the built-in one, else ours.
+std::string_view lightTokenColor(std::size_t index) {
+    const std::string& color = nscr::fontInfos[index].color;
+    bool changed = color != nscr::defaultColor(typeAt(index));
+    return changed && isPlainCssValue(color) ? std::string_view(color) : lightScheme.tokens[index];
+}
+
+void addRule(std::string& sheet, std::string_view selector, std::string_view declarations) {
+    sheet += selector;
+    sheet += '{';
+    sheet += declarations;
+    sheet += "}\n";
+}
+
+std::string classSelector(TokenType type) {
+    std::string selector = ".";
+    selector += className(type);
+    return selector;
+}
+
+void addLayoutRules(std::string& sheet, bool lineNumbers) {
+    addRule(sheet, ":root", "color-scheme:light dark");
+    addRule(sheet, "body", "margin:0;font-family:system-ui,sans-serif");
+    addRule(sheet, ".code",
+            "margin:0;padding:.5em 1ch;font:.875rem/1.5 ui-monospace,\"Noto Sans Mono CJK JP\",Menlo,Consolas,"
+            "monospace;white-space:pre-wrap;overflow-wrap:anywhere;tab-size:8");
+    // Inline blocks, one per line, keep innerText and copies to the script's
+    // lines; top alignment and a minimum height keep empty lines one line high.
+    addRule(sheet, ".l",
+            lineNumbers ? "display:inline-block;vertical-align:top;width:100%;min-height:1.5em;box-sizing:border-box;"
+                          "padding-left:7ch;scroll-margin-top:3em"
+                        : "display:inline-block;vertical-align:top;width:100%;min-height:1.5em;scroll-margin-top:3em");
+    if (lineNumbers) {
+        // The number is pulled into the gutter by a negative margin; an
+        // inline block, not an absolute box, so innerText gets no extra line
+        // breaks. It is generated content of an empty link, never copied.
+        addRule(sheet, ".n",
+                "display:inline-block;min-width:6ch;margin:0 1ch 0 -7ch;text-align:right;text-decoration:none;"
+                "user-select:none;-webkit-user-select:none");
+        addRule(sheet, ".n::before", "content:attr(data-n)");
+    }
+    addRule(sheet, ".code a", "text-decoration:none");
+    addRule(sheet, ".code a[href]:hover", "text-decoration:underline");
+    addRule(sheet, ".code a" + classSelector(TokenType::GENERIC_LABEL) + "[href]",
+            "text-decoration:underline dotted;text-underline-offset:.2em");
+    addRule(sheet, ".idx", "margin:.5em 1ch");
+    addRule(sheet, ".idx summary", "cursor:pointer;font-weight:bold");
+    addRule(sheet, ".idx ol", "margin:.25em 0;columns:16em");
+    addRule(sheet, ".idx a,.pages a", "text-decoration:none");
+    addRule(sheet, ".idx a:hover,.pages a:hover", "text-decoration:underline");
+    addRule(sheet, ".ln", "margin-left:.75em;font-size:.85em");
+    addRule(sheet, ".pages", "display:block;margin:1em 2ch");
+    addRule(sheet, ".pages>ul>li", "margin:.5em 0");
+}
+
+void addSchemeRules(std::string& sheet, const Scheme& scheme) {
+    addRule(sheet, "body", "background:" + std::string(scheme.background) + ";color:" + std::string(scheme.text));
+    addRule(sheet, ".n,.ln", "color:" + std::string(scheme.muted));
+    addRule(sheet, ".idx a,.pages a", "color:" + std::string(scheme.link));
+    // Two rules: a browser without :has() drops only the second.
+    addRule(sheet, ".l:target", "background:" + std::string(scheme.target));
+    addRule(sheet, ".l:has(:target)", "background:" + std::string(scheme.target));
+}
+
+void addLightTokenRules(std::string& sheet) {
+    for (std::size_t i = 0; i < typeCount; ++i) {
+        std::string declarations = "color:" + std::string(lightTokenColor(i));
+        const std::string& weight = nscr::fontInfos[i].fontWeight;
+        if (weight != "normal" && isPlainCssValue(weight)) declarations += ";font-weight:" + weight;
+        addRule(sheet, classSelector(typeAt(i)), declarations);
+    }
+}
+
+void addDarkTokenRules(std::string& sheet) {
+    for (std::size_t i = 0; i < typeCount; ++i)
+        addRule(sheet, classSelector(typeAt(i)), "color:" + std::string(darkScheme.tokens[i]));
+}
+
+std::string labelEntry(const Label& label, std::string_view pageHref) {
+    std::string entry = "<li><a href=\"";
+    entry += escaped(pageHref);
+    entry += '#';
+    entry += escaped(label.id);
+    entry += "\">*";
+    entry += escaped(label.name);
+    entry += "</a><span class=\"ln\">";
+    entry += std::to_string(label.line);
+    entry += "</span></li>\n";
+    return entry;
+}
+
+std::string lineCount(std::int64_t lines) { return std::to_string(lines) + (lines == 1 ? " line" : " lines"); }
+
+std::string pageEntry(const PageSummary& page) {
+    std::string entry = "<li><a href=\"" + escaped(page.href) + "\">" + escaped(page.title) + "</a><span class=\"ln\">" +
+                        lineCount(page.lines) + "</span>\n";
+    entry += labelIndex(page.labels, page.href);
+    entry += "</li>\n";
+    return entry;
+}
+
+bool meansSomethingInUrl(unsigned char c) {
+    return c <= 0x20 || c == 0x7f || std::string_view("\"#%:<>?[\\]^`{|}").find(static_cast<char>(c)) !=
+                                          std::string_view::npos;
+}
+
+}  // namespace
+
+std::string_view className(TokenType type) {
+    auto index = static_cast<std::size_t>(type);
+    return index < classNames.size() ? classNames[index] : std::string_view();
+}
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string hrefOfFile(std::string_view fileName) {
+    constexpr std::string_view hexDigits = "0123456789ABCDEF";
+    std::string href;
+    for (char c : fileName) {
+        auto byte = static_cast<unsigned char>(c);
+        if (!meansSomethingInUrl(byte)) {
+            href += c;
+            continue;
+        }
+        href += '%';
+        href += hexDigits[byte >> 4];
+        href += hexDigits[byte & 0xf];
+    }
+    return href;
+}
+
+std::string styleSheet(bool lineNumbers) {
+    std::string sheet;
+    addLayoutRules(sheet, lineNumbers);
+    addSchemeRules(sheet, lightScheme);
+    addLightTokenRules(sheet);
+    sheet += "@media (prefers-color-scheme: dark){\n";
+    addSchemeRules(sheet, darkScheme);
+    addDarkTokenRules(sheet);
+    sheet += "}\n";
+    return sheet;
+}
+
+std::string pageHead(std::string_view title, bool lineNumbers) {
+    return "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+           escaped(title) + "</title>\n<style>\n" + styleSheet(lineNumbers) + "</style>\n</head>\n<body>\n";
+}
+
+std::string labelIndex(const std::vector<Label>& labels, std::string_view pageHref) {
+    if (labels.empty()) return {};
+    std::string index = "<nav class=\"idx\"><details><summary>Labels (" + std::to_string(labels.size()) +
+                        ")</summary>\n<ol>\n";
+    for (const Label& label : labels) index += labelEntry(label, pageHref);
+    index += "</ol>\n</details></nav>\n";
+    return index;
+}
+
+std::string codeOpening() { return "<pre class=\"code\">"; }
+
+std::string pageClosing() { return "</pre>\n</body>\n</html>\n"; }
+
+std::string indexPage(const std::vector<PageSummary>& pages) {
+    std::string page = pageHead("Index", false);
+    page += "<main class=\"pages\">\n<h1>Scripts (" + std::to_string(pages.size()) + ")</h1>\n<ul>\n";
+    for (const PageSummary& summary : pages) page += pageEntry(summary);
+    page += "</ul>\n</main>\n</body>\n</html>\n";
+    return page;
+}
+
+}  // namespace html5

@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "html5.h"
+#include "nscr/webhighlight.h"
+
+namespace {
+
+using nscr::TokenType;
+using enum nscr::TokenType;
+
+TokenType typeAt(int i) { return static_cast<TokenType>(i); }
+
+// ---- Reading the sheet back -----------------------------------------------
+
+using Declarations = std::map<std::string, std::string>;
+using Rules = std::map<std::string, Declarations>;  // by selector
+
+struct Sheet {
+    Rules light;  // outside any @media
+    Rules dark;   // inside @media (prefers-color-scheme: dark)
+};
+
+std::string trimmed(const std::string& text) {
+    std::size_t first = text.find_first_not_of(" \n\t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \n\t") - first + 1);
+}
+
+void addDeclarations(Declarations& into, const std::string& block) {
+    std::size_t start = 0;
+    while (start < block.size()) {
+        std::size_t end = block.find(';', start);
+        if (end == std::string::npos) end = block.size();
+        std::string declaration = block.substr(start, end - start);
+        std::size_t colon = declaration.find(':');
+        if (colon != std::string::npos)
+            into[trimmed(declaration.substr(0, colon))] = trimmed(declaration.substr(colon + 1));
+        start = end + 1;
+    }
+}
+
+// A small reader for the flat sheets we write: rules, and @media blocks of rules.
+Sheet parsedSheet(const std::string& text) {
+    Sheet sheet;
+    Rules* current = &sheet.light;
+    bool inMedia = false;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t open = text.find('{', at);
+        std::size_t close = text.find('}', at);
+        if (close != std::string::npos && (open == std::string::npos || close < open)) {
+            EXPECT_TRUE(inMedia) << "unbalanced } at " << close;
+            inMedia = false;
+            current = &sheet.light;
+            at = close + 1;
+            continue;
+        }
+        if (open == std::string::npos) break;
+        std::string selector = trimmed(text.substr(at, open - at));
+        if (selector.rfind("@media", 0) == 0) {
+            EXPECT_EQ(selector, "@media (prefers-color-scheme: dark)");
+            inMedia = true;
+            current = &sheet.dark;
+            at = open + 1;
+            continue;
+        }
+        EXPECT_NE(close, std::string::npos);
+        addDeclarations((*current)[selector], text.substr(open + 1, close - open - 1));
+        at = close + 1;
+    }
+    EXPECT_FALSE(inMedia) << "unclosed @media";
+    return sheet;
+}
+
+// ---- WCAG contrast ----------------------------------------------------------
+
+struct Rgb {
+    double r, g, b;
+};
+
+Rgb parsedHex(const std::string& hex) {
+    EXPECT_TRUE(std::regex_match(hex, std::regex("#[0-9a-fA-F]{6}"))) << hex;
+    if (hex.size() != 7) return {0, 0, 0};
+    auto channel = [&](int i) { return std::stoi(hex.substr(1 + 2 * i, 2), nullptr, 16) / 255.0; };
+    return {channel(0), channel(1), channel(2)};
+}
+
+double relativeLuminance(const Rgb& c) {
+    auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(c.r) + 0.7152 * linear(c.g) + 0.0722 * linear(c.b);
+}
+
+double contrast(const std::string& a, const std::string& b) {
+    double la = relativeLuminance(parsedHex(a));
+    double lb = relativeLuminance(parsedHex(b));
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST(Html5Contrast, KnownPairs) {
+    EXPECT_NEAR(contrast("#000000", "#ffffff"), 21.0, 1e-9);
+    EXPECT_NEAR(contrast("#777777", "#ffffff"), 4.48, 0.01);
+    EXPECT_NEAR(contrast("#0099cc", "#ffffff"), 3.26, 0.01);
+}
+
+// ---- Fixture ----------------------------------------------------------------
+
+class Html5 : public ::testing::Test {
+protected:
+    void SetUp() override { nscr::initWebHighlight(); }
+    void TearDown() override { nscr::initWebHighlight(); }
+
+    static std::string tokenSelector(TokenType type) {
+        std::string selector = ".";
+        selector += html5::className(type);
+        return selector;
+    }
+};
+
+// Every token colour, the line numbers and the index links, against both the
+// page background and the highlight of a targeted line, in both schemes.
+TEST_F(Html5, EveryColourIsReadableInBothSchemes) {
+    Sheet sheet = parsedSheet(html5::styleSheet(true));
+    for (const Rules* rules : {&sheet.light, &sheet.dark}) {
+        const std::string scheme = rules == &sheet.light ? "light" : "dark";
+        std::vector<std::string> backgrounds = {rules->at("body").at("background"),
+                                                rules->at(".l:target").at("background")};
+        EXPECT_EQ(rules->at(".l:has(:target)").at("background"), backgrounds[1]);
+        std::vector<std::pair<std::string, std::string>> colours = {
+            {"body", rules->at("body").at("color")},
+            {"line numbers", rules->at(".n,.ln").at("color")},
+            {"index links", rules->at(".idx a,.pages a").at("color")},
+        };
+        for (int i = 0; i < nscr::tokenTypeCount; ++i)
+            colours.emplace_back(nscr::fontInfos[static_cast<std::size_t>(i)].name,
+                                 rules->at(tokenSelector(typeAt(i))).at("color"));
+        ASSERT_EQ(colours.size(), 3u + nscr::tokenTypeCount);
+        for (const auto& [what, colour] : colours)
+            for (const std::string& background : backgrounds)
+                EXPECT_GE(contrast(colour, background), 4.5) << scheme << ' ' << what << ' ' << colour << " on "
+                                                             << background;
+    }
+}
+
+TEST_F(Html5, FontWeightsFollowTheFontTable) {
+    Sheet sheet = parsedSheet(html5::styleSheet(false));
+    for (int i = 0; i < nscr::tokenTypeCount; ++i) {
+        const Declarations& rule = sheet.light.at(tokenSelector(typeAt(i)));
+        std::string weight = rule.count("font-weight") ? rule.at("font-weight") : "normal";
+        EXPECT_EQ(weight, nscr::fontInfos[static_cast<std::size_t>(i)].fontWeight) << i;
+        EXPECT_FALSE(sheet.dark.at(tokenSelector(typeAt(i))).count("font-weight")) << i;
+    }
+}
+
+// Each row: a colour set as color.txt sets it, and the light colour expected
+// for its type ("" for the one of the sheet without it).
+TEST_F(Html5, ColourFileChangesOnlyTheLightScheme) {
+    const Sheet plain = parsedSheet(html5::styleSheet(true));
+    const std::vector<std::tuple<TokenType, std::string, std::string>> rows = {
+        {COMMENT, "#5f8a3a", "#5f8a3a"},
+        {LITERAL, "rgb(10, 20, 30)", "rgb(10, 20, 30)"},
+        {STRING, "black", "black"},
+        {SPECIAL_LABEL, "#3399cc", ""},  // the built-in colour: ours replaces it
+        {TAG, "red}</style><script>alert(1)</script>", ""},
+        {COLOR, "red;background:url(x)", ""},
+        {RUBY, "/* */", ""},
+        {ASCII, "", ""},
+    };
+    for (const auto& [type, colour, expected] : rows) {
+        nscr::initWebHighlight();
+        nscr::fontInfos[static_cast<std::size_t>(type)].color = colour;
+        const std::string text = html5::styleSheet(true);
+        const Sheet sheet = parsedSheet(text);
+        const std::string selector = tokenSelector(type);
+        std::string want = expected.empty() ? plain.light.at(selector).at("color") : expected;
+        EXPECT_EQ(sheet.light.at(selector).at("color"), want) << colour;
+        EXPECT_EQ(sheet.dark, plain.dark) << colour;
+        EXPECT_EQ(text.find('<'), std::string::npos) << colour;
+        for (int i = 0; i < nscr::tokenTypeCount; ++i) {
+            if (typeAt(i) == type) continue;
+            EXPECT_EQ(sheet.light.at(tokenSelector(typeAt(i))), plain.light.at(tokenSelector(typeAt(i))));
+        }
+    }
+}
+
+TEST_F(Html5, LineNumberRulesOnlyWithLineNumbers) {
+    Sheet numbered = parsedSheet(html5::styleSheet(true));
+    EXPECT_EQ(numbered.light.at(".n").at("user-select"), "none");
+    EXPECT_EQ(numbered.light.at(".n::before").at("content"), "attr(data-n)");
+    EXPECT_NE(numbered.light.at(".n").at("display"), "block");  // a block would add breaks to innerText
+    Sheet plain = parsedSheet(html5::styleSheet(false));
+    EXPECT_FALSE(plain.light.count(".n"));
+    EXPECT_FALSE(plain.light.at(".l").count("padding-left"));
+    for (const Sheet* sheet : {&numbered, &plain}) {
+        EXPECT_EQ(sheet->light.at(".code").at("white-space"), "pre-wrap");
+        EXPECT_EQ(sheet->light.at(".code").at("tab-size"), "8");
+        EXPECT_EQ(sheet->light.at(".l").at("display"), "inline-block");
+    }
+}
+
+TEST(Html5Names, ClassNamesAreShortUniqueAndClearOfLayoutClasses) {
+    std::set<std::string> seen = {"l", "n", "code", "idx", "ln", "pages"};
+    for (int i = 0; i < nscr::tokenTypeCount; ++i) {
+        std::string name(html5::className(typeAt(i)));
+        EXPECT_TRUE(std::regex_match(name, std::regex("[a-z]{1,2}"))) << i << ' ' << name;
+        EXPECT_TRUE(seen.insert(name).second) << i << ' ' << name;
+    }
+    EXPECT_EQ(html5::className(COMMENT), "c");
+    EXPECT_EQ(html5::className(typeAt(nscr::tokenTypeCount)), "");
+    EXPECT_EQ(html5::className(typeAt(-1)), "");
+}
+
+TEST(Html5Text, Escaped) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"", ""},
+        {"plain *text_end 'x'", "plain *text_end 'x'"},
+        {"a<b>&\"c\"", "a&lt;b&gt;&amp;&quot;c&quot;"},
+        {"&amp;", "&amp;amp;"},
+        {"\xe5\x90\xbe\xe8\xbc\xa9<", "\xe5\x90\xbe\xe8\xbc\xa9&lt;"},
+        {std::string("a\0b\t\n", 5), std::string("a\0b\t\n", 5)},
+    };
+    for (const auto& [text, expected] : rows) EXPECT_EQ(html5::escaped(text), expected) << text;
+}
+
+TEST(Html5Text, HrefOfFile) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"0.txt.html", "0.txt.html"},
+        {"sub/a b.txt.html", "sub/a%20b.txt.html"},
+        {"a#1?.html", "a%231%3F.html"},
+        {"100%.html", "100%25.html"},
+        {"c:x.html", "c%3Ax.html"},  // not a scheme
+        {"\"<>\\.html", "%22%3C%3E%5C.html"},
+        {"\xe5\x90\xbe.html", "\xe5\x90\xbe.html"},
+    };
+    for (const auto& [name, expected] : rows) EXPECT_EQ(html5::hrefOfFile(name), expected) << name;
+}
+
+TEST_F(Html5, PageHead) {
+    const std::string head = html5::pageHead("a<&>\"\xe5\x90\xbe.txt", true);
+    EXPECT_EQ(head.rfind("<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n", 0), 0u);
+    EXPECT_NE(head.find("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"),
+              std::string::npos);
+    EXPECT_NE(head.find("<title>a&lt;&amp;&gt;&quot;\xe5\x90\xbe.txt</title>\n"), std::string::npos);
+    EXPECT_NE(head.find("<style>\n" + html5::styleSheet(true) + "</style>\n</head>\n<body>\n"), std::string::npos);
+    EXPECT_TRUE(head.ends_with("<body>\n"));
+    EXPECT_EQ(head.find('\r'), std::string::npos);
+    EXPECT_NE(html5::pageHead("t", false), head);
+    EXPECT_EQ(html5::codeOpening() + html5::pageClosing(), "<pre class=\"code\"></pre>\n</body>\n</html>\n");
+}
+
+TEST(Html5Index, LabelIndex) {
+    EXPECT_EQ(html5::labelIndex({}), "");
+    const std::vector<html5::Label> labels = {{"start", "l-start", 3}, {"a<b", "l-a&lt;b", 12}, {"Start", "l-Start-2", 40}};
+    EXPECT_EQ(html5::labelIndex(labels),
+              "<nav class=\"idx\"><details><summary>Labels (3)</summary>\n<ol>\n"
+              "<li><a href=\"#l-start\">*start</a><span class=\"ln\">3</span></li>\n"
+              "<li><a href=\"#l-a&amp;lt;b\">*a&lt;b</a><span class=\"ln\">12</span></li>\n"
+              "<li><a href=\"#l-Start-2\">*Start</a><span class=\"ln\">40</span></li>\n"
+              "</ol>\n</details></nav>\n");
+    std::string other = html5::labelIndex({labels[0]}, "b.txt.html");
+    EXPECT_NE(other.find("<a href=\"b.txt.html#l-start\">*start</a>"), std::string::npos);
+}
+
+TEST_F(Html5, IndexPage) {
+    const std::vector<html5::PageSummary> pages = {
+        {"0.txt.html", "0.txt", 1916, {{"define", "l-define", 1}, {"start", "l-start", 40}}},
+        {"a%20b.txt.html", "a b<.txt", 1, {}},
+    };
+    const std::string page = html5::indexPage(pages);
+    EXPECT_EQ(page.rfind(html5::pageHead("Index", false), 0), 0u);
+    const std::vector<std::string> parts = {
+        "<a href=\"0.txt.html\">0.txt</a><span class=\"ln\">1916 lines</span>",
+        "<a href=\"0.txt.html#l-define\">*define</a><span class=\"ln\">1</span>",
+        "<a href=\"0.txt.html#l-start\">*start</a><span class=\"ln\">40</span>",
+        "<a href=\"a%20b.txt.html\">a b&lt;.txt</a><span class=\"ln\">1 line</span>",
+    };
+    std::size_t at = 0;
+    for (const std::string& part : parts) {
+        std::size_t found = page.find(part, at);
+        EXPECT_NE(found, std::string::npos) << part;
+        if (found != std::string::npos) at = found;
+    }
+    EXPECT_EQ(page.find("Labels (", page.find("a%20b.txt.html")), std::string::npos);
+    EXPECT_TRUE(page.ends_with("</ul>\n</main>\n</body>\n</html>\n"));
+}
+
+}  // namespace
