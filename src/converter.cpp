@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include "cmdline.h"
+#include "html5.h"
+#include "labels.h"
 #include "nscr/error.h"
 #include "nscr/file.h"
 #include "nscr/lines.h"
@@ -273,7 +275,43 @@ private:
     std::vector<HeldPage> held_;
 };
 
-bool Run::finish() { return true; }
+// The index's entries of a page's label definitions, with their ids.
+std::vector<html5::Label> indexEntries(const std::vector<LabelMark>& labels) {
+    std::vector<std::string> ids = definitionIds(labels);
+    std::vector<html5::Label> entries;
+    for (const LabelMark& mark : labels)
+        if (mark.definition) entries.push_back({mark.name, ids[entries.size()], mark.line});
+    return entries;
+}
+
+constexpr const char* indexPath = "index.html";
+
+bool Run::finish() {
+    if (!settings_.writeIndex) return true;
+    LabelDirectory directory;
+    for (const HeldPage& held : held_) directory.addPage(held.page.labels(), pagePath(held.file));
+    bool allWritten = true;
+    std::vector<html5::PageSummary> summaries;
+    for (HeldPage& held : held_) {
+        std::string path = pagePath(held.file);
+        try {
+            nscr::writeWholeFile(path, held.page.finishedPieces(&directory, path));
+        } catch (const nscr::Error& error) {
+            reportFailure(held.file, error.what(), nullptr);
+            allWritten = false;
+            continue;
+        }
+        std::string href = html5::hrefOfFile(std::filesystem::path(path).lexically_normal().generic_string());
+        summaries.push_back({href, titleFor(held.file), held.page.lineCount(), indexEntries(held.page.labels())});
+    }
+    try {
+        nscr::writeWholeFile(indexPath, html5::indexPage(summaries));
+    } catch (const nscr::Error& error) {
+        printToStdout(std::string(error.what()) + "\n");
+        return false;
+    }
+    return allWritten;
+}
 
 int convertAll(const std::vector<std::string>& arguments) {
     std::string commandsPath = commandsPathFor(programDirectory(arguments[0]));
@@ -297,11 +335,12 @@ int convertAll(const std::vector<std::string>& arguments) {
     bool allConverted = true;
     for (const std::string& file : options.files) {
         if (run.convert(file)) continue;
+        allConverted = false;
         // A strict run stops at the first script that fails; a lenient one
         // goes on with the others.
-        if (!settings.script.lenient) return 1;
-        allConverted = false;
+        if (!settings.script.lenient) break;
     }
+    // Pages held for the end are written whatever came after them.
     allConverted = run.finish() && allConverted;
     return allConverted ? 0 : 1;
 }

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
+#include <unordered_map>
 
+#include "html5.h"
 #include "nscr/file.h"
 
 namespace {
@@ -37,6 +40,60 @@ char* writeLineNumber(char* out, std::int64_t number) {
     return put(out, ": ");
 }
 
+// Line openings of HTML5 pages: the line's element, with its id, and with a
+// link to itself that shows its number when numbers are asked for.
+constexpr std::size_t html5LineRoom = 128;
+char* writeHtml5Line(char* out, std::int64_t number) {
+    char digits[20];
+    auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
+    (void)error;
+    std::string_view n(digits, static_cast<std::size_t>(end - digits));
+    out = put(out, "<span class=\"l\" id=\"L");
+    out = put(out, n);
+    return put(out, "\">");
+}
+char* writeNumberedHtml5Line(char* out, std::int64_t number) {
+    out = writeHtml5Line(out, number);
+    char digits[20];
+    auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
+    (void)error;
+    std::string_view n(digits, static_cast<std::size_t>(end - digits));
+    out = put(out, "<a class=\"n\" href=\"#L");
+    out = put(out, n);
+    out = put(out, "\" data-n=\"");
+    out = put(out, n);
+    return put(out, "\"></a>");
+}
+char* writeNoLineOpening(char* out, std::int64_t) { return out; }
+char* writeLegacyLineNumber(char* out, std::int64_t number) { return writeLineNumber(out, number); }
+
+bool isLabel(nscr::TokenType type) {
+    return type == nscr::TokenType::SPECIAL_LABEL || type == nscr::TokenType::LINETOP_LABEL ||
+           type == nscr::TokenType::GENERIC_LABEL;
+}
+
+std::string html5Opening(nscr::TokenType type) { return "<span class=\"" + std::string(html5::className(type)) + "\">"; }
+
+// The HTML5 page's spans; labels are links, opened when the page is done.
+nscr::SpanFormat html5Spans() {
+    std::array<std::string, nscr::tokenTypeCount> openings, closings;
+    for (int i = 0; i < nscr::tokenTypeCount; ++i) {
+        auto type = static_cast<nscr::TokenType>(i);
+        bool label = isLabel(type);
+        openings[static_cast<std::size_t>(i)] = label ? "" : html5Opening(type);
+        closings[static_cast<std::size_t>(i)] = label ? "</a>" : "</span>";
+    }
+    return nscr::SpanFormat::of(openings, closings);
+}
+
+// One token of an HTML5 page built the slow way; labels unlinked.
+std::string formatHtml5(nscr::TokenType type, std::string_view text) {
+    if (text.empty()) return {};
+    std::string escaped = nscr::escapeText(text, type);
+    if (isLabel(type)) return "<a class=\"" + std::string(html5::className(type)) + "\">" + escaped + "</a>";
+    return html5Opening(type) + escaped + "</span>";
+}
+
 }  // namespace
 
 std::string formatLineNumber(std::int32_t number) {
@@ -55,6 +112,10 @@ Generator::Generator(OutputMode mode, bool lineNumbers, TextEncoding pageEncodin
         headerText = "<html>\r\n" + element("head", "", headContent, true) + std::string(bodyOpening);
         footerText = pageClosing;
         tokenFormatter = mode == OutputMode::STYLE ? nscr::formatStyled : nscr::formatClassed;
+    }
+    if (mode == OutputMode::HTML5) {
+        footerText = html5::pageClosing();
+        tokenFormatter = formatHtml5;
     }
     if (lineNumbers) lineNumberFormatter = formatLineNumber;
 }
@@ -106,9 +167,20 @@ void Generator::generate(const std::string& outputName, const std::vector<nscr::
 // ---- Page -----------------------------------------------------------------
 
 Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead, std::string_view title)
-    : generator_(generator), title_(title) {
+    : generator_(generator) {
     prepareSpans();
     tokenRoom_ = spans_.markupRoom();
+    bool html5 = generator.mode == OutputMode::HTML5;
+    bool numbers = generator.lineNumberFormatter != nullptr;
+    lineOpener_ = html5 ? (numbers ? writeNumberedHtml5Line : writeHtml5Line)
+                        : (numbers ? writeLegacyLineNumber : writeNoLineOpening);
+    lineClosing_ = html5 ? "</span>\n" : "\r\n";
+    if (withHead && html5) {
+        // The head stands alone: the label index goes after it once the
+        // page is done.
+        buffers_.emplace_back().append(html5::pageHead(title, numbers));
+        headBuffers_ = 1;
+    }
     buffers_.emplace_back(expectedSize + generator.headerText.size() + generator.footerText.size());
     if (!withHead) return;
     std::string_view head = generator.headerText;
@@ -126,6 +198,7 @@ Page::~Page() = default;
 void Page::prepareSpans() {
     if (generator_.tokenFormatter == nscr::formatStyled) spans_ = nscr::SpanFormat::styled();
     if (generator_.tokenFormatter == nscr::formatClassed) spans_ = nscr::SpanFormat::classed();
+    if (generator_.mode == OutputMode::HTML5) spans_ = html5Spans();
     for (int i = 0; i < nscr::tokenTypeCount; ++i) {
         auto type = static_cast<nscr::TokenType>(i);
         std::string_view opening = spans_.opening(type);
@@ -142,7 +215,9 @@ void Page::prepareSpans() {
     }
     for (int i = 0; i < nscr::tokenTypeCount; ++i) {
         auto type = static_cast<nscr::TokenType>(i);
-        special_[static_cast<std::size_t>(i)] = unencodable_[static_cast<std::size_t>(i)] || spans_.hasLongOpening(type);
+        special_[static_cast<std::size_t>(i)] = unencodable_[static_cast<std::size_t>(i)] ||
+                                                spans_.hasLongOpening(type) ||
+                                                (generator_.mode == OutputMode::HTML5 && isLabel(type));
     }
 }
 
@@ -150,9 +225,27 @@ std::size_t Page::tokensRoom(const nscr::TokenLine& tokens, std::size_t textSize
     return tokens.size() * tokenRoom_ + nscr::escapeRoom(textSize);
 }
 
-char* Page::writeSpecialOpening(char* out, nscr::TokenType type, std::string_view /*text*/) {
+char* Page::writeSpecialOpening(char* out, nscr::TokenType type, std::string_view text) {
     if (unencodable_[static_cast<std::size_t>(type)]) raiseConversionError();
+    if (generator_.mode == OutputMode::HTML5 && isLabel(type)) {
+        markLabel(out, type, text);
+        return out;
+    }
     return put(out, spans_.opening(type));
+}
+
+// A label's link is opened once the page knows all its labels: the place
+// for it is kept.
+void Page::markLabel(const char* out, nscr::TokenType type, std::string_view text) {
+    LabelMark mark;
+    mark.buffer = buffers_.size() - 1;
+    mark.offset = static_cast<std::size_t>(out - lastBuffer().view().data());
+    mark.name = std::string(text.substr(1));
+    mark.line = lineNumber_;
+    if (bytesBegin_ != nullptr) mark.column = columnBase_ + static_cast<std::size_t>(text.data() - bytesBegin_);
+    mark.definition = type != nscr::TokenType::GENERIC_LABEL;
+    mark.type = type;
+    labels_.push_back(std::move(mark));
 }
 
 char* Page::writeOpening(char* out, nscr::TokenType type, std::string_view text) {
@@ -209,13 +302,14 @@ char* Page::writeDecodedPiece(char* out, nscr::TokenType type, std::string_view 
 
 void Page::startLine(std::int64_t number) {
     lineNumber_ = number;
+    lineOffset_ = 0;
     ++lineCount_;
-    if (generator_.lineNumberFormatter == nullptr) return;
-    char* out = lastBuffer().room(lineNumberRoom);
-    lastBuffer().commit(writeLineNumber(out, number));
+    char* out = lastBuffer().room(html5LineRoom);
+    lastBuffer().commit(lineOpener_(out, number));
 }
 
 void Page::addTokens(const nscr::TokenLine& tokens) {
+    bytesBegin_ = nullptr;
     std::size_t textSize = 0;
     for (const nscr::Token& token : tokens) textSize += token.text.size();
     char* out = lastBuffer().room(tokensRoom(tokens, textSize));
@@ -239,6 +333,14 @@ std::size_t Page::addPieces(const nscr::TokenLine& tokens, std::string_view byte
 }
 
 std::size_t Page::addLineTokens(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding) {
+    bytesBegin_ = bytes.data();
+    columnBase_ = lineOffset_;
+    std::size_t taken = addLinePieces(tokens, bytes, encoding);
+    lineOffset_ += taken;
+    return taken;
+}
+
+std::size_t Page::addLinePieces(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding) {
     if (generator_.tokenFormatter == nullptr && encoding == generator_.encoding) {
         // A text page takes the bytes as they are.
         std::size_t size = 0;
@@ -259,7 +361,7 @@ std::size_t Page::addLineTokens(const nscr::TokenLine& tokens, std::string_view 
     });
 }
 
-void Page::endLine() { lastBuffer().append("\r\n"); }
+void Page::endLine() { lastBuffer().append(lineClosing_); }
 
 void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
     startLine(number);
@@ -280,11 +382,93 @@ void Page::appendPart(Page& part) {
     part.lineCount_ = 0;
 }
 
-std::vector<std::string_view> Page::finishedPieces(const LabelDirectory* /*others*/) {
+std::vector<std::string_view> Page::finishedPieces(const LabelDirectory* others, const std::string& pagePath) {
     if (!finished_) lastBuffer().append(generator_.footer());
+    if (!finished_ && generator_.mode == OutputMode::HTML5) openLabels(others, pagePath);
     finished_ = true;
+    if (generator_.mode == OutputMode::HTML5) return html5Pieces();
     std::vector<std::string_view> pieces;
     for (const nscr::ByteBuffer& buffer : buffers_) pieces.push_back(buffer.view());
+    return pieces;
+}
+
+namespace {
+
+std::string labelLinkOpening(const LabelMark& mark, std::string_view href) {
+    std::string opening = "<a class=\"";
+    opening += html5::className(mark.type);
+    opening += '"';
+    if (!href.empty()) {
+        opening += " href=\"";
+        opening += href;
+        opening += '"';
+    }
+    return opening + ">";
+}
+
+// The link of a page from the directory of another, as a relative URL.
+std::string pageLinkFrom(const std::string& page, const std::string& fromPage) {
+    namespace fs = std::filesystem;
+    fs::path from = fs::absolute(fs::path(fromPage)).lexically_normal().parent_path();
+    fs::path to = fs::absolute(fs::path(page)).lexically_normal();
+    return html5::hrefOfFile(to.lexically_relative(from).generic_string());
+}
+
+}  // namespace
+
+// Opens every label's link: a definition gets its id, a reference links to
+// the definition of its name on this page, else on another page of the run,
+// else nowhere. Also makes the label index.
+void Page::openLabels(const LabelDirectory* others, const std::string& pagePath) {
+    std::vector<std::string> ids = definitionIds(labels_);
+    std::unordered_map<std::string, std::string> ownIds;
+    std::vector<html5::Label> index;
+    std::size_t k = 0;
+    for (const LabelMark& mark : labels_) {
+        if (!mark.definition) continue;
+        ownIds.try_emplace(labelKey(mark.name), ids[k]);
+        index.push_back({mark.name, ids[k], mark.line});
+        ++k;
+    }
+    finishing_ = html5::labelIndex(index) + html5::codeOpening();
+    // openingEnds_[0] ends the index; openingEnds_[k + 1] the opening of label k.
+    openingEnds_.assign(1, finishing_.size());
+    k = 0;
+    for (const LabelMark& mark : labels_) {
+        if (mark.definition) {
+            const std::string& id = ids[k++];
+            std::string opening = labelLinkOpening(mark, "#" + id);
+            opening.insert(opening.size() - 1, " id=\"" + id + "\"");
+            finishing_ += opening;
+        } else if (auto own = ownIds.find(labelKey(mark.name)); own != ownIds.end()) {
+            finishing_ += labelLinkOpening(mark, "#" + own->second);
+        } else if (const LabelDirectory::Target* target = others ? others->find(mark.name) : nullptr) {
+            finishing_ += labelLinkOpening(mark, pageLinkFrom(target->page, pagePath) + "#" + target->id);
+        } else {
+            finishing_ += labelLinkOpening(mark, "");
+        }
+        openingEnds_.push_back(finishing_.size());
+    }
+}
+
+// The head, the label index and the code's opening, then the buffers with
+// the label openings put in at their places.
+std::vector<std::string_view> Page::html5Pieces() const {
+    std::string_view finishing = finishing_;
+    std::vector<std::string_view> pieces;
+    for (std::size_t b = 0; b < headBuffers_; ++b) pieces.push_back(buffers_[b].view());
+    pieces.push_back(finishing.substr(0, openingEnds_.front()));
+    std::size_t mark = 0;
+    for (std::size_t b = headBuffers_; b < buffers_.size(); ++b) {
+        std::string_view buffer = buffers_[b].view();
+        std::size_t from = 0;
+        for (; mark < labels_.size() && labels_[mark].buffer == b; ++mark) {
+            pieces.push_back(buffer.substr(from, labels_[mark].offset - from));
+            pieces.push_back(finishing.substr(openingEnds_[mark], openingEnds_[mark + 1] - openingEnds_[mark]));
+            from = labels_[mark].offset;
+        }
+        pieces.push_back(buffer.substr(from));
+    }
     return pieces;
 }
 

@@ -58,7 +58,9 @@ public:
     // Ends the page with its tail (once) and gives its bytes, in order. A
     // label reference is linked to a label of this page, else to one of
     // others (pages of the same run), else not at all.
-    std::vector<std::string_view> finishedPieces(const LabelDirectory* others = nullptr);
+    // pagePath is where the page goes, for links into other pages.
+    std::vector<std::string_view> finishedPieces(const LabelDirectory* others = nullptr,
+                                                 const std::string& pagePath = {});
     // The finished page as a string; the Page is spent afterwards.
     std::string finish();
     std::int64_t lineCount() const { return lineCount_; }
@@ -75,6 +77,10 @@ private:
     char* writePiece(char* out, nscr::TokenType type, std::string_view piece);
     char* writeDecodedPiece(char* out, nscr::TokenType type, std::string_view cp932);
     char* writeEncodedPiece(char* out, nscr::TokenType type, std::string_view utf8);
+    std::size_t addLinePieces(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding);
+    void markLabel(const char* out, nscr::TokenType type, std::string_view text);
+    void openLabels(const LabelDirectory* others, const std::string& pagePath);
+    std::vector<std::string_view> html5Pieces() const;
     template <typename WritePiece>
     std::size_t addPieces(const nscr::TokenLine& tokens, std::string_view bytes, WritePiece writePiece);
 
@@ -89,11 +95,20 @@ private:
     std::string scratch_;
     std::size_t tokenRoom_ = 0;  // markup around one token, at most
     std::vector<nscr::ByteBuffer> buffers_;
+    char* (*lineOpener_)(char*, std::int64_t) = nullptr;
+    std::string_view lineClosing_;
+    std::size_t headBuffers_ = 0;  // buffers that hold the head alone
     std::vector<LabelMark> labels_;
     std::int64_t lineNumber_ = 0;  // of the line being written
     std::int64_t lineCount_ = 0;
-    std::string title_;
-    std::string finishing_;  // texts put between the buffers' bytes when finishing
+    std::size_t lineOffset_ = 0;   // bytes of the line written so far
+    // Where the bytes given to addLineTokens start, and their column.
+    const char* bytesBegin_ = nullptr;
+    std::size_t columnBase_ = 0;
+    // The label index, then the label openings, put between the buffers'
+    // bytes when the page is finished; where each of them ends.
+    std::string finishing_;
+    std::vector<std::size_t> openingEnds_;
     bool finished_ = false;
 };
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "nscr/token.h"
+
 // Labels of HTML5 pages. A label definition (a label at the line top) gets
 // an id from its name; a label reference (goto *name) becomes a link to the
 // definition of the same name, compared without regard to case, as the
@@ -20,6 +22,7 @@ struct LabelMark {
     std::int64_t line = 0;   // counted from 1
     std::size_t column = 0;  // of the "*", counted from 0
     bool definition = false;
+    nscr::TokenType type = nscr::TokenType::GENERIC_LABEL;
 };
 
 // "l-" and the name in lower case: unique without regard to case, never
