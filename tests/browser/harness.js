@@ -1,0 +1,147 @@
+// Loads the page under test into the iframe, runs the check files named in
+// the query string against its document and writes one line per check into
+// #results: "PASS name" or "FAIL name: reason", then "DONE". The runner reads
+// them from Chromium's --dump-dom output.
+//
+// Query parameters: page (absolute path of the page), checks (comma-separated
+// check names, files under checks/), and any further name=value pairs, which
+// the checks read with ctx.param(name).
+'use strict';
+
+const registered = [];
+
+// Called by the check files: fn(doc, ctx) passes by returning and fails by throwing.
+function browserCheck(name, fn) {
+  registered.push({ file: browserCheck.currentFile, name, fn });
+}
+
+const results = document.getElementById('results');
+function report(line) {
+  results.textContent += line + '\n';
+}
+
+function fileUrl(path) {
+  if (/^[a-z]+:/.test(path)) return path;
+  return 'file://' + path.split('/').map(encodeURIComponent).join('/');
+}
+
+function loadScript(src) {
+  return new Promise((resolve, reject) => {
+    const script = document.createElement('script');
+    script.src = src;
+    script.onload = resolve;
+    script.onerror = () => reject(new Error('cannot load ' + src));
+    document.head.appendChild(script);
+  });
+}
+
+function loadFrame(frame, url) {
+  return new Promise((resolve, reject) => {
+    frame.onload = () => resolve(frame.contentDocument);
+    frame.onerror = () => reject(new Error('cannot load ' + url));
+    frame.src = url;
+  });
+}
+
+// A file read as UTF-8 text (needs --allow-file-access-from-files for file://).
+function readText(path) {
+  return new Promise((resolve, reject) => {
+    const request = new XMLHttpRequest();
+    request.open('GET', fileUrl(path));
+    request.overrideMimeType('text/plain; charset=utf-8');
+    request.onload = () => resolve(request.responseText);
+    request.onerror = () => reject(new Error('cannot read ' + path));
+    request.send();
+  });
+}
+
+// Lets pending layout, scrolling and events happen. A timer, not
+// requestAnimationFrame: headless Chromium may dump the DOM before a frame is drawn.
+function settle(win) {
+  return new Promise((resolve) => win.setTimeout(resolve, 50));
+}
+
+// Where the first difference of two texts is, line by line, for a failure message.
+function firstDifference(actual, expected) {
+  const a = actual.split('\n'), e = expected.split('\n');
+  for (let i = 0; i < Math.max(a.length, e.length); ++i) {
+    if (a[i] !== e[i]) {
+      return `line ${i + 1}: got ${JSON.stringify(a[i])}, expected ${JSON.stringify(e[i])}` +
+             ` (${a.length} lines, expected ${e.length})`;
+    }
+  }
+  return 'texts are equal';
+}
+
+// "#rgb" or "#rrggbb" as the "rgb(r, g, b)" form getComputedStyle gives.
+function cssRgb(hex) {
+  let digits = hex.replace(/^#/, '');
+  if (digits.length === 3) digits = digits.split('').map((d) => d + d).join('');
+  if (!/^[0-9a-fA-F]{6}$/.test(digits)) throw new Error('not a hex colour: ' + hex);
+  const n = parseInt(digits, 16);
+  return `rgb(${(n >> 16) & 255}, ${(n >> 8) & 255}, ${n & 255})`;
+}
+
+function makeContext(params, frame) {
+  return {
+    frame,
+    get window() { return frame.contentWindow; },
+    get document() { return frame.contentDocument; },
+    param(name, fallback) {
+      if (params.has(name)) return params.get(name);
+      if (fallback !== undefined) return fallback;
+      throw new Error('missing parameter ' + name);
+    },
+    readText,
+    cssRgb,
+    firstDifference,
+    settle: () => settle(frame.contentWindow),
+    // Go to "#fragment" inside the page and wait for it to be laid out.
+    async goTo(fragment) {
+      frame.contentWindow.location.hash = fragment;
+      await settle(frame.contentWindow);
+    },
+    expectEqual(actual, expected, what) {
+      if (actual !== expected) {
+        throw new Error(`${what}: got ${JSON.stringify(actual)}, expected ${JSON.stringify(expected)}`);
+      }
+    },
+  };
+}
+
+async function runChecks() {
+  const params = new URLSearchParams(location.search);
+  const frame = document.getElementById('page');
+  const checkNames = (params.get('checks') || '').split(',').filter((n) => n);
+  if (!params.get('page')) throw new Error('no page= given');
+  if (checkNames.length === 0) throw new Error('no checks= given');
+
+  for (const name of checkNames) {
+    browserCheck.currentFile = name;
+    await loadScript('checks/' + encodeURIComponent(name) + '.js');
+  }
+  if (registered.length === 0) throw new Error('the check files registered no checks');
+
+  const url = fileUrl(params.get('page')) + (params.has('fragment') ? '#' + params.get('fragment') : '');
+  await loadFrame(frame, url);
+  if (!frame.contentDocument) throw new Error('page document not readable: ' + url);
+  await settle(frame.contentWindow);
+
+  const ctx = makeContext(params, frame);
+  for (const check of registered) {
+    const label = `${check.file}: ${check.name}`;
+    try {
+      await check.fn(frame.contentDocument, ctx);
+      report('PASS ' + label);
+    } catch (error) {
+      report('FAIL ' + label + ': ' + (error && error.message ? error.message : String(error)));
+    }
+  }
+}
+
+window.addEventListener('error', (event) => report('FAIL harness: ' + event.message));
+window.addEventListener('load', () => {
+  runChecks()
+    .catch((error) => report('FAIL harness: ' + error.message))
+    .finally(() => report('DONE'));
+});
