@@ -291,13 +291,21 @@ char* Page::writeEncodedPiece(char* out, nscr::TokenType type, std::string_view 
     return spans_.writeClosing(out, type);
 }
 
-// A CP932 piece on a UTF-8 page.
+// A CP932 piece on a UTF-8 page: decoded straight into the page. Trail
+// bytes never equal an escaped byte, so a piece that needs escaping is
+// escaped before it is decoded.
 char* Page::writeDecodedPiece(char* out, nscr::TokenType type, std::string_view cp932) {
     if (!hasNonAscii(cp932)) return writePiece(out, type, cp932);
-    scratch_.clear();
     if (!decoder_) decoder_ = std::make_unique<Cp932Decoder>();
-    decoder_->appendUtf8(scratch_, cp932);
-    return writePiece(out, type, scratch_);
+    out = writeOpening(out, type, cp932);
+    if (nscr::needsEscape(type)) {
+        scratch_.resize(nscr::escapeRoom(cp932.size()));
+        char* end = nscr::escapeTo(scratch_.data(), cp932, type);
+        out = decoder_->decodeTo(out, std::string_view(scratch_.data(), static_cast<std::size_t>(end - scratch_.data())));
+    } else {
+        out = decoder_->decodeTo(out, cp932);
+    }
+    return spans_.writeClosing(out, type);
 }
 
 void Page::startLine(std::int64_t number) {
