@@ -63,7 +63,26 @@ struct DecodedLine {
     std::string_view tokenizerText;
     std::string_view pageBytes;
     TextEncoding pageBytesEncoding = TextEncoding::UTF8;
+    // The CP932 line when the tokenizer reads its UTF-8 form, so that a
+    // column can be told in the script's bytes.
+    std::string_view cp932Original;
 };
+
+bool isCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// The column in the script's bytes of a column of the line's text. Each
+// CP932 character is one character of the UTF-8 form.
+std::size_t scriptColumn(const DecodedLine& line, std::size_t column) {
+    if (line.cp932Original.empty()) return column;
+    std::string_view utf8 = line.tokenizerText;
+    std::size_t cp932 = 0;
+    for (std::size_t at = 0; at < column && at < utf8.size() && cp932 < line.cp932Original.size();) {
+        auto lead = static_cast<unsigned char>(utf8[at]);
+        at += lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        cp932 += isCp932LeadByte(static_cast<unsigned char>(line.cp932Original[cp932])) ? 2 : 1;
+    }
+    return cp932;
+}
 
 // The line that starts at `at` in text running on to last, decoded, and
 // where it ends (its CR or LF, or last).
@@ -94,14 +113,14 @@ public:
         if (shadowEnd != nullptr) {
             const char* end = stop != last && *stop == '\0' ? nscr::findLineEnd(stop, last) : stop;
             auto length = static_cast<std::size_t>(shadowEnd - start);
-            return {{std::string_view(start, length), std::string_view(at, length), TextEncoding::CP932}, end};
+            return {{std::string_view(start, length), std::string_view(at, length), TextEncoding::CP932, {}}, end};
         }
         const char* end = nscr::findLineEnd(at, last);
         std::string_view raw(at, static_cast<std::size_t>(end - at));
         start = buffer_.room(Cp932Decoder::utf8Room(raw.size()));
         const char* utf8End = decoder_.decodeTo(start, raw.substr(0, raw.find('\0')));
         std::string_view utf8(start, static_cast<std::size_t>(utf8End - start));
-        return {{utf8, utf8, TextEncoding::UTF8}, end};
+        return {{utf8, utf8, TextEncoding::UTF8, raw.substr(0, raw.find('\0'))}, end};
     }
 
 private:
@@ -117,7 +136,7 @@ public:
         std::string_view line(at, static_cast<std::size_t>(end - at));
         line = line.substr(0, line.find('\0'));
         checkUtf8(line);
-        return {{line, line, TextEncoding::UTF8}, end};
+        return {{line, line, TextEncoding::UTF8, {}}, end};
     }
 };
 
@@ -451,12 +470,20 @@ struct PartOutcome {
 class WarningRecorder : public nscr::TokenFaultSink {
 public:
     explicit WarningRecorder(WarningLog& log) : log_(log) {}
-    void startLine(std::size_t index) { line_ = index; }
-    void recovered(const nscr::TokenFault& fault) override { log_.add(line_, fault.column, fault.message); }
+    void startLine(std::size_t index, const DecodedLine& line) {
+        index_ = index;
+        line_ = &line;
+    }
+    void recovered(const nscr::TokenFault& fault) override {
+        // Only the warnings shown need their column told.
+        std::size_t column = log_.full() ? fault.column : scriptColumn(*line_, fault.column);
+        log_.add(index_, column, fault.message);
+    }
 
 private:
     WarningLog& log_;
-    std::size_t line_ = 0;
+    std::size_t index_ = 0;
+    const DecodedLine* line_ = nullptr;
 };
 
 // Tokens are cut and written this many at a time: any ordinary line in one
@@ -492,14 +519,14 @@ void convertLine(const DecodedLine& line, std::size_t index, std::int64_t number
     PartOutcome& outcome = work.outcome;
     bool writing = !outcome.pageError;
     if (writing) work.page.startLine(number);
-    if (work.lenient != nullptr) work.lenient->startLine(index);
+    if (work.lenient != nullptr) work.lenient->startLine(index, line);
     nscr::TokenCutter cutter(line.tokenizerText, work.lenient);
     std::size_t offset = 0;
     try {
         while (cutter.cutNext(work.tokens, tokenBatch))
             writing = writing && addBatch(work.page, line, work.tokens, offset, outcome);
     } catch (const nscr::TokenError& error) {
-        outcome.tokenError = LineFault{index, error.column(), std::string(error.message())};
+        outcome.tokenError = LineFault{index, scriptColumn(line, error.column()), std::string(error.message())};
         return;
     }
     if (writing) work.page.endLine();
