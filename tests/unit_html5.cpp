@@ -236,7 +236,8 @@ TEST(Html5Text, HrefOfFile) {
         {"100%.html", "100%25.html"},
         {"c:x.html", "c%3Ax.html"},  // not a scheme
         {"\"<>\\.html", "%22%3C%3E%5C.html"},
-        {"\xe5\x90\xbe.html", "\xe5\x90\xbe.html"},
+        {"\xe5\x90\xbe.html", "%E5%90%BE.html"},
+        {"a\xff.html", "a%FF.html"},  // not UTF-8: the page must stay valid
     };
     for (const auto& [name, expected] : rows) EXPECT_EQ(html5::hrefOfFile(name), expected) << name;
 }
