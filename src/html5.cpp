@@ -154,7 +154,7 @@ void addLayoutRules(std::string& sheet, bool lineNumbers) {
     addRule(sheet, ":root", "color-scheme:light dark");
     addRule(sheet, "body", "margin:0;font-family:system-ui,sans-serif");
     addRule(sheet, ".code",
-            "margin:0;padding:.5em 1ch;font:.875rem/1.5 ui-monospace,\"Noto Sans Mono CJK JP\",Menlo,Consolas,"
+            "margin:0;padding:.5em 2ch;font:.875rem/1.5 ui-monospace,\"Noto Sans Mono CJK JP\",Menlo,Consolas,"
             "monospace;white-space:pre-wrap;overflow-wrap:anywhere;tab-size:8");
     // Inline blocks, one per line, keep innerText and copies to the script's
     // lines; top alignment and a minimum height keep empty lines one line high.
