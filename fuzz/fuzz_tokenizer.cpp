@@ -1,7 +1,9 @@
 // The line tokenizer on arbitrary bytes. An accepted line must come back
 // whole from its tokens, cut only at sensible places; a rejected line must
 // carry one of the tokenizer's fixed messages. The all-lines form must agree
-// with the one-line form line by line.
+// with the one-line form line by line. The lenient cutter must never throw,
+// must give back the whole line, and must agree with the strict one wherever
+// that accepts the line.
 
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +59,71 @@ bool checkLine(std::string_view line, std::string* message = nullptr) {
         return false;
     } catch (...) {
         fuzz::fail("tokenizer raised something other than nscr::Error");
+    }
+}
+
+struct FaultList final : nscr::TokenFaultSink {
+    std::vector<nscr::TokenFault> faults;
+    void recovered(const nscr::TokenFault& fault) override { faults.push_back(fault); }
+};
+
+// The lenient cutter in batches of `most` tokens; it must never throw.
+nscr::TokenLine cutLenient(std::string_view line, FaultList& sink, std::size_t most) {
+    nscr::TokenLine all, batch;
+    try {
+        nscr::TokenCutter cutter(line, &sink);
+        while (cutter.cutNext(batch, most)) all.insert(all.end(), batch.begin(), batch.end());
+    } catch (...) {
+        fuzz::fail("lenient tokenizer raised an exception");
+    }
+    return all;
+}
+
+// Each fault stands on a one-byte ASCII token, in line order, with a known message.
+void checkFaults(std::string_view line, const nscr::TokenLine& tokens, const FaultList& sink) {
+    std::size_t offset = 0, next = 0;
+    for (const nscr::Token& token : tokens) {
+        if (next < sink.faults.size() && sink.faults[next].column == offset) {
+            fuzz::require(token.type == nscr::TokenType::ASCII && token.text.size() == 1,
+                          "a fault is not recovered as a one-byte ASCII token", token.text);
+            fuzz::require(static_cast<unsigned char>(token.text[0]) < 0x80, "recovered byte is not ASCII");
+            fuzz::require(fuzz::isTokenizerMessage(sink.faults[next].message), "unknown fault message",
+                          sink.faults[next].message);
+            ++next;
+        }
+        offset += token.text.size();
+    }
+    fuzz::require(next == sink.faults.size(), "a fault column is not the start of a token, or out of order");
+    fuzz::require(offset == line.size(), "lenient tokens do not cover the line");
+}
+
+// Strict's first fault as column and message: the message read through what(),
+// so cut at a zero byte as strict's is.
+bool sameFault(const nscr::TokenFault& fault, const nscr::TokenError& error) {
+    std::string_view message = fault.message.substr(0, fault.message.find('\0'));
+    return fault.column == error.column() && message == error.message();
+}
+
+// Lenient equals strict where strict accepts; where strict fails, lenient's
+// first fault is strict's error. Cutting in batches changes nothing.
+void checkLenient(std::string_view line) {
+    FaultList sink;
+    nscr::TokenLine tokens = cutLenient(line, sink, SIZE_MAX);
+    checkTokens(line, tokens);
+    checkFaults(line, tokens, sink);
+    FaultList batchedSink;
+    nscr::TokenLine batched = cutLenient(line, batchedSink, 1 + line.size() % 5);
+    fuzz::require(batched == tokens && batchedSink.faults.size() == sink.faults.size(),
+                  "lenient tokens differ when cut in batches");
+    try {
+        nscr::TokenLine strict = nscr::parseToToken(line);
+        fuzz::require(sink.faults.empty(), "lenient reports a fault on a line strict accepts");
+        fuzz::require(strict == tokens, "lenient tokens differ from strict on an accepted line");
+    } catch (const nscr::TokenError& error) {
+        fuzz::require(!sink.faults.empty() && sameFault(sink.faults.front(), error),
+                      "lenient's first fault is not strict's error", error.what());
+    } catch (...) {
+        fuzz::fail("strict tokenizer raised something other than TokenError");
     }
 }
 
@@ -119,6 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // is caught by AddressSanitizer.
     std::string_view input = fuzz::asText(data, size);
     checkLine(input);
+    checkLenient(input);
     checkAllLines(splitAtLineFeeds(input));
     return 0;
 }

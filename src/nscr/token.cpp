@@ -228,6 +228,7 @@ Token ruleParenthesis(std::string_view line, std::size_t& pos, Fault& fault) {
     if (isRuby(line, pos, fault)) return Token(scanMarkup(line, pos, '(', ')', fault), TokenType::RUBY);
     return Token('(', TokenType::PARENTHESIS_BEGIN);
 }
+
 Token ruleAsterisk(std::string_view line, std::size_t& pos, bool atLineTop) {
     const std::size_t start = pos;
     TokenType labelType = atLineTop ? TokenType::LINETOP_LABEL : TokenType::GENERIC_LABEL;
