@@ -92,21 +92,17 @@ struct NextLine {
 };
 
 // How the lines of a script are decoded: one reader per part of a script,
-// chosen by the script's encoding.
-class LineReader {
-public:
-    virtual ~LineReader() = default;
-    virtual NextLine next(const char* at, const char* last) = 0;
-};
+// chosen by the script's encoding. A reader gives next(at, last) for the
+// line that starts at `at`.
 
 // CP932 lines, read through their shadow where every character
 // round-trips (which finds the line's end on the way), through their UTF-8
 // form otherwise. The buffer is mapped, so that room asked for but not
 // written costs no memory.
-class Cp932LineReader : public LineReader {
+class Cp932LineReader {
 public:
     explicit Cp932LineReader(Cp932Decoder& decoder) : decoder_(decoder) {}
-    NextLine next(const char* at, const char* last) override {
+    NextLine next(const char* at, const char* last) {
         buffer_.clear();
         char* start = buffer_.room(static_cast<std::size_t>(last - at));
         auto [shadowEnd, stop] = decoder_.shadowLineTo(start, at, last);
@@ -129,9 +125,9 @@ private:
 };
 
 // UTF-8 lines are read as they stand, once checked.
-class Utf8LineReader : public LineReader {
+class Utf8LineReader {
 public:
-    NextLine next(const char* at, const char* last) override {
+    NextLine next(const char* at, const char* last) {
         const char* end = nscr::findLineEnd(at, last);
         std::string_view line(at, static_cast<std::size_t>(end - at));
         line = line.substr(0, line.find('\0'));
@@ -139,11 +135,6 @@ public:
         return {{line, line, TextEncoding::UTF8, {}}, end};
     }
 };
-
-std::unique_ptr<LineReader> lineReaderFor(TextEncoding encoding, Cp932Decoder& decoder) {
-    if (encoding == TextEncoding::UTF8) return std::make_unique<Utf8LineReader>();
-    return std::make_unique<Cp932LineReader>(decoder);
-}
 
 // Where the line after the one ending at lineEnd starts: past CR, LF or CR LF.
 const char* pastLineEnd(const char* lineEnd, const char* last) {
@@ -515,7 +506,7 @@ struct PartWork {
 // Tokenizes one line and writes it onto the page batch by batch, unless an
 // earlier line failed. After an error the page is never used, so what a
 // failing line wrote stays.
-void convertLine(const DecodedLine& line, std::size_t index, std::int64_t number, PartWork& work) {
+[[gnu::always_inline]] inline void convertLine(const DecodedLine& line, std::size_t index, std::int64_t number, PartWork& work) {
     PartOutcome& outcome = work.outcome;
     bool writing = !outcome.pageError;
     if (writing) work.page.startLine(number);
@@ -536,6 +527,7 @@ void convertLine(const DecodedLine& line, std::size_t index, std::int64_t number
 // firstNumber. A line that does not decode raises its error at once; the
 // first tokenizer and page errors are kept in the outcome, and after a
 // tokenizer error the lines are only decoded.
+template <typename LineReader>
 void convertLines(std::string_view text, std::int64_t firstNumber, LineReader& reader, PartWork& work) {
     const char* at = text.data();
     const char* const last = at + text.size();
@@ -553,10 +545,15 @@ void convertLines(std::string_view text, std::int64_t firstNumber, LineReader& r
 void convertPart(std::string_view text, std::int64_t firstNumber, const ScriptSettings& settings,
                  Cp932Decoder& decoder, Page& page, PartOutcome& outcome) noexcept {
     try {
-        std::unique_ptr<LineReader> reader = lineReaderFor(settings.encoding, decoder);
         WarningRecorder recorder(outcome.warnings);
         PartWork work{page, outcome, settings.lenient ? &recorder : nullptr, {}};
-        convertLines(text, firstNumber, *reader, work);
+        if (settings.encoding == TextEncoding::UTF8) {
+            Utf8LineReader reader;
+            convertLines(text, firstNumber, reader, work);
+        } else {
+            Cp932LineReader reader(decoder);
+            convertLines(text, firstNumber, reader, work);
+        }
     } catch (...) {
         outcome.failure = std::current_exception();
     }

@@ -64,7 +64,6 @@ char* writeNumberedHtml5Line(char* out, std::int64_t number) {
     out = put(out, n);
     return put(out, "\"></a>");
 }
-char* writeNoLineOpening(char* out, std::int64_t) { return out; }
 char* writeLegacyLineNumber(char* out, std::int64_t number) { return writeLineNumber(out, number); }
 
 bool isLabel(nscr::TokenType type) {
@@ -173,7 +172,7 @@ Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead, 
     bool html5 = generator.mode == OutputMode::HTML5;
     bool numbers = generator.lineNumberFormatter != nullptr;
     lineOpener_ = html5 ? (numbers ? writeNumberedHtml5Line : writeHtml5Line)
-                        : (numbers ? writeLegacyLineNumber : writeNoLineOpening);
+                        : (numbers ? writeLegacyLineNumber : nullptr);
     lineClosing_ = html5 ? "</span>\n" : "\r\n";
     if (withHead && html5) {
         // The head stands alone: the label index goes after it once the
@@ -248,20 +247,15 @@ void Page::markLabel(const char* out, nscr::TokenType type, std::string_view tex
     labels_.push_back(std::move(mark));
 }
 
-char* Page::writeOpening(char* out, nscr::TokenType type, std::string_view text) {
+
+[[gnu::always_inline]] inline char* Page::writeOpening(char* out, nscr::TokenType type, std::string_view text) {
     if (special_[static_cast<std::size_t>(type)]) return writeSpecialOpening(out, type, text);
-    return spans_.writeOpening(out, type);
+    return spans_.writeBlockOpening(out, type);
 }
 
-// A token of UTF-8 text.
-char* Page::writeToken(char* out, const nscr::Token& token) {
-    if (token.text.empty()) return out;
-    if (generator_.encoding == TextEncoding::UTF8) return writePiece(out, token.type, token.text);
-    return writeEncodedPiece(out, token.type, token.text);
-}
-
-// A piece already in the page's encoding.
-char* Page::writePiece(char* out, nscr::TokenType type, std::string_view piece) {
+// A piece already in the page's encoding; the common case, kept inline in
+// the loops.
+[[gnu::always_inline]] inline char* Page::writePiece(char* out, nscr::TokenType type, std::string_view piece) {
     out = writeOpening(out, type, piece);
     // Trail bytes lie at 0x40 and above, clear of every byte that is escaped.
     if (piece.size() == 1) {
@@ -273,6 +267,13 @@ char* Page::writePiece(char* out, nscr::TokenType type, std::string_view piece) 
         out += piece.size();
     }
     return spans_.writeClosing(out, type);
+}
+
+// A token of UTF-8 text.
+char* Page::writeToken(char* out, const nscr::Token& token) {
+    if (token.text.empty()) return out;
+    if (generator_.encoding == TextEncoding::UTF8) return writePiece(out, token.type, token.text);
+    return writeEncodedPiece(out, token.type, token.text);
 }
 
 // A UTF-8 piece on a CP932 page.
@@ -308,10 +309,7 @@ char* Page::writeDecodedPiece(char* out, nscr::TokenType type, std::string_view 
     return spans_.writeClosing(out, type);
 }
 
-void Page::startLine(std::int64_t number) {
-    lineNumber_ = number;
-    lineOffset_ = 0;
-    ++lineCount_;
+void Page::openLine(std::int64_t number) {
     char* out = lastBuffer().room(html5LineRoom);
     lastBuffer().commit(lineOpener_(out, number));
 }
@@ -338,14 +336,6 @@ std::size_t Page::addPieces(const nscr::TokenLine& tokens, std::string_view byte
     }
     lastBuffer().commit(out);
     return static_cast<std::size_t>(text - bytes.data());
-}
-
-std::size_t Page::addLineTokens(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding) {
-    bytesBegin_ = bytes.data();
-    columnBase_ = lineOffset_;
-    std::size_t taken = addLinePieces(tokens, bytes, encoding);
-    lineOffset_ += taken;
-    return taken;
 }
 
 std::size_t Page::addLinePieces(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding) {

@@ -40,7 +40,12 @@ public:
     // A line given a batch of tokens at a time, for lines too long to hold
     // all their tokens at once: startLine, add...Tokens as often as needed,
     // then endLine.
-    void startLine(std::int64_t number);
+    void startLine(std::int64_t number) {
+        lineNumber_ = number;
+        lineOffset_ = 0;
+        ++lineCount_;
+        if (lineOpener_ != nullptr) openLine(number);
+    }
     // Tokens whose texts are UTF-8.
     void addTokens(const nscr::TokenLine& tokens);
     // Tokens whose bytes are at hand in the given encoding: the tokens cut
@@ -48,7 +53,13 @@ public:
     // pieces of their lengths, and each piece is written in the page's
     // encoding, escaped where its token's text would be. Gives the number of
     // bytes the tokens took.
-    std::size_t addLineTokens(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding);
+    std::size_t addLineTokens(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding) {
+        bytesBegin_ = bytes.data();
+        columnBase_ = lineOffset_;
+        std::size_t taken = addLinePieces(tokens, bytes, encoding);
+        lineOffset_ += taken;
+        return taken;
+    }
     void endLine();
 
     // Appends the lines of a part made by Generator::startPart, emptying it.
@@ -78,6 +89,7 @@ private:
     char* writeDecodedPiece(char* out, nscr::TokenType type, std::string_view cp932);
     char* writeEncodedPiece(char* out, nscr::TokenType type, std::string_view utf8);
     std::size_t addLinePieces(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding);
+    void openLine(std::int64_t number);
     void markLabel(const char* out, nscr::TokenType type, std::string_view text);
     void openLabels(const LabelDirectory* others, const std::string& pagePath);
     std::vector<std::string_view> html5Pieces() const;

@@ -116,6 +116,12 @@ public:
         std::memcpy(out, blocks_[index].data(), blockSize);
         return out + size;
     }
+    // The same for an opening known to fit its block.
+    char* writeBlockOpening(char* out, TokenType type) const {
+        auto index = static_cast<std::size_t>(type);
+        std::memcpy(out, blocks_[index].data(), blockSize);
+        return out + sizes_[index];
+    }
     char* writeClosing(char* out, TokenType type) const {
         auto index = static_cast<std::size_t>(type);
         std::memcpy(out, closingBlocks_[index].data(), closingBlockSize);
