@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <set>
@@ -47,13 +49,38 @@ struct Outcome {
     int status = -1;  // exit status, or 128 + signal
 };
 
-// Runs program with args in cwd, capturing standard output. The locale is
-// fixed to C so that the usage text comes out as the program stores it.
-inline Outcome run(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd) {
+// What a child does before the program starts (limits, another user), and
+// variables added to its environment.
+struct RunOptions {
+    std::function<void()> inChild;
+    std::vector<std::string> environment;
+};
+
+// A program started but not yet waited for: its process and the read end
+// of its standard output.
+struct Started {
+    pid_t pid = -1;
+    int out = -1;
+};
+
+// Starts program with args in cwd, capturing standard output. The locale is
+// fixed to C so that the usage text comes out as the program stores it. The
+// terminating signals are let through in the child whatever the test
+// runner inherited.
+inline Started start(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
+                     const RunOptions& options = {}) {
     std::vector<std::string> env;
+    std::vector<std::string> fixed{"LC_ALL=C"};
+    fixed.insert(fixed.end(), options.environment.begin(), options.environment.end());
+    auto isFixed = [&](std::string_view variable) {
+        if (variable.starts_with("LANG=")) return true;
+        for (std::string_view f : fixed)
+            if (variable.starts_with(f.substr(0, f.find('=') + 1))) return true;
+        return false;
+    };
     for (char** e = environ; *e != nullptr; ++e)
-        if (std::strncmp(*e, "LC_ALL=", 7) != 0 && std::strncmp(*e, "LANG=", 5) != 0) env.emplace_back(*e);
-    env.emplace_back("LC_ALL=C");
+        if (!isFixed(*e)) env.emplace_back(*e);
+    env.insert(env.end(), fixed.begin(), fixed.end());
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -63,28 +90,46 @@ inline Outcome run(const fs::path& program, const std::vector<std::string>& args
     for (std::string& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    Outcome result;
+    Started started;
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return result;
+    if (::pipe(pipeFds) != 0) return started;
     std::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
+    started.pid = ::fork();
+    if (started.pid == 0) {
         ::dup2(pipeFds[1], STDOUT_FILENO);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(signal, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (options.inChild) options.inChild();
         if (::chdir(cwd.c_str()) == 0) ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);
+    started.out = pipeFds[0];
+    return started;
+}
+
+// Reads what the started program writes until it ends, and waits for it.
+inline Outcome finish(Started started) {
+    Outcome result;
+    if (started.out < 0) return result;
     char buffer[4096];
     ssize_t got;
-    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+    while ((got = ::read(started.out, buffer, sizeof buffer)) > 0)
         result.out.append(buffer, static_cast<std::size_t>(got));
-    ::close(pipeFds[0]);
+    ::close(started.out);
     int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid)
+    if (started.pid > 0 && ::waitpid(started.pid, &status, 0) == started.pid)
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+inline Outcome run(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
+                   const RunOptions& options = {}) {
+    return finish(start(program, args, cwd, options));
 }
 
 // Replaces "{dir}" by dir: expected messages that name the program's directory.
@@ -126,7 +171,12 @@ public:
 
     void write(const std::string& name, std::string_view bytes) const { writeFile(dir / name, bytes); }
     std::optional<std::string> read(const std::string& name) const { return readFile(dir / name); }
-    Outcome hibarune(const std::vector<std::string>& args) const { return run(dir / "hibarune", args, dir); }
+    Outcome hibarune(const std::vector<std::string>& args, const RunOptions& options = {}) const {
+        return run(dir / "hibarune", args, dir, options);
+    }
+    Started startHibarune(const std::vector<std::string>& args, const RunOptions& options = {}) const {
+        return start(dir / "hibarune", args, dir, options);
+    }
 
     // Names of the regular files ending in ".html".
     std::set<std::string> pages() const {

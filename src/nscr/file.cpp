@@ -1,10 +1,15 @@
 #include "nscr/file.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -17,6 +22,8 @@ namespace {
 [[noreturn]] void raiseFileError(const std::string& path, int error) {
     throw Error(path + ": " + std::strerror(error));
 }
+
+[[noreturn]] void raiseNotRegular(const std::string& path) { throw Error(path + ": not a regular file"); }
 
 class FileDescriptor {
 public:
@@ -37,19 +44,50 @@ private:
     int fd_;
 };
 
+bool isSocket(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+// Opens path for reading without waiting on a FIFO that has no writer.
+// Opening a socket fails with ENXIO; it is refused like any other file
+// that is not regular.
+int openForReading(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) return fd;
+    int error = errno;
+    if (error == ENXIO && isSocket(path)) raiseNotRegular(path);
+    raiseFileError(path, error);
+}
+
+struct stat statusOf(const std::string& path, int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) raiseFileError(path, errno);
+    return info;
+}
+
 }  // namespace
 
-ByteBuffer readFileBytes(const std::string& path) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) raiseFileError(path, errno);
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0) raiseFileError(path, errno);
+void requireReadableWhole(const std::string& path, int fd) {
+    struct stat info = statusOf(path, fd);
     if (S_ISDIR(info.st_mode)) raiseFileError(path, EISDIR);
+    if (!S_ISREG(info.st_mode)) raiseNotRegular(path);
+    if (static_cast<std::uint64_t>(info.st_size) > largestReadableFile) raiseFileError(path, EFBIG);
+}
+
+ByteBuffer readFileBytes(const std::string& path) {
+    FileDescriptor file(openForReading(path));
+    requireReadableWhole(path, file.get());
+    int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
 
     // The size is a hint: read to the end so that files whose size is not
-    // known in advance (pipes, /proc) are read whole too.
-    ByteBuffer content(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096);
+    // known in advance (/proc) or that grow meanwhile are read whole too,
+    // up to the limit.
+    auto size = static_cast<std::size_t>(statusOf(path, file.get()).st_size);
+    ByteBuffer content(size > 0 ? size + 1 : 4096);
     for (;;) {
+        if (content.size() > largestReadableFile) raiseFileError(path, EFBIG);
         if (content.size() == content.capacity()) content.room(content.capacity());
         std::size_t free = content.capacity() - content.size();
         char* room = content.room(free);
@@ -100,21 +138,185 @@ std::vector<iovec> ioVectorsOf(const std::vector<std::string_view>& pieces) {
     return vectors;
 }
 
+// Writes all of data to fd and closes it; the error number of the first
+// failure, 0 when both went well.
+int writeAndClose(FileDescriptor& file, const std::vector<iovec>& data) {
+    int error = writePieces(file.get(), data);
+    if (::close(file.release()) != 0 && error == 0) error = errno;
+    return error;
+}
+
+// Holds back the signals that end a program from a terminal or a service
+// manager while it lives; one that came meanwhile is delivered when it
+// ends. Pages are written after the converter's threads are done, so the
+// calling thread is the only one that could take them.
+class TerminatingSignalsHeld {
+public:
+    TerminatingSignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+        ::pthread_sigmask(SIG_BLOCK, &held, &before_);
+    }
+    ~TerminatingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    TerminatingSignalsHeld(const TerminatingSignalsHeld&) = delete;
+    TerminatingSignalsHeld& operator=(const TerminatingSignalsHeld&) = delete;
+
+private:
+    sigset_t before_;
+};
+
+// Everything before the last "/" ("/" for a file in the root, "." for a
+// name without one).
+std::string directoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string directoryPrefixOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Follows symbolic links from path to the file they end in (path itself
+// when it is none); that file need not exist. Left to the system to report
+// when a link cannot be read.
+std::string followLinks(const std::string& path) {
+    constexpr int mostLinks = 40;
+    std::string target = path;
+    for (int links = 0; links <= mostLinks; ++links) {
+        struct stat info {};
+        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return target;
+        std::string link(PATH_MAX, '\0');
+        ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) return target;
+        link.resize(static_cast<std::size_t>(length));
+        target = link.front() == '/' ? link : directoryPrefixOf(target) + link;
+    }
+    raiseFileError(path, ELOOP);
+}
+
+// A name no file is likely to have yet, hidden from plain listings.
+std::string temporaryName() {
+    std::array<unsigned char, 8> bytes{};
+    if (::getrandom(bytes.data(), bytes.size(), GRND_NONBLOCK) != static_cast<ssize_t>(bytes.size())) {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        auto mixed = static_cast<unsigned long long>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+                     static_cast<unsigned long long>(::getpid());
+        std::memcpy(bytes.data(), &mixed, bytes.size());
+    }
+    std::string name = ".hibarune-";
+    for (unsigned char byte : bytes) name += "0123456789abcdefghijklmnopqrstuv"[byte % 32];
+    return name + ".tmp";
+}
+
+constexpr int temporaryNameTries = 100;
+
+// Gives the unnamed file open as fd a fresh temporary name in directory;
+// the error number when that fails.
+int linkUnderTemporaryName(int fd, const std::string& directory, std::string& name) {
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int tries = 0; tries < temporaryNameTries; ++tries) {
+        name = directory + "/" + temporaryName();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+        if (errno != EEXIST) return errno;
+    }
+    return EEXIST;
+}
+
+// Creates a temporary file in directory with the permission bits of any
+// new file; its descriptor, or -1 with errno set.
+int createTemporaryFile(const std::string& directory, std::string& name) {
+    for (int tries = 0; tries < temporaryNameTries; ++tries) {
+        name = directory + "/" + temporaryName();
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// Renames the temporary file over target, or removes it when told of a
+// failure or when the rename fails.
+void putInPlace(const std::string& path, const std::string& temporary, const std::string& target, int error) {
+    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(temporary.c_str());
+        raiseFileError(path, error);
+    }
+}
+
+// Does the file system refuse unnamed temporary files?
+bool unnamedFilesRefused(int error) { return error == EOPNOTSUPP || error == EISDIR || error == EINVAL; }
+
+void replaceThroughNamedFile(const std::string& path, const std::string& target, const std::vector<iovec>& data) {
+    TerminatingSignalsHeld held;
+    std::string temporary;
+    FileDescriptor file(createTemporaryFile(directoryOf(target), temporary));
+    if (file.get() < 0) raiseFileError(path, errno);
+    putInPlace(path, temporary, target, writeAndClose(file, data));
+}
+
+// Writes data to an unnamed file in target's directory and, once all is
+// written, links it in under a temporary name and renames that over target,
+// with the signals held back for that moment only: a signal at any other
+// time leaves nothing behind. Returns false where unnamed files cannot be
+// had or linked in (no /proc), so that a named one does the work.
+bool replaceThroughUnnamedFile(const std::string& path, const std::string& target, const std::vector<iovec>& data) {
+    std::string directory = directoryOf(target);
+    FileDescriptor file(::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (file.get() < 0) {
+        if (unnamedFilesRefused(errno)) return false;
+        raiseFileError(path, errno);
+    }
+    if (int error = writePieces(file.get(), data)) raiseFileError(path, error);
+
+    TerminatingSignalsHeld held;
+    std::string temporary;
+    if (int error = linkUnderTemporaryName(file.get(), directory, temporary)) {
+        if (error == ENOENT) return false;
+        raiseFileError(path, error);
+    }
+    int error = ::close(file.release()) != 0 ? errno : 0;
+    putInPlace(path, temporary, target, error);
+    return true;
+}
+
+// A device or FIFO named as a page is written to, not replaced.
+void writeInPlace(const std::string& path, const std::string& target, const std::vector<iovec>& data) {
+    FileDescriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (file.get() < 0) raiseFileError(path, errno);
+    if (int error = writeAndClose(file, data)) raiseFileError(path, error);
+}
+
 }  // namespace
+
+namespace detail {
+
+void replaceThroughNamedFile(const std::string& path, const std::string& target,
+                             const std::vector<std::string_view>& pieces) {
+    nscr::replaceThroughNamedFile(path, target, ioVectorsOf(pieces));
+}
+
+}  // namespace detail
 
 void writeWholeFile(const std::string& path, std::string_view data) {
     writeWholeFile(path, std::vector<std::string_view>{data});
 }
 
 void writeWholeFile(const std::string& path, const std::vector<std::string_view>& pieces) {
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.get() < 0) raiseFileError(path, errno);
-    int error = writePieces(file.get(), ioVectorsOf(pieces));
-    if (::close(file.release()) != 0 && error == 0) error = errno;
-    if (error != 0) {
-        ::unlink(path.c_str());
-        raiseFileError(path, error);
+    std::string target = followLinks(path);
+    std::vector<iovec> data = ioVectorsOf(pieces);
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) raiseFileError(path, EISDIR);
+        if (!S_ISREG(info.st_mode)) return writeInPlace(path, target, data);
+        // A page its owner made read-only stays so, as it did when pages
+        // were written in place.
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) raiseFileError(path, errno);
     }
+    if (!replaceThroughUnnamedFile(path, target, data)) replaceThroughNamedFile(path, target, data);
 }
 
 bool pathExists(const std::string& path) {

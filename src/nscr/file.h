@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,15 +9,41 @@
 
 namespace nscr {
 
+// Files larger than this (1 GiB) are refused before any of them is read.
+inline constexpr std::uint64_t largestReadableFile = std::uint64_t{1} << 30;
+
 // Whole-file access. Failures raise Error with "path: " and strerror(errno).
+
+// Refuses a file, open as fd, that is not to be read whole: a directory
+// ("path: Is a directory"), anything else that is not a regular file such
+// as a FIFO, a device or a socket ("path: not a regular file"), and a file
+// larger than largestReadableFile ("path: File too large").
+void requireReadableWhole(const std::string& path, int fd);
+// Reads a regular file whole, refusing others as requireReadableWhole does.
+// A FIFO is opened without waiting for a writer, so it is refused at once.
 ByteBuffer readFileBytes(const std::string& path);
 std::string readWholeFile(const std::string& path);
-// Creates or truncates the file and writes all of data; a failed write
-// removes the partial file rather than leave half a page behind.
+
+// Makes data the whole content of the file at path, all or nothing: it goes
+// to a temporary file in the same directory that replaces the file only
+// once written and closed. A failure, or a signal that ends the program,
+// leaves the older file as it was and no temporary file behind. The new
+// file gets the permission bits of any new file (0666 less the umask). A
+// symbolic link (or a chain of them, or a dangling one) is kept: the file
+// it names is replaced. A device or FIFO at path is written in place.
 void writeWholeFile(const std::string& path, std::string_view data);
 // The same for data held in pieces, written one after another in a single
 // gathering write.
 void writeWholeFile(const std::string& path, const std::vector<std::string_view>& pieces);
 bool pathExists(const std::string& path);
+
+namespace detail {
+// How writeWholeFile replaces target (path, as given, names it in
+// messages) where the file system has no unnamed temporary files: through
+// a named one, with the terminating signals held back all its life. Open
+// to the tests, which cannot otherwise reach it.
+void replaceThroughNamedFile(const std::string& path, const std::string& target,
+                             const std::vector<std::string_view>& pieces);
+}  // namespace detail
 
 }  // namespace nscr
