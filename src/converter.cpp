@@ -483,7 +483,7 @@ constexpr std::size_t tokenBatch = 1u << 14;
 
 // Writes a batch of a line's tokens, moving offset past their bytes; false,
 // with the error kept in outcome, when the page cannot take them.
-bool addBatch(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens, std::size_t& offset,
+[[gnu::always_inline]] inline bool addBatch(Page& page, const DecodedLine& line, const nscr::TokenLine& tokens, std::size_t& offset,
               PartOutcome& outcome) {
     try {
         offset += page.addLineTokens(tokens, line.pageBytes.substr(offset), line.pageBytesEncoding);

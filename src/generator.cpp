@@ -173,7 +173,9 @@ Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead, 
     bool numbers = generator.lineNumberFormatter != nullptr;
     lineOpener_ = html5 ? (numbers ? writeNumberedHtml5Line : writeHtml5Line)
                         : (numbers ? writeLegacyLineNumber : nullptr);
-    lineClosing_ = html5 ? "</span>\n" : "\r\n";
+    std::string_view closing = html5 ? "</span>\n" : "\r\n";
+    std::memcpy(lineClosing_, closing.data(), closing.size());
+    lineClosingSize_ = closing.size();
     if (withHead && html5) {
         // The head stands alone: the label index goes after it once the
         // page is done.
@@ -241,8 +243,14 @@ void Page::markLabel(const char* out, nscr::TokenType type, std::string_view tex
     mark.offset = static_cast<std::size_t>(out - lastBuffer().view().data());
     mark.name = std::string(text.substr(1));
     mark.line = lineNumber_;
-    if (bytesBegin_ != nullptr) mark.column = columnBase_ + static_cast<std::size_t>(text.data() - bytesBegin_);
     mark.definition = type != nscr::TokenType::GENERIC_LABEL;
+    // A definition stands at the line top: all the line holds before it is
+    // the span of its leading blanks, if any.
+    if (mark.definition) {
+        std::size_t before = mark.offset - lineStart_;
+        std::size_t spanMarkup = spans_.opening(nscr::TokenType::SPACE).size() + spans_.closing(nscr::TokenType::SPACE).size();
+        mark.column = before > spanMarkup ? before - spanMarkup : 0;
+    }
     mark.type = type;
     labels_.push_back(std::move(mark));
 }
@@ -312,10 +320,10 @@ char* Page::writeDecodedPiece(char* out, nscr::TokenType type, std::string_view 
 void Page::openLine(std::int64_t number) {
     char* out = lastBuffer().room(html5LineRoom);
     lastBuffer().commit(lineOpener_(out, number));
+    lineStart_ = lastBuffer().size();
 }
 
 void Page::addTokens(const nscr::TokenLine& tokens) {
-    bytesBegin_ = nullptr;
     std::size_t textSize = 0;
     for (const nscr::Token& token : tokens) textSize += token.text.size();
     char* out = lastBuffer().room(tokensRoom(tokens, textSize));
@@ -338,7 +346,7 @@ std::size_t Page::addPieces(const nscr::TokenLine& tokens, std::string_view byte
     return static_cast<std::size_t>(text - bytes.data());
 }
 
-std::size_t Page::addLinePieces(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding) {
+std::size_t Page::addLineTokens(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding) {
     if (generator_.tokenFormatter == nullptr && encoding == generator_.encoding) {
         // A text page takes the bytes as they are.
         std::size_t size = 0;
@@ -359,7 +367,6 @@ std::size_t Page::addLinePieces(const nscr::TokenLine& tokens, std::string_view 
     });
 }
 
-void Page::endLine() { lastBuffer().append(lineClosing_); }
 
 void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
     startLine(number);

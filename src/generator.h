@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,7 +43,6 @@ public:
     // then endLine.
     void startLine(std::int64_t number) {
         lineNumber_ = number;
-        lineOffset_ = 0;
         ++lineCount_;
         if (lineOpener_ != nullptr) openLine(number);
     }
@@ -53,14 +53,13 @@ public:
     // pieces of their lengths, and each piece is written in the page's
     // encoding, escaped where its token's text would be. Gives the number of
     // bytes the tokens took.
-    std::size_t addLineTokens(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding) {
-        bytesBegin_ = bytes.data();
-        columnBase_ = lineOffset_;
-        std::size_t taken = addLinePieces(tokens, bytes, encoding);
-        lineOffset_ += taken;
-        return taken;
+    std::size_t addLineTokens(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding);
+    void endLine() {
+        // One copy of fixed size: cheaper than one of the exact size.
+        char* out = lastBuffer().room(sizeof lineClosing_);
+        std::memcpy(out, lineClosing_, sizeof lineClosing_);
+        lastBuffer().commit(out + lineClosingSize_);
     }
-    void endLine();
 
     // Appends the lines of a part made by Generator::startPart, emptying it.
     void appendPart(Page& part);
@@ -88,7 +87,6 @@ private:
     char* writePiece(char* out, nscr::TokenType type, std::string_view piece);
     char* writeDecodedPiece(char* out, nscr::TokenType type, std::string_view cp932);
     char* writeEncodedPiece(char* out, nscr::TokenType type, std::string_view utf8);
-    std::size_t addLinePieces(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding);
     void openLine(std::int64_t number);
     void markLabel(const char* out, nscr::TokenType type, std::string_view text);
     void openLabels(const LabelDirectory* others, const std::string& pagePath);
@@ -108,15 +106,13 @@ private:
     std::size_t tokenRoom_ = 0;  // markup around one token, at most
     std::vector<nscr::ByteBuffer> buffers_;
     char* (*lineOpener_)(char*, std::int64_t) = nullptr;
-    std::string_view lineClosing_;
+    char lineClosing_[16] = {};  // "\r\n", or the line element's end
+    std::size_t lineClosingSize_ = 0;
     std::size_t headBuffers_ = 0;  // buffers that hold the head alone
     std::vector<LabelMark> labels_;
     std::int64_t lineNumber_ = 0;  // of the line being written
     std::int64_t lineCount_ = 0;
-    std::size_t lineOffset_ = 0;   // bytes of the line written so far
-    // Where the bytes given to addLineTokens start, and their column.
-    const char* bytesBegin_ = nullptr;
-    std::size_t columnBase_ = 0;
+    std::size_t lineStart_ = 0;    // where the line's text starts in the last buffer (HTML5 pages)
     // The label index, then the label openings, put between the buffers'
     // bytes when the page is finished; where each of them ends.
     std::string finishing_;
