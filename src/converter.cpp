@@ -61,7 +61,29 @@ struct DecodedLine {
     std::string_view tokenizerText;
     std::string_view pageBytes;
     TextEncoding pageBytesEncoding = TextEncoding::UTF8;
+    bool cp932InUtf8 = false;  // a CP932 line tokenized in its UTF-8 form
 };
+
+// The byte column in a CP932 line of a byte column in its UTF-8 form: a
+// CP932 character is one byte (ASCII, half-width kana) or two.
+std::size_t cp932ColumnOf(std::string_view utf8, std::size_t column) {
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < column && i < utf8.size();) {
+        auto lead = static_cast<unsigned char>(utf8[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        // Half-width kana, U+FF61 to U+FF9F: EF BD A1 to EF BE 9F.
+        std::string_view character = utf8.substr(i, length);
+        bool halfWidthKana = character >= "\xEF\xBD\xA1" && character <= "\xEF\xBE\x9F";
+        bytes += length == 1 || halfWidthKana ? 1 : 2;
+        i += length;
+    }
+    return bytes;
+}
+
+// Where the tokenizer's column lies in the script's line, counted in bytes.
+std::size_t scriptColumn(const DecodedLine& line, std::size_t column) {
+    return line.cp932InUtf8 ? cp932ColumnOf(line.tokenizerText, column) : column;
+}
 
 // The line that starts at `at` in text running on to last, decoded, and
 // where it ends (its CR or LF, or last).
@@ -99,7 +121,7 @@ public:
         start = buffer_.room(Cp932Decoder::utf8Room(raw.size()));
         const char* utf8End = decoder_.decodeTo(start, raw.substr(0, raw.find('\0')));
         std::string_view utf8(start, static_cast<std::size_t>(utf8End - start));
-        return {{utf8, utf8, TextEncoding::UTF8}, end};
+        return {{utf8, utf8, TextEncoding::UTF8, true}, end};
     }
 
 private:
@@ -412,12 +434,20 @@ struct PartOutcome {
 class WarningRecorder : public nscr::TokenFaultSink {
 public:
     explicit WarningRecorder(WarningLog& log) : log_(log) {}
-    void startLine(std::size_t index) { line_ = index; }
-    void recovered(const nscr::TokenFault& fault) override { log_.add(line_, fault.column, fault.message); }
+    void startLine(std::size_t index, const DecodedLine& line) {
+        index_ = index;
+        line_ = &line;
+    }
+    // Columns are only worked out for warnings shown: that costs a walk
+    // over the line's head.
+    void recovered(const nscr::TokenFault& fault) override {
+        log_.add(index_, log_.full() ? 0 : scriptColumn(*line_, fault.column), fault.message);
+    }
 
 private:
     WarningLog& log_;
-    std::size_t line_ = 0;
+    std::size_t index_ = 0;
+    const DecodedLine* line_ = nullptr;
 };
 
 // Tokens are cut and written this many at a time: any ordinary line in one
@@ -453,14 +483,14 @@ void convertLine(const DecodedLine& line, std::size_t index, std::int64_t number
     PartOutcome& outcome = work.outcome;
     bool writing = !outcome.pageError;
     if (writing) work.page.startLine(number);
-    if (work.lenient != nullptr) work.lenient->startLine(index);
+    if (work.lenient != nullptr) work.lenient->startLine(index, line);
     nscr::TokenCutter cutter(line.tokenizerText, work.lenient);
     std::size_t offset = 0;
     try {
         while (cutter.cutNext(work.tokens, tokenBatch))
             writing = writing && addBatch(work.page, line, work.tokens, offset, outcome);
     } catch (const nscr::TokenError& error) {
-        outcome.tokenError = LineFault{index, error.column(), std::string(error.message())};
+        outcome.tokenError = LineFault{index, scriptColumn(line, error.column()), std::string(error.message())};
         return;
     }
     if (writing) work.page.endLine();
