@@ -260,6 +260,9 @@ TEST(e2eDiagnostics, TokenizerErrorNamesFileLineAndColumn) {
         {many + "mov ?,1\r\n", "335: " + symbolOrNumber + "\n", "s.txt:336:5: error: " + symbolOrNumber + "\n"},
         {"ok\r\n`FAIL!!!\r\n", "1: " + afterBang + "\n", "s.txt:2:6: error: " + afterBang + "\n"},
         {"\x82\xA0#12\n", "0: " + colorFormat + "\n", "s.txt:1:3: error: " + colorFormat + "\n"},
+        // An NEC duplicate (not the same bytes back from UTF-8), then half-width kana.
+        {"\x87\x90\xB1\x82\xA4?\n", "0: " + symbolOrNumberAtEnd + "\n",
+         "s.txt:1:6: error: " + symbolOrNumberAtEnd + "\n"},
     };
     const std::string note = "s.txt: note: -lenient converts the script anyway, with a warning for each such place\n";
     for (const Case& c : cases) {
