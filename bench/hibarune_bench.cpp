@@ -88,13 +88,15 @@ void appendSpans(benchmark::State& state, const nscr::SpanFormat& spans) {
     state.SetBytesProcessed(bytes);
 }
 
-void convert(benchmark::State& state, const std::string& script, OutputMode mode, bool lineNumbers) {
-    Generator generator(mode, lineNumbers);
+void convert(benchmark::State& state, const std::string& script, OutputMode mode, bool lineNumbers,
+             const ScriptSettings& settings = {}) {
+    TextEncoding pageEncoding = settings.encoding;
+    Generator generator(mode, lineNumbers, pageEncoding);
     Cp932Decoder decoder;
     std::size_t pageSize = 0;
     for (auto _ : state) {
         // The page as the program gathers it, without a copy into a string.
-        Page page = convertToPage(script, generator, decoder);
+        Page page = convertScript(script, generator, settings, decoder).page;
         std::vector<std::string_view> pieces = page.finishedPieces();
         pageSize = 0;
         for (std::string_view piece : pieces) pageSize += piece.size();
@@ -102,6 +104,17 @@ void convert(benchmark::State& state, const std::string& script, OutputMode mode
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(script.size()));
     state.counters["page_MB"] = static_cast<double>(pageSize) / megabyte;
+}
+
+// The generated script in UTF-8, for -utf8 pages.
+const std::string& utf8Input(std::size_t size) {
+    static std::map<std::size_t, std::string> made;
+    auto [at, fresh] = made.try_emplace(size);
+    if (fresh) {
+        Cp932Decoder decoder;
+        decoder.appendUtf8(at->second, scriptgen::generate(scriptgen::Kind::script, size));
+    }
+    return at->second;
 }
 
 // Inputs are made once per kind and size, outside the timing.
@@ -141,6 +154,14 @@ void registerAll() {
                                      })
             ->Unit(benchmark::kMillisecond);
     }
+
+    benchmark::RegisterBenchmark("convertScript/STYLE_lenient/script_2MB", [](benchmark::State& state) {
+        convert(state, input(scriptgen::Kind::script, 2 * megabyte), OutputMode::STYLE, false,
+                ScriptSettings{TextEncoding::CP932, true});
+    })->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("convertScript/STYLE_utf8/script_2MB", [](benchmark::State& state) {
+        convert(state, utf8Input(2 * megabyte), OutputMode::STYLE, false, ScriptSettings{TextEncoding::UTF8, false});
+    })->Unit(benchmark::kMillisecond);
 
     // Pathological inputs in STYLE mode, x1 and x10.
     struct SizeCase {

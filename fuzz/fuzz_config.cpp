@@ -1,7 +1,8 @@
 // The two configuration loaders on arbitrary bytes. An even first byte feeds
 // the rest to the command file loader, an odd one to the colour file loader.
 // Each result is compared with a plain reading of the same text, and the
-// tables are reset before every run.
+// tables are reset before every run. No colour accepted may hold a byte that
+// could close the style attribute or rule it is copied into.
 
 #include <array>
 #include <cstddef>
@@ -91,15 +92,31 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(whiteSpace) - first + 1);
 }
 
+// A byte that could end a style attribute or a CSS rule: quotes, markup,
+// declaration and block ends, escapes, and control characters but the tab.
+bool couldCloseStyle(unsigned char c) {
+    constexpr std::string_view closers = "\"<>&;{}\\";
+    return closers.find(static_cast<char>(c)) != std::string_view::npos || (c < 0x20 && c != '\t') || c == 0x7F;
+}
+
+bool isSafeColour(std::string_view value) {
+    for (char c : value)
+        if (couldCloseStyle(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
 void checkColors(std::string_view content) {
     nscr::FontTable expected = nscr::fontInfos;
     for (std::string_view line : cutLines(content)) {
         std::vector<std::string_view> parts = splitAt(line, '=');
         if (parts.size() < 2) continue;
         std::string_view key = trimmed(parts[0]);
+        std::string_view value = trimmed(parts[1]);
+        // A value that could add markup names no colour.
+        if (!isSafeColour(value)) continue;
         for (int i = 0; i < nscr::tokenTypeCount; ++i)
             if (nscr::tokenTypeName(static_cast<nscr::TokenType>(i)) == key)
-                expected[static_cast<std::size_t>(i)].color = std::string(trimmed(parts[1]));
+                expected[static_cast<std::size_t>(i)].color = std::string(value);
     }
 
     try {
@@ -114,6 +131,7 @@ void checkColors(std::string_view content) {
         fuzz::require(got.name == expected[i].name && got.fontWeight == expected[i].fontWeight,
                       "colour file changed a name or a weight", got.name);
         fuzz::require(got.color == expected[i].color, "colour differs from the file's", got.name);
+        fuzz::require(isSafeColour(got.color), "colour accepted that could add markup", got.color);
     }
 
     // Whatever the colours hold, the prepared span openings must write the

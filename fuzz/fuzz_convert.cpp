@@ -5,6 +5,13 @@
 // tokenized by the all-lines form, every token formatted one by one, and
 // each page line converted back by iconv. Both must give the same page, or
 // fail with the same message.
+//
+// The same bytes are then read as CP932 and as UTF-8 scripts, each for a
+// CP932 page and a UTF-8 page, strictly and leniently (the lenient run cut
+// into 1 to 4 parts, by the first byte / 6). A lenient run never fails on a
+// line: it gives the strict run's page with no warning where that one
+// works, the same message where that one cannot decode or encode, and a
+// page with warnings or an encoding failure where it rejects a line.
 
 #include <cerrno>
 #include <cstddef>
@@ -27,6 +34,7 @@ namespace {
 
 struct Setup {
     std::unique_ptr<Generator> generators[6];
+    std::unique_ptr<Generator> utf8Generators[6];
     Cp932Decoder decoder;
     IconvDescriptor toUtf8{"UTF-8", "CP932"};
     IconvDescriptor toCp932{"CP932", "UTF-8"};
@@ -105,6 +113,41 @@ Outcome run(Convert convert, const char* who) {
     return outcome;
 }
 
+struct SettledOutcome {
+    Outcome outcome;
+    std::size_t warnings = 0;
+};
+
+SettledOutcome convertWith(std::string_view script, const Generator& generator, const ScriptSettings& settings,
+                           std::size_t parts) {
+    SettledOutcome settled;
+    settled.outcome = run(
+        [&] {
+            ConvertedScript converted = convertScript(script, generator, settings, setup->decoder, parts);
+            settled.warnings = converted.warnings.total();
+            return converted.page.finish();
+        },
+        settings.lenient ? "lenient convertScript" : "strict convertScript");
+    return settled;
+}
+
+void checkLenient(std::string_view script, const Generator& generator, TextEncoding encoding, std::size_t parts) {
+    SettledOutcome strict = convertWith(script, generator, ScriptSettings{encoding, false}, 1);
+    SettledOutcome lenient = convertWith(script, generator, ScriptSettings{encoding, true}, parts);
+    const std::string& message = lenient.outcome.message;
+    fuzz::require(strict.warnings == 0, "strict run with warnings");
+    if (!lenient.outcome.page)
+        fuzz::require(message == conversionMessage(), "lenient run fails other than by conversion", message);
+    if (strict.outcome.page) {
+        fuzz::require(lenient.outcome.page == strict.outcome.page, "lenient page differs from the strict page", message);
+        fuzz::require(lenient.warnings == 0, "warnings where the strict run works");
+    } else if (strict.outcome.message == conversionMessage()) {
+        fuzz::require(!lenient.outcome.page, "lenient page where the strict run cannot convert");
+    } else {
+        fuzz::require(!lenient.outcome.page || lenient.warnings > 0, "lenient page without the rejected line's warning");
+    }
+}
+
 bool isKnownMessage(std::string_view message, std::size_t lineCount) {
     std::size_t index = 0;
     return message == conversionMessage() || fuzz::isIndexedTokenizerMessage(message, lineCount, index);
@@ -117,6 +160,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setup = new Setup;
     for (int i = 0; i < 6; ++i)
         setup->generators[i] = std::make_unique<Generator>(static_cast<OutputMode>(i % 3), i / 3 % 2 == 1);
+    for (int i = 0; i < 6; ++i)
+        setup->utf8Generators[i] =
+            std::make_unique<Generator>(static_cast<OutputMode>(i % 3), i / 3 % 2 == 1, TextEncoding::UTF8);
     return 0;
 }
 
@@ -139,5 +185,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     else
         fuzz::require(converted.message == rebuilt.message, "message differs from the rebuild",
                       converted.message + " / " + rebuilt.message);
+
+    std::size_t parts = 1 + data[0] / 6 % 4;
+    for (TextEncoding encoding : {TextEncoding::CP932, TextEncoding::UTF8}) {
+        checkLenient(script, generator, encoding, parts);
+        checkLenient(script, *setup->utf8Generators[data[0] % 6], encoding, parts);
+    }
     return 0;
 }
