@@ -218,6 +218,19 @@ char* Cp932Decoder::decodeTo(char* out, std::string_view cp932) {
             in = copyAsciiRun(out, in, last);
             continue;
         }
+        // Runs of known double-byte characters, most of Japanese text: one
+        // look-up each. A pair entry is only ever learned for a lead byte.
+        while (last - in >= 2) {
+            const Entry& known = table_[static_cast<std::size_t>(static_cast<unsigned char>(in[0])) << 8 |
+                                        static_cast<unsigned char>(in[1])];
+            if (known.state == unknownEntry || known.state > 3) break;
+            std::memcpy(out, &known, sizeof known);
+            out += known.state;
+            in += 2;
+        }
+        if (in == last) break;
+        lead = static_cast<unsigned char>(*in);
+        if (isAscii(*in)) continue;
         const Entry* entry = &table_[lead];
         if (entry->state == unknownEntry) entry = &single(lead);
         std::size_t width = 1;

@@ -124,6 +124,28 @@ private:
     nscr::ByteBuffer buffer_;
 };
 
+// CP932 lines for a UTF-8 page: decoded whole, so that the page takes the
+// tokens' bytes as they stand.
+class Cp932ToUtf8LineReader {
+public:
+    explicit Cp932ToUtf8LineReader(Cp932Decoder& decoder) : decoder_(decoder) {}
+    NextLine next(const char* at, const char* last) {
+        const char* end = nscr::findLineEnd(at, last);
+        std::string_view raw(at, static_cast<std::size_t>(end - at));
+        raw = raw.substr(0, raw.find('\0'));
+        buffer_.clear();
+        char* start = buffer_.room(Cp932Decoder::utf8Room(raw.size()));
+        std::string_view utf8(start, static_cast<std::size_t>(decoder_.decodeTo(start, raw) - start));
+        // A line of ASCII has the same columns in both forms.
+        std::string_view original = utf8.size() == raw.size() ? std::string_view() : raw;
+        return {{utf8, utf8, TextEncoding::UTF8, original}, end};
+    }
+
+private:
+    Cp932Decoder& decoder_;
+    nscr::ByteBuffer buffer_;
+};
+
 // UTF-8 lines are read as they stand, once checked.
 class Utf8LineReader {
 public:
@@ -549,6 +571,9 @@ void convertPart(std::string_view text, std::int64_t firstNumber, const ScriptSe
         PartWork work{page, outcome, settings.lenient ? &recorder : nullptr, {}};
         if (settings.encoding == TextEncoding::UTF8) {
             Utf8LineReader reader;
+            convertLines(text, firstNumber, reader, work);
+        } else if (page.encoding() == TextEncoding::UTF8) {
+            Cp932ToUtf8LineReader reader(decoder);
             convertLines(text, firstNumber, reader, work);
         } else {
             Cp932LineReader reader(decoder);

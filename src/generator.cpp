@@ -43,26 +43,29 @@ char* writeLineNumber(char* out, std::int64_t number) {
 // Line openings of HTML5 pages: the line's element, with its id, and with a
 // link to itself that shows its number when numbers are asked for.
 constexpr std::size_t html5LineRoom = 128;
+// The decimal digits of a line number, written in place (room: 20 bytes).
+char* writeDecimal(char* out, std::int64_t number) { return std::to_chars(out, out + 20, number).ptr; }
 char* writeHtml5Line(char* out, std::int64_t number) {
-    char digits[20];
-    auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
-    (void)error;
-    std::string_view n(digits, static_cast<std::size_t>(end - digits));
-    out = put(out, "<span class=\"l\" id=\"L");
-    out = put(out, n);
-    return put(out, "\">");
+    constexpr std::string_view opening = "<span class=\"l\" id=\"L";
+    std::memcpy(out, opening.data(), opening.size());
+    out = writeDecimal(out + opening.size(), number);
+    *out++ = '"';
+    *out++ = '>';
+    return out;
 }
 char* writeNumberedHtml5Line(char* out, std::int64_t number) {
+    constexpr std::string_view link = "<a class=\"n\" href=\"#L", data = "\" data-n=\"", end = "\"></a>";
     out = writeHtml5Line(out, number);
-    char digits[20];
-    auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
-    (void)error;
-    std::string_view n(digits, static_cast<std::size_t>(end - digits));
-    out = put(out, "<a class=\"n\" href=\"#L");
-    out = put(out, n);
-    out = put(out, "\" data-n=\"");
-    out = put(out, n);
-    return put(out, "\"></a>");
+    char* digits = out + link.size();
+    std::memcpy(out, link.data(), link.size());
+    out = writeDecimal(digits, number);
+    auto size = static_cast<std::size_t>(out - digits);
+    std::memcpy(out, data.data(), data.size());
+    out += data.size();
+    std::memcpy(out, digits, size);
+    out += size;
+    std::memcpy(out, end.data(), end.size());
+    return out + end.size();
 }
 char* writeLegacyLineNumber(char* out, std::int64_t number) { return writeLineNumber(out, number); }
 
@@ -194,6 +197,8 @@ Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead, 
 }
 
 Page::Page(Page&&) noexcept = default;
+
+TextEncoding Page::encoding() const { return generator_.encoding; }
 Page::~Page() = default;
 
 void Page::prepareSpans() {
@@ -399,16 +404,26 @@ std::vector<std::string_view> Page::finishedPieces(const LabelDirectory* others,
 
 namespace {
 
-std::string labelLinkOpening(const LabelMark& mark, std::string_view href) {
-    std::string opening = "<a class=\"";
-    opening += html5::className(mark.type);
-    opening += '"';
-    if (!href.empty()) {
-        opening += " href=\"";
-        opening += href;
-        opening += '"';
+// A label's link opening, appended to out: with its id for a definition,
+// with the link (href, then "#" and the target's id) where it has one.
+void appendLabelOpening(std::string& out, const LabelMark& mark, std::string_view id, std::string_view href,
+                        std::string_view targetId) {
+    out += "<a class=\"";
+    out += html5::className(mark.type);
+    out += '"';
+    if (!id.empty()) {
+        out += " id=\"";
+        out += id;
+        out += '"';
     }
-    return opening + ">";
+    if (!targetId.empty()) {
+        out += " href=\"";
+        out += href;
+        out += '#';
+        out += targetId;
+        out += '"';
+    }
+    out += '>';
 }
 
 // The link of a page from the directory of another, as a relative URL.
@@ -438,19 +453,18 @@ void Page::openLabels(const LabelDirectory* others, const std::string& pagePath)
     finishing_ = html5::labelIndex(index) + html5::codeOpening();
     // openingEnds_[0] ends the index; openingEnds_[k + 1] the opening of label k.
     openingEnds_.assign(1, finishing_.size());
+    openingEnds_.reserve(labels_.size() + 1);
     k = 0;
     for (const LabelMark& mark : labels_) {
         if (mark.definition) {
             const std::string& id = ids[k++];
-            std::string opening = labelLinkOpening(mark, "#" + id);
-            opening.insert(opening.size() - 1, " id=\"" + id + "\"");
-            finishing_ += opening;
+            appendLabelOpening(finishing_, mark, id, "", id);
         } else if (auto own = ownIds.find(labelKey(mark.name)); own != ownIds.end()) {
-            finishing_ += labelLinkOpening(mark, "#" + own->second);
+            appendLabelOpening(finishing_, mark, "", "", own->second);
         } else if (const LabelDirectory::Target* target = others ? others->find(mark.name) : nullptr) {
-            finishing_ += labelLinkOpening(mark, pageLinkFrom(target->page, pagePath) + "#" + target->id);
+            appendLabelOpening(finishing_, mark, "", pageLinkFrom(target->page, pagePath), target->id);
         } else {
-            finishing_ += labelLinkOpening(mark, "");
+            appendLabelOpening(finishing_, mark, "", "", "");
         }
         openingEnds_.push_back(finishing_.size());
     }

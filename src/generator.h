@@ -74,6 +74,7 @@ public:
     // The finished page as a string; the Page is spent afterwards.
     std::string finish();
     std::int64_t lineCount() const { return lineCount_; }
+    TextEncoding encoding() const;
 
 private:
     friend class Generator;
