@@ -245,12 +245,15 @@ std::string titleFor(const std::string& file) {
 
 // Duplicate definitions of a label are warnings of the lenient run.
 void addDuplicateLabelWarnings(const Page& page, WarningLog& warnings) {
-    std::vector<DuplicateLabel> duplicates;
-    definitionIds(page.labels(), &duplicates);
-    for (const DuplicateLabel& duplicate : duplicates)
-        warnings.add(static_cast<std::size_t>(duplicate.mark->line - 1), duplicate.mark->column,
-                     "label *" + duplicate.mark->name + " is defined again (first on line " +
-                         std::to_string(duplicate.firstLine) + "); links go to the first");
+    const std::vector<LabelMark>& labels = page.labels();
+    PageLabels definitions(labels);
+    for (std::size_t k = 0; k < labels.size(); ++k) {
+        if (definitions.ordinal(k) < 2) continue;
+        const LabelMark& mark = labels[k];
+        warnings.add(static_cast<std::size_t>(mark.line - 1), mark.column,
+                     "label *" + mark.name + " is defined again (first on line " +
+                         std::to_string(definitions.firstDefinition(mark.key)->line) + "); links go to the first");
+    }
 }
 
 // A run converts its scripts one by one, and its pages are written as they
@@ -309,10 +312,11 @@ private:
 
 // The index's entries of a page's label definitions, with their ids.
 std::vector<html5::Label> indexEntries(const std::vector<LabelMark>& labels) {
-    std::vector<std::string> ids = definitionIds(labels);
+    PageLabels definitions(labels);
     std::vector<html5::Label> entries;
-    for (const LabelMark& mark : labels)
-        if (mark.definition) entries.push_back({mark.name, ids[entries.size()], mark.line});
+    for (std::size_t k = 0; k < labels.size(); ++k)
+        if (labels[k].definition)
+            entries.push_back({labels[k].name, labelId(labels[k].key, definitions.ordinal(k)), labels[k].line});
     return entries;
 }
 

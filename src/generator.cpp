@@ -247,6 +247,7 @@ void Page::markLabel(const char* out, nscr::TokenType type, std::string_view tex
     mark.buffer = buffers_.size() - 1;
     mark.offset = static_cast<std::size_t>(out - lastBuffer().view().data());
     mark.name = std::string(text.substr(1));
+    mark.key = labelKey(mark.name);
     mark.line = lineNumber_;
     mark.definition = type != nscr::TokenType::GENERIC_LABEL;
     // A definition stands at the line top: all the line holds before it is
@@ -404,28 +405,6 @@ std::vector<std::string_view> Page::finishedPieces(const LabelDirectory* others,
 
 namespace {
 
-// A label's link opening, appended to out: with its id for a definition,
-// with the link (href, then "#" and the target's id) where it has one.
-void appendLabelOpening(std::string& out, const LabelMark& mark, std::string_view id, std::string_view href,
-                        std::string_view targetId) {
-    out += "<a class=\"";
-    out += html5::className(mark.type);
-    out += '"';
-    if (!id.empty()) {
-        out += " id=\"";
-        out += id;
-        out += '"';
-    }
-    if (!targetId.empty()) {
-        out += " href=\"";
-        out += href;
-        out += '#';
-        out += targetId;
-        out += '"';
-    }
-    out += '>';
-}
-
 // The link of a page from the directory of another, as a relative URL.
 std::string pageLinkFrom(const std::string& page, const std::string& fromPage) {
     namespace fs = std::filesystem;
@@ -434,38 +413,67 @@ std::string pageLinkFrom(const std::string& page, const std::string& fromPage) {
     return html5::hrefOfFile(to.lexically_relative(from).generic_string());
 }
 
+void appendLinkAttribute(std::string& out, std::string_view page, std::string_view key) {
+    out += " href=\"";
+    out += page;
+    out += '#';
+    appendLabelId(out, key, 1);
+    out += '"';
+}
+
+// A label's link opening, appended to out: a definition with its id and a
+// link to itself, a reference with a link to the first definition of its
+// name here or on another page, where there is one.
+void appendLabelOpening(std::string& out, const LabelMark& mark, const PageLabels& definitions,
+                        const LabelDirectory* others, const std::string& pagePath, std::size_t k) {
+    out += "<a class=\"";
+    out += html5::className(mark.type);
+    out += '"';
+    if (mark.definition) {
+        std::size_t idStart = out.size() + 5;
+        out += " id=\"";
+        appendLabelId(out, mark.key, definitions.ordinal(k));
+        std::size_t idEnd = out.size();
+        out += "\" href=\"#";
+        out.append(out, idStart, idEnd - idStart);
+        out += '"';
+    } else if (definitions.firstDefinition(mark.key) != nullptr) {
+        appendLinkAttribute(out, "", mark.key);
+    } else if (const LabelDirectory::Target* target = others ? others->find(mark.key) : nullptr) {
+        appendLinkAttribute(out, pageLinkFrom(target->page, pagePath), mark.key);
+    }
+    out += '>';
+}
+
 }  // namespace
 
 // Opens every label's link: a definition gets its id, a reference links to
 // the definition of its name on this page, else on another page of the run,
 // else nowhere. Also makes the label index.
 void Page::openLabels(const LabelDirectory* others, const std::string& pagePath) {
-    std::vector<std::string> ids = definitionIds(labels_);
-    std::unordered_map<std::string, std::string> ownIds;
-    std::vector<html5::Label> index;
-    std::size_t k = 0;
-    for (const LabelMark& mark : labels_) {
-        if (!mark.definition) continue;
-        ownIds.try_emplace(labelKey(mark.name), ids[k]);
-        index.push_back({mark.name, ids[k], mark.line});
-        ++k;
+    PageLabels definitions(labels_);
+    std::size_t count = 0;
+    for (const LabelMark& mark : labels_) count += mark.definition ? 1 : 0;
+    finishing_.clear();
+    finishing_.reserve(count * 96 + labels_.size() * 48 + 256);
+    if (count != 0) {
+        html5::appendIndexOpening(finishing_, count);
+        std::string id;
+        for (std::size_t k = 0; k < labels_.size(); ++k) {
+            if (!labels_[k].definition) continue;
+            id.clear();
+            appendLabelId(id, labels_[k].key, definitions.ordinal(k));
+            html5::appendIndexEntry(finishing_, labels_[k].name, id, labels_[k].line, "");
+        }
+        html5::appendIndexClosing(finishing_);
     }
-    finishing_ = html5::labelIndex(index) + html5::codeOpening();
+    finishing_ += html5::codeOpening();
     // openingEnds_[0] ends the index; openingEnds_[k + 1] the opening of label k.
     openingEnds_.assign(1, finishing_.size());
     openingEnds_.reserve(labels_.size() + 1);
-    k = 0;
-    for (const LabelMark& mark : labels_) {
-        if (mark.definition) {
-            const std::string& id = ids[k++];
-            appendLabelOpening(finishing_, mark, id, "", id);
-        } else if (auto own = ownIds.find(labelKey(mark.name)); own != ownIds.end()) {
-            appendLabelOpening(finishing_, mark, "", "", own->second);
-        } else if (const LabelDirectory::Target* target = others ? others->find(mark.name) : nullptr) {
-            appendLabelOpening(finishing_, mark, "", pageLinkFrom(target->page, pagePath), target->id);
-        } else {
-            appendLabelOpening(finishing_, mark, "", "", "");
-        }
+    for (std::size_t k = 0; k < labels_.size(); ++k) {
+        const LabelMark& mark = labels_[k];
+        appendLabelOpening(finishing_, mark, definitions, others, pagePath, k);
         openingEnds_.push_back(finishing_.size());
     }
 }

@@ -208,19 +208,6 @@ void addDarkTokenRules(std::string& sheet) {
         addRule(sheet, classSelector(typeAt(i)), "color:" + std::string(darkScheme.tokens[i]));
 }
 
-std::string labelEntry(const Label& label, std::string_view pageHref) {
-    std::string entry = "<li><a href=\"";
-    entry += escaped(pageHref);
-    entry += '#';
-    entry += escaped(label.id);
-    entry += "\">*";
-    entry += escaped(label.name);
-    entry += "</a><span class=\"ln\">";
-    entry += std::to_string(label.line);
-    entry += "</span></li>\n";
-    return entry;
-}
-
 std::string lineCount(std::int64_t lines) { return std::to_string(lines) + (lines == 1 ? " line" : " lines"); }
 
 std::string pageEntry(const PageSummary& page) {
@@ -294,12 +281,33 @@ std::string pageHead(std::string_view title, bool lineNumbers) {
            escaped(title) + "</title>\n<style>\n" + styleSheet(lineNumbers) + "</style>\n</head>\n<body>\n";
 }
 
+void appendIndexOpening(std::string& out, std::size_t count) {
+    out += "<nav class=\"idx\"><details><summary>Labels (";
+    out += std::to_string(count);
+    out += ")</summary>\n<ol>\n";
+}
+
+void appendIndexEntry(std::string& out, std::string_view name, std::string_view id, std::int64_t line,
+                      std::string_view pageHref) {
+    out += "<li><a href=\"";
+    out += escaped(pageHref);
+    out += '#';
+    out += escaped(id);
+    out += "\">*";
+    out += escaped(name);
+    out += "</a><span class=\"ln\">";
+    out += std::to_string(line);
+    out += "</span></li>\n";
+}
+
+void appendIndexClosing(std::string& out) { out += "</ol>\n</details></nav>\n"; }
+
 std::string labelIndex(const std::vector<Label>& labels, std::string_view pageHref) {
     if (labels.empty()) return {};
-    std::string index = "<nav class=\"idx\"><details><summary>Labels (" + std::to_string(labels.size()) +
-                        ")</summary>\n<ol>\n";
-    for (const Label& label : labels) index += labelEntry(label, pageHref);
-    index += "</ol>\n</details></nav>\n";
+    std::string index;
+    appendIndexOpening(index, labels.size());
+    for (const Label& label : labels) appendIndexEntry(index, label.name, label.id, label.line, pageHref);
+    appendIndexClosing(index);
     return index;
 }
 

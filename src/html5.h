@@ -45,6 +45,13 @@ struct Label {
     std::int64_t line;
 };
 
+// The label index written piece by piece into out: its opening for count
+// labels, one entry per label, its closing.
+void appendIndexOpening(std::string& out, std::size_t count);
+void appendIndexEntry(std::string& out, std::string_view name, std::string_view id, std::int64_t line,
+                      std::string_view pageHref);
+void appendIndexClosing(std::string& out);
+
 // The collapsible label index (empty when there are no labels). Each entry
 // links to pageHref + "#" + id; pageHref is a URL (see hrefOfFile).
 std::string labelIndex(const std::vector<Label>& labels, std::string_view pageHref = "");

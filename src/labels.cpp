@@ -1,7 +1,5 @@
 #include "labels.h"
 
-#include <unordered_map>
-
 std::string labelKey(std::string_view name) {
     std::string key(name);
     for (char& c : key)
@@ -9,40 +7,41 @@ std::string labelKey(std::string_view name) {
     return key;
 }
 
-std::string labelId(std::string_view name) { return "l-" + labelKey(name); }
+void appendLabelId(std::string& out, std::string_view key, int ordinal) {
+    out += "l-";
+    out += key;
+    if (ordinal <= 1) return;
+    out += '-';
+    out += std::to_string(ordinal);
+}
 
-void LabelDirectory::addPage(const std::vector<LabelMark>& labels, const std::string& pageLink) {
-    std::vector<std::string> ids = definitionIds(labels);
-    std::size_t k = 0;
-    for (const LabelMark& mark : labels) {
-        if (!mark.definition) continue;
-        targets_.try_emplace(labelKey(mark.name), Target{pageLink, ids[k++]});
+std::string labelId(std::string_view key, int ordinal) {
+    std::string id;
+    appendLabelId(id, key, ordinal);
+    return id;
+}
+
+PageLabels::PageLabels(const std::vector<LabelMark>& labels) : labels_(labels), ordinals_(labels.size()) {
+    std::unordered_map<std::string_view, int> seen;
+    first_.reserve(labels.size());
+    for (std::size_t k = 0; k < labels.size(); ++k) {
+        if (!labels[k].definition) continue;
+        ordinals_[k] = ++seen[labels[k].key];
+        if (ordinals_[k] == 1) first_.emplace(labels[k].key, k);
     }
 }
 
-const LabelDirectory::Target* LabelDirectory::find(std::string_view name) const {
-    auto found = targets_.find(labelKey(name));
+const LabelMark* PageLabels::firstDefinition(std::string_view key) const {
+    auto found = first_.find(key);
+    return found == first_.end() ? nullptr : &labels_[found->second];
+}
+
+void LabelDirectory::addPage(const std::vector<LabelMark>& labels, const std::string& pagePath) {
+    for (const LabelMark& mark : labels)
+        if (mark.definition) targets_.try_emplace(mark.key, Target{pagePath});
+}
+
+const LabelDirectory::Target* LabelDirectory::find(std::string_view key) const {
+    auto found = targets_.find(key);
     return found == targets_.end() ? nullptr : &found->second;
-}
-
-std::vector<std::string> definitionIds(const std::vector<LabelMark>& labels,
-                                       std::vector<DuplicateLabel>* duplicates) {
-    struct Seen {
-        std::int64_t firstLine;
-        int count;
-    };
-    std::unordered_map<std::string, Seen> seen;
-    std::vector<std::string> ids;
-    for (const LabelMark& mark : labels) {
-        if (!mark.definition) continue;
-        auto [it, fresh] = seen.try_emplace(labelKey(mark.name), Seen{mark.line, 0});
-        int count = ++it->second.count;
-        if (fresh) {
-            ids.push_back(labelId(mark.name));
-            continue;
-        }
-        ids.push_back(labelId(mark.name) + "-" + std::to_string(count));
-        if (duplicates) duplicates->push_back({&mark, it->second.firstLine});
-    }
-    return ids;
 }

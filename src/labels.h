@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "nscr/token.h"
@@ -19,42 +20,49 @@ struct LabelMark {
     std::size_t buffer = 0;  // the page buffer that holds the label's text
     std::size_t offset = 0;  // where in that buffer the opening goes
     std::string name;        // without the "*", as written
+    std::string key;         // the name in lower case
     std::int64_t line = 0;   // counted from 1
-    std::size_t column = 0;  // of the "*", counted from 0
+    std::size_t column = 0;  // of the "*", counted from 0 (definitions)
     bool definition = false;
     nscr::TokenType type = nscr::TokenType::GENERIC_LABEL;
 };
 
-// "l-" and the name in lower case: unique without regard to case, never
-// the id of a line ("L" and digits), and made of bytes an id may hold (a
-// name is letters, digits and "_").
+// The name in lower case: names are compared by it.
 std::string labelKey(std::string_view name);
-std::string labelId(std::string_view name);
+// "l-" and the key, and for the n-th definition of a name (n > 1) "-n":
+// unique without regard to case, never the id of a line ("L" and digits),
+// never the id of another name (names hold no "-"), and made of bytes an id
+// may hold (a name is letters, digits and "_").
+void appendLabelId(std::string& out, std::string_view key, int ordinal);
+std::string labelId(std::string_view key, int ordinal = 1);
+
+// The definitions of one page: which is the first of its name, and the
+// ordinal of each (1 for the first of a name, 2 for the next...).
+class PageLabels {
+public:
+    explicit PageLabels(const std::vector<LabelMark>& labels);
+    // The ordinal of the definition at index k of labels (0 for a reference).
+    int ordinal(std::size_t k) const { return ordinals_[k]; }
+    // The first definition of the key, or nullptr.
+    const LabelMark* firstDefinition(std::string_view key) const;
+
+private:
+    const std::vector<LabelMark>& labels_;
+    std::vector<int> ordinals_;
+    std::unordered_map<std::string_view, std::size_t> first_;
+};
 
 // Where the labels of the pages of a run are defined: the first definition
 // of a name wins.
 class LabelDirectory {
 public:
     struct Target {
-        std::string page;  // the page's link, "" for the page being written
-        std::string id;
+        std::string page;  // the path of the page
     };
-    // Adds the definitions among labels, for the page named pageLink.
-    void addPage(const std::vector<LabelMark>& labels, const std::string& pageLink);
-    const Target* find(std::string_view name) const;
+    // Adds the definitions among labels, for the page at pagePath.
+    void addPage(const std::vector<LabelMark>& labels, const std::string& pagePath);
+    const Target* find(std::string_view key) const;
 
 private:
     std::map<std::string, Target, std::less<>> targets_;
 };
-
-// A definition that names a label defined before it on the same page.
-struct DuplicateLabel {
-    const LabelMark* mark;
-    std::int64_t firstLine;
-};
-
-// The ids of the definitions among labels, in order: the first of a name
-// gets labelId(name), later ones "-2", "-3"... after it, which no name can
-// give since names hold no "-". duplicates, when given, gets the later ones.
-std::vector<std::string> definitionIds(const std::vector<LabelMark>& labels,
-                                       std::vector<DuplicateLabel>* duplicates = nullptr);
