@@ -340,6 +340,8 @@ bool Run::finish() {
         std::string href = html5::hrefOfFile(std::filesystem::path(path).lexically_normal().generic_string());
         summaries.push_back({href, titleFor(held.file), held.page.lineCount(), indexEntries(held.page.labels())});
     }
+    // An index of no page would only replace the one of an earlier run.
+    if (summaries.empty()) return allWritten;
     try {
         nscr::writeWholeFile(indexPath, html5::indexPage(summaries));
     } catch (const nscr::Error& error) {
