@@ -40,9 +40,9 @@ std::string span(const std::string& className, const std::string& html) {
 
 // "\x82\xA0" is "あ", "\x8A\xBF" is "漢".
 const std::vector<PageLine> sampleLines = {
-    {"*define", "<a class=\"sl\" href=\"#l-define\" id=\"l-define\">*define</a>"},
+    {"*define", "<a class=\"sl\" id=\"l-define\" href=\"#l-define\">*define</a>"},
     {"game\t;<&>\"\x82\xA0\"", span("dc", "game") + span("w", "\t") + span("c", ";&lt;&amp;&gt;&quot;\xE3\x81\x82&quot;")},
-    {"*start", "<a class=\"sl\" href=\"#l-start\" id=\"l-start\">*start</a>"},
+    {"*start", "<a class=\"sl\" id=\"l-start\" href=\"#l-start\">*start</a>"},
     {"", ""},
     {"bg \"a<b\",1:goto *START",
      span("ec", "bg") + span("w", " ") + span("lt", "&quot;a&lt;b&quot;") + span("as", ",") + span("nu", "1") +
@@ -212,10 +212,10 @@ TEST(e2eHtml5, LabelDefinedTwice) {
         EXPECT_EQ(r.outcome.status, 0);
         EXPECT_EQ(r.err, lenient ? warnings : "");
         std::string page = box.read("s.txt.html").value_or("");
-        EXPECT_TRUE(holds(page, "<a class=\"tl\" href=\"#l-scene\" id=\"l-scene\">*scene</a>"));
+        EXPECT_TRUE(holds(page, "<a class=\"tl\" id=\"l-scene\" href=\"#l-scene\">*scene</a>"));
         EXPECT_TRUE(holds(page, "<a class=\"gl\" href=\"#l-scene\">*scene</a>"));
-        EXPECT_TRUE(holds(page, "<a class=\"tl\" href=\"#l-scene-2\" id=\"l-scene-2\">*SCENE</a>"));
-        EXPECT_TRUE(holds(page, "<a class=\"tl\" href=\"#l-scene-3\" id=\"l-scene-3\">*scene</a>"));
+        EXPECT_TRUE(holds(page, "<a class=\"tl\" id=\"l-scene-2\" href=\"#l-scene-2\">*SCENE</a>"));
+        EXPECT_TRUE(holds(page, "<a class=\"tl\" id=\"l-scene-3\" href=\"#l-scene-3\">*scene</a>"));
     }
 }
 
