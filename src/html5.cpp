@@ -172,6 +172,8 @@ void addLayoutRules(std::string& sheet, bool lineNumbers) {
         addRule(sheet, ".n::before", "content:attr(data-n)");
     }
     addRule(sheet, ".code a", "text-decoration:none");
+    // A label reached by its link stands below the top, as a line does.
+    addRule(sheet, ".code a[id]", "scroll-margin-top:3em");
     addRule(sheet, ".code a[href]:hover", "text-decoration:underline");
     addRule(sheet, ".code a" + classSelector(TokenType::GENERIC_LABEL) + "[href]",
             "text-decoration:underline dotted;text-underline-offset:.2em");

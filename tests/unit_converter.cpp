@@ -50,18 +50,7 @@ std::string randomScript(unit::Random& random, std::size_t lines) {
     return script;
 }
 
-class Converter : public ::testing::Test {
-protected:
-    void SetUp() override {
-        nscr::initWebHighlight();
-        nscr::reservedCommands.clear();
-        nscr::loadReservedCommandsFromText("mov\nbg,E\ngame,F");
-    }
-    void TearDown() override {
-        nscr::initWebHighlight();
-        nscr::reservedCommands.clear();
-    }
-};
+class Converter : public unit::WithCommands {};
 
 // Lines taken from their own CP932 bytes, and scripts cut into parts on
 // several threads, give the page of the slow way byte for byte.

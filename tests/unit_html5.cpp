@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "contrast.h"
 #include "html5.h"
 #include "nscr/webhighlight.h"
 
@@ -82,31 +83,10 @@ Sheet parsedSheet(const std::string& text) {
 
 // ---- WCAG contrast ----------------------------------------------------------
 
-struct Rgb {
-    double r, g, b;
-};
-
-bool isHexColour(const std::string& text) {
-    return text.size() == 7 && text[0] == '#' &&
-           text.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
-}
-
-Rgb parsedHex(const std::string& hex) {
-    EXPECT_TRUE(isHexColour(hex)) << hex;
-    if (!isHexColour(hex)) return {0, 0, 0};
-    auto channel = [&](int i) { return std::stoi(hex.substr(1 + 2 * i, 2), nullptr, 16) / 255.0; };
-    return {channel(0), channel(1), channel(2)};
-}
-
-double relativeLuminance(const Rgb& c) {
-    auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-    return 0.2126 * linear(c.r) + 0.7152 * linear(c.g) + 0.0722 * linear(c.b);
-}
-
 double contrast(const std::string& a, const std::string& b) {
-    double la = relativeLuminance(parsedHex(a));
-    double lb = relativeLuminance(parsedHex(b));
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    std::optional<double> ratio = contrast::contrastRatio(a, b);
+    EXPECT_TRUE(ratio.has_value()) << a << " / " << b;
+    return ratio.value_or(0);
 }
 
 TEST(Html5Contrast, KnownPairs) {

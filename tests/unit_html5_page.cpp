@@ -134,17 +134,9 @@ std::vector<Tag> labelLinks(const std::string& page) {
     return links;
 }
 
-class Html5Page : public ::testing::Test {
+class Html5Page : public unit::WithCommands {
 protected:
-    void SetUp() override {
-        nscr::initWebHighlight();
-        nscr::reservedCommands.clear();
-        nscr::loadReservedCommandsFromText("goto,E\ngosub,E\nmov\ngame,F\nbg,E");
-    }
-    void TearDown() override {
-        nscr::initWebHighlight();
-        nscr::reservedCommands.clear();
-    }
+    Html5Page() : WithCommands("goto,E\ngosub,E\nmov\ngame,F\nbg,E") {}
 };
 
 // Labels met before their definition, definitions in a later part than the

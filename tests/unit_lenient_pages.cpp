@@ -79,17 +79,8 @@ std::string randomScript(unit::Random& random, std::size_t lines) {
     return script;
 }
 
-class LenientPages : public ::testing::Test {
+class LenientPages : public unit::WithCommands {
 protected:
-    void SetUp() override {
-        nscr::initWebHighlight();
-        nscr::reservedCommands.clear();
-        nscr::loadReservedCommandsFromText("mov\nbg,E\ngame,F");
-    }
-    void TearDown() override {
-        nscr::initWebHighlight();
-        nscr::reservedCommands.clear();
-    }
 
     // Converts script in 1 to 4 parts and compares each with the plain run.
     static void expectPlainResult(const std::string& script, TextEncoding encoding, const std::string& trace) {

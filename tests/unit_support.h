@@ -12,6 +12,8 @@
 #include <string_view>
 
 #include "nscr/error.h"
+#include "nscr/token.h"
+#include "nscr/webhighlight.h"
 
 namespace unit {
 
@@ -56,5 +58,24 @@ inline std::optional<std::string> viaIconv(const char* to, const char* from, std
     out.resize(out.size() - outLeft);
     return out;
 }
+
+// Tests that convert with a small command table and the built-in colours,
+// leaving both as they found them.
+class WithCommands : public ::testing::Test {
+protected:
+    explicit WithCommands(std::string_view commands = "mov\nbg,E\ngame,F") : commands_(commands) {}
+    void SetUp() override {
+        nscr::initWebHighlight();
+        nscr::reservedCommands.clear();
+        nscr::loadReservedCommandsFromText(commands_);
+    }
+    void TearDown() override {
+        nscr::initWebHighlight();
+        nscr::reservedCommands.clear();
+    }
+
+private:
+    std::string_view commands_;
+};
 
 }  // namespace unit
