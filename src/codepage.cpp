@@ -1,5 +1,6 @@
 #include "codepage.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
@@ -411,6 +412,37 @@ std::string Cp932Encoder::toCp932(std::string_view utf8) {
 
 // ---- UTF-8 ----------------------------------------------------------------
 
+namespace {
+
+// Whether the three bytes at the low end of word are a three-byte character
+// whose lead byte is neither E0 nor ED: then any two continuation bytes
+// make a well-formed one (no overlong form, no surrogate).
+bool isPlainThreeByteCharacter(std::uint64_t word) {
+    unsigned leadBits = static_cast<unsigned>(word) & 0x0Fu;
+    return (word & 0xC0C0F0u) == 0x8080E0u && leadBits != 0 && leadBits != 0xD;
+}
+
+// Steps over the run of such characters from in, two at a time where it can;
+// they are most of Japanese and Chinese text.
+const char* skipPlainThreeByteCharacters(const char* in, const char* last) {
+    static_assert(std::endian::native == std::endian::little);
+    std::uint64_t word;
+    while (last - in >= 8) {
+        std::memcpy(&word, in, sizeof word);
+        if (!isPlainThreeByteCharacter(word)) return in;
+        in += isPlainThreeByteCharacter(word >> 24) ? 6 : 3;
+    }
+    while (last - in >= 3) {
+        word = 0;
+        std::memcpy(&word, in, 3);
+        if (!isPlainThreeByteCharacter(word)) break;
+        in += 3;
+    }
+    return in;
+}
+
+}  // namespace
+
 void checkUtf8(std::string_view text) {
     const char* const first = text.data();
     const char* const last = first + text.size();
@@ -419,8 +451,10 @@ void checkUtf8(std::string_view text) {
             in = skipAsciiRun(in, last);
             continue;
         }
-        std::size_t length = utf8SequenceLength(static_cast<unsigned char>(*in));
+        in = skipPlainThreeByteCharacters(in, last);
+        if (in == last || isAscii(*in)) continue;
         std::uint32_t codePoint = 0;
+        std::size_t length = utf8SequenceLength(static_cast<unsigned char>(*in));
         if (!decodeUtf8(text, static_cast<std::size_t>(in - first), length, codePoint)) raiseConversionError();
         in += length;
     }

@@ -130,9 +130,9 @@ class Cp932ToUtf8LineReader {
 public:
     explicit Cp932ToUtf8LineReader(Cp932Decoder& decoder) : decoder_(decoder) {}
     NextLine next(const char* at, const char* last) {
-        const char* end = nscr::findLineEnd(at, last);
-        std::string_view raw(at, static_cast<std::size_t>(end - at));
-        raw = raw.substr(0, raw.find('\0'));
+        const char* stop = nscr::findLineEndOrZero(at, last);
+        const char* end = stop != last && *stop == '\0' ? nscr::findLineEnd(stop, last) : stop;
+        std::string_view raw(at, static_cast<std::size_t>(stop - at));
         buffer_.clear();
         char* start = buffer_.room(Cp932Decoder::utf8Room(raw.size()));
         std::string_view utf8(start, static_cast<std::size_t>(decoder_.decodeTo(start, raw) - start));
@@ -150,9 +150,9 @@ private:
 class Utf8LineReader {
 public:
     NextLine next(const char* at, const char* last) {
-        const char* end = nscr::findLineEnd(at, last);
-        std::string_view line(at, static_cast<std::size_t>(end - at));
-        line = line.substr(0, line.find('\0'));
+        const char* stop = nscr::findLineEndOrZero(at, last);
+        const char* end = stop != last && *stop == '\0' ? nscr::findLineEnd(stop, last) : stop;
+        std::string_view line(at, static_cast<std::size_t>(stop - at));
         checkUtf8(line);
         return {{line, line, TextEncoding::UTF8, {}}, end};
     }

@@ -1,6 +1,7 @@
 #include "html5.h"
 
 #include <array>
+#include <charconv>
 
 #include "nscr/webhighlight.h"
 
@@ -234,9 +235,12 @@ std::string_view className(TokenType type) {
     return index < classNames.size() ? classNames[index] : std::string_view();
 }
 
-std::string escaped(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
+void appendEscaped(std::string& out, std::string_view text) {
+    // Most texts hold none of the four bytes: they go in whole.
+    if (text.find_first_of("&<>\"") == std::string_view::npos) {
+        out += text;
+        return;
+    }
     for (char c : text) {
         switch (c) {
             case '&': out += "&amp;"; break;
@@ -246,6 +250,12 @@ std::string escaped(std::string_view text) {
             default: out += c;
         }
     }
+}
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    appendEscaped(out, text);
     return out;
 }
 
@@ -292,13 +302,14 @@ void appendIndexOpening(std::string& out, std::size_t count) {
 void appendIndexEntry(std::string& out, std::string_view name, std::string_view id, std::int64_t line,
                       std::string_view pageHref) {
     out += "<li><a href=\"";
-    out += escaped(pageHref);
+    appendEscaped(out, pageHref);
     out += '#';
-    out += escaped(id);
+    appendEscaped(out, id);
     out += "\">*";
-    out += escaped(name);
+    appendEscaped(out, name);
     out += "</a><span class=\"ln\">";
-    out += std::to_string(line);
+    char digits[20];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, line).ptr);
     out += "</span></li>\n";
 }
 

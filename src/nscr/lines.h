@@ -49,6 +49,26 @@ inline const char* findLineEnd(const char* p, const char* end) {
     return p;
 }
 
+// The first CR, LF or zero byte in [p, end), or end: where a line, or the
+// part of it that counts, ends.
+inline const char* findLineEndOrZero(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
+                                     _mm_cmpeq_epi8(bytes, zero));
+        int found = _mm_movemask_epi8(stops);
+        if (found != 0) return p + std::countr_zero(static_cast<unsigned>(found));
+        p += 16;
+    }
+#endif
+    while (p != end && *p != '\r' && *p != '\n' && *p != '\0') ++p;
+    return p;
+}
+
 // Calls visit(line) for every line of text. A line ends at CR, LF or CR LF;
 // the terminator is not part of the line, and a terminator at the very end
 // does not start another line.
