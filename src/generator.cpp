@@ -233,16 +233,35 @@ std::size_t Page::tokensRoom(const nscr::TokenLine& tokens, std::size_t textSize
 
 char* Page::writeSpecialOpening(char* out, nscr::TokenType type, std::string_view text) {
     if (unencodable_[static_cast<std::size_t>(type)]) raiseConversionError();
-    if (generator_.mode == OutputMode::HTML5 && isLabel(type)) {
-        markLabel(out, type, text);
-        return out;
-    }
+    if (generator_.mode == OutputMode::HTML5 && isLabel(type)) return writeLabelOpening(out, type, text);
     return put(out, spans_.opening(type));
 }
 
-// A label's link is opened once the page knows all its labels: the place
-// for it is kept.
-void Page::markLabel(const char* out, nscr::TokenType type, std::string_view text) {
+namespace {
+
+// A label's link opening as it is most often meant: a definition with the
+// id of the first of its name and a link to itself, a reference with a link
+// to the definition of its name on the same page.
+char* writeLikelyLabelOpening(char* out, nscr::TokenType type, std::string_view key) {
+    out = put(out, "<a class=\"");
+    out = put(out, html5::className(type));
+    out = put(out, "\"");
+    if (type != nscr::TokenType::GENERIC_LABEL) {
+        out = put(out, " id=\"l-");
+        out = put(out, key);
+        out = put(out, "\"");
+    }
+    out = put(out, " href=\"#l-");
+    out = put(out, key);
+    return put(out, "\">");
+}
+
+}  // namespace
+
+// A label's link is written as it is likely to be, and the place is kept:
+// once the page knows all its labels, the few that are otherwise are put
+// right.
+char* Page::writeLabelOpening(char* out, nscr::TokenType type, std::string_view text) {
     LabelMark mark;
     mark.buffer = buffers_.size() - 1;
     mark.offset = static_cast<std::size_t>(out - lastBuffer().view().data());
@@ -258,9 +277,11 @@ void Page::markLabel(const char* out, nscr::TokenType type, std::string_view tex
         mark.column = before > spanMarkup ? before - spanMarkup : 0;
     }
     mark.type = type;
+    char* end = writeLikelyLabelOpening(out, type, mark.key);
+    mark.length = static_cast<std::size_t>(end - out);
     labels_.push_back(std::move(mark));
+    return end;
 }
-
 
 [[gnu::always_inline]] inline char* Page::writeOpening(char* out, nscr::TokenType type, std::string_view text) {
     if (special_[static_cast<std::size_t>(type)]) return writeSpecialOpening(out, type, text);
@@ -413,86 +434,103 @@ std::string pageLinkFrom(const std::string& page, const std::string& fromPage) {
     return html5::hrefOfFile(to.lexically_relative(from).generic_string());
 }
 
-void appendLinkAttribute(std::string& out, std::string_view page, std::string_view key) {
-    out += " href=\"";
-    out += page;
-    out += '#';
-    appendLabelId(out, key, 1);
-    out += '"';
-}
-
 // A label's link opening, appended to out: a definition with its id and a
 // link to itself, a reference with a link to the first definition of its
-// name here or on another page, where there is one.
+// name on the page at pageLink.
 void appendLabelOpening(std::string& out, const LabelMark& mark, const PageLabels& definitions,
-                        const LabelDirectory* others, const std::string& pagePath, std::size_t k) {
+                        std::string_view pageLink, std::size_t k) {
     out += "<a class=\"";
     out += html5::className(mark.type);
     out += '"';
+    std::size_t idStart = out.size() + 5;
     if (mark.definition) {
-        std::size_t idStart = out.size() + 5;
         out += " id=\"";
         appendLabelId(out, mark.key, definitions.ordinal(k));
-        std::size_t idEnd = out.size();
-        out += "\" href=\"#";
-        out.append(out, idStart, idEnd - idStart);
         out += '"';
-    } else if (definitions.firstDefinition(mark.key) != nullptr) {
-        appendLinkAttribute(out, "", mark.key);
-    } else if (const LabelDirectory::Target* target = others ? others->find(mark.key) : nullptr) {
-        appendLinkAttribute(out, pageLinkFrom(target->page, pagePath), mark.key);
     }
-    out += '>';
+    std::size_t idEnd = out.size() - 1;
+    out += " href=\"";
+    out += pageLink;
+    out += '#';
+    if (mark.definition) {
+        out.append(out, idStart, idEnd - idStart);
+    } else {
+        appendLabelId(out, mark.key, 1);
+    }
+    out += "\">";
 }
 
 }  // namespace
 
-// Opens every label's link: a definition gets its id, a reference links to
-// the definition of its name on this page, else on another page of the run,
-// else nowhere. Also makes the label index.
+// Puts right the label openings that are not as they were written: a
+// definition of a name defined before gets an id of its own, a reference
+// to a name defined on another page of the run links there, and one to a
+// name defined nowhere loses its link (in place). Also makes the label
+// index.
 void Page::openLabels(const LabelDirectory* others, const std::string& pagePath) {
     PageLabels definitions(labels_);
-    std::size_t count = 0;
-    for (const LabelMark& mark : labels_) count += mark.definition ? 1 : 0;
-    finishing_.clear();
-    finishing_.reserve(count * 96 + labels_.size() * 48 + 256);
-    if (count != 0) {
-        html5::appendIndexOpening(finishing_, count);
-        std::string id;
-        for (std::size_t k = 0; k < labels_.size(); ++k) {
-            if (!labels_[k].definition) continue;
-            id.clear();
-            appendLabelId(id, labels_[k].key, definitions.ordinal(k));
-            html5::appendIndexEntry(finishing_, labels_[k].name, id, labels_[k].line, "");
-        }
-        html5::appendIndexClosing(finishing_);
-    }
+    appendLabelIndex(definitions);
     finishing_ += html5::codeOpening();
-    // openingEnds_[0] ends the index; openingEnds_[k + 1] the opening of label k.
-    openingEnds_.assign(1, finishing_.size());
-    openingEnds_.reserve(labels_.size() + 1);
+    indexEnd_ = finishing_.size();
+    replacements_.clear();
     for (std::size_t k = 0; k < labels_.size(); ++k) {
         const LabelMark& mark = labels_[k];
-        appendLabelOpening(finishing_, mark, definitions, others, pagePath, k);
-        openingEnds_.push_back(finishing_.size());
+        if (mark.definition ? definitions.ordinal(k) == 1 : definitions.firstDefinition(mark.key) != nullptr)
+            continue;
+        const LabelDirectory::Target* target = !mark.definition && others ? others->find(mark.key) : nullptr;
+        if (!mark.definition && target == nullptr) {
+            unlinkInPlace(mark);
+            continue;
+        }
+        std::size_t start = finishing_.size();
+        appendLabelOpening(finishing_, mark, definitions, target ? pageLinkFrom(target->page, pagePath) : "", k);
+        replacements_.push_back({k, start, finishing_.size()});
     }
 }
 
+void Page::appendLabelIndex(const PageLabels& definitions) {
+    std::size_t count = 0;
+    for (const LabelMark& mark : labels_) count += mark.definition ? 1 : 0;
+    finishing_.clear();
+    if (count == 0) return;
+    finishing_.reserve(count * 96 + 256);
+    html5::appendIndexOpening(finishing_, count);
+    std::string id;
+    for (std::size_t k = 0; k < labels_.size(); ++k) {
+        if (!labels_[k].definition) continue;
+        id.clear();
+        appendLabelId(id, labels_[k].key, definitions.ordinal(k));
+        html5::appendIndexEntry(finishing_, labels_[k].name, id, labels_[k].line, "");
+    }
+    html5::appendIndexClosing(finishing_);
+}
+
+// A reference's link turned, in place, into the name it goes to:
+// ` href="#l-key"` becomes ` data-to="key"`, of the same length.
+void Page::unlinkInPlace(const LabelMark& mark) {
+    constexpr std::string_view link = " href=\"#l-", target = " data-to=\"";
+    static_assert(link.size() == target.size());
+    std::size_t attribute = std::string_view("<a class=\"\"").size() + html5::className(mark.type).size();
+    std::memcpy(buffers_[mark.buffer].data() + mark.offset + attribute, target.data(), target.size());
+}
+
 // The head, the label index and the code's opening, then the buffers with
-// the label openings put in at their places.
+// the openings that were put right in their places.
 std::vector<std::string_view> Page::html5Pieces() const {
     std::string_view finishing = finishing_;
     std::vector<std::string_view> pieces;
     for (std::size_t b = 0; b < headBuffers_; ++b) pieces.push_back(buffers_[b].view());
-    pieces.push_back(finishing.substr(0, openingEnds_.front()));
-    std::size_t mark = 0;
+    pieces.push_back(finishing.substr(0, indexEnd_));
+    std::size_t next = 0;
     for (std::size_t b = headBuffers_; b < buffers_.size(); ++b) {
         std::string_view buffer = buffers_[b].view();
         std::size_t from = 0;
-        for (; mark < labels_.size() && labels_[mark].buffer == b; ++mark) {
-            pieces.push_back(buffer.substr(from, labels_[mark].offset - from));
-            pieces.push_back(finishing.substr(openingEnds_[mark], openingEnds_[mark + 1] - openingEnds_[mark]));
-            from = labels_[mark].offset;
+        for (; next < replacements_.size() && labels_[replacements_[next].mark].buffer == b; ++next) {
+            const Replacement& replacement = replacements_[next];
+            const LabelMark& mark = labels_[replacement.mark];
+            pieces.push_back(buffer.substr(from, mark.offset - from));
+            pieces.push_back(finishing.substr(replacement.begin, replacement.end - replacement.begin));
+            from = mark.offset + mark.length;
         }
         pieces.push_back(buffer.substr(from));
     }

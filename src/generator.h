@@ -89,8 +89,10 @@ private:
     char* writeDecodedPiece(char* out, nscr::TokenType type, std::string_view cp932);
     char* writeEncodedPiece(char* out, nscr::TokenType type, std::string_view utf8);
     void openLine(std::int64_t number);
-    void markLabel(const char* out, nscr::TokenType type, std::string_view text);
+    char* writeLabelOpening(char* out, nscr::TokenType type, std::string_view text);
     void openLabels(const LabelDirectory* others, const std::string& pagePath);
+    void appendLabelIndex(const PageLabels& definitions);
+    void unlinkInPlace(const LabelMark& mark);
     std::vector<std::string_view> html5Pieces() const;
     template <typename WritePiece>
     std::size_t addPieces(const nscr::TokenLine& tokens, std::string_view bytes, WritePiece writePiece);
@@ -114,10 +116,15 @@ private:
     std::int64_t lineNumber_ = 0;  // of the line being written
     std::int64_t lineCount_ = 0;
     std::size_t lineStart_ = 0;    // where the line's text starts in the last buffer (HTML5 pages)
-    // The label index, then the label openings, put between the buffers'
-    // bytes when the page is finished; where each of them ends.
+    // The label index and the code's opening (up to indexEnd_), then the
+    // label openings put in place of those written, each a replacement.
+    struct Replacement {
+        std::size_t mark;        // index in labels_
+        std::size_t begin, end;  // in finishing_
+    };
     std::string finishing_;
-    std::vector<std::size_t> openingEnds_;
+    std::size_t indexEnd_ = 0;
+    std::vector<Replacement> replacements_;
     bool finished_ = false;
 };
 

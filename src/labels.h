@@ -18,7 +18,8 @@
 // A label met on a page: where its opening goes, and what it names.
 struct LabelMark {
     std::size_t buffer = 0;  // the page buffer that holds the label's text
-    std::size_t offset = 0;  // where in that buffer the opening goes
+    std::size_t offset = 0;  // where in that buffer its opening starts
+    std::size_t length = 0;  // of the opening
     std::string name;        // without the "*", as written
     std::string key;         // the name in lower case
     std::int64_t line = 0;   // counted from 1

@@ -47,7 +47,7 @@ const std::vector<PageLine> sampleLines = {
     {"bg \"a<b\",1:goto *START",
      span("ec", "bg") + span("w", " ") + span("lt", "&quot;a&lt;b&quot;") + span("as", ",") + span("nu", "1") +
          span("op", ":") + span("sy", "goto") + span("w", " ") + "<a class=\"gl\" href=\"#l-start\">*START</a>"},
-    {"goto *nowhere", span("sy", "goto") + span("w", " ") + "<a class=\"gl\">*nowhere</a>"},
+    {"goto *nowhere", span("sy", "goto") + span("w", " ") + "<a class=\"gl\" data-to=\"nowhere\">*nowhere</a>"},
     {"\x8A\xBF!w500@\\", span("s", "\xE6\xBC\xA2") + span("sc", "!w500") + span("sc", "@") + span("sc", "\\")},
 };
 
@@ -147,7 +147,7 @@ TEST(e2eHtml5, IndexListsThePagesAndLinksAcrossThem) {
     std::string zero = run.page("a/0.txt.html"), one = run.page("a/1.txt.html"), two = run.page("b c/2.txt.html");
     EXPECT_TRUE(holds(zero, "<a class=\"gl\" href=\"1.txt.html#l-chapter1\">*chapter1</a>"));
     EXPECT_TRUE(holds(zero, "<a class=\"gl\" href=\"../b%20c/2.txt.html#l-ending\">*ending</a>"));
-    EXPECT_TRUE(holds(zero, "<a class=\"gl\">*lost</a>"));
+    EXPECT_TRUE(holds(zero, "<a class=\"gl\" data-to=\"lost\">*lost</a>"));
     EXPECT_TRUE(holds(one, "<a class=\"gl\" href=\"0.txt.html#l-start\">*START</a>"));
     EXPECT_TRUE(holds(two, "<a class=\"gl\" href=\"../a/1.txt.html#l-chapter1\">*chapter1</a>"));
     // A name defined in two scripts: each page keeps its own definition's id.
@@ -186,8 +186,8 @@ TEST(e2eHtml5, WithoutIndexNothingMore) {
     EXPECT_EQ(run.box.pages(), std::set<std::string>{});
     EXPECT_FALSE(fs::exists(run.box.dir / "index.html"));
     std::string zero = run.page("a/0.txt.html");
-    EXPECT_TRUE(holds(zero, "<a class=\"gl\">*chapter1</a>"));
-    EXPECT_TRUE(holds(zero, "<a class=\"gl\">*ending</a>"));
+    EXPECT_TRUE(holds(zero, "<a class=\"gl\" data-to=\"chapter1\">*chapter1</a>"));
+    EXPECT_TRUE(holds(zero, "<a class=\"gl\" data-to=\"ending\">*ending</a>"));
     // -index means nothing outside -html5.
     IndexRun legacy;
     EXPECT_EQ(legacy.convert({"-index"}).status, 0);

@@ -254,7 +254,7 @@ TEST_F(Html5Page, LabelLinks) {
         EXPECT_EQ(links[i].get("href"), wants[i].href);
     }
     std::string page = html5Page(script);
-    EXPECT_NE(page.find("<a class=\"gl\">*missing</a>"), std::string::npos);
+    EXPECT_NE(page.find("<a class=\"gl\" data-to=\"missing\">*missing</a>"), std::string::npos);
     EXPECT_EQ(visibleText(codeOf(page)), script);
 }
 

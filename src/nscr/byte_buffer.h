@@ -36,6 +36,8 @@ public:
     void clear() { size_ = 0; }
 
     std::string_view view() const { return {data_, size_}; }
+    // The bytes, to be changed in place.
+    char* data() { return data_; }
     std::size_t size() const { return size_; }
     std::size_t capacity() const { return capacity_; }
 
