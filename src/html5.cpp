@@ -1,5 +1,6 @@
 #include "html5.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -237,7 +238,8 @@ std::string_view className(TokenType type) {
 
 void appendEscaped(std::string& out, std::string_view text) {
     // Most texts hold none of the four bytes: they go in whole.
-    if (text.find_first_of("&<>\"") == std::string_view::npos) {
+    auto special = [](char c) { return c == '&' || c == '<' || c == '>' || c == '"'; };
+    if (std::none_of(text.begin(), text.end(), special)) {
         out += text;
         return;
     }

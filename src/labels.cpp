@@ -22,18 +22,17 @@ std::string labelId(std::string_view key, int ordinal) {
 }
 
 PageLabels::PageLabels(const std::vector<LabelMark>& labels) : labels_(labels), ordinals_(labels.size()) {
-    std::unordered_map<std::string_view, int> seen;
-    first_.reserve(labels.size());
+    names_.reserve(labels.size());
     for (std::size_t k = 0; k < labels.size(); ++k) {
         if (!labels[k].definition) continue;
-        ordinals_[k] = ++seen[labels[k].key];
-        if (ordinals_[k] == 1) first_.emplace(labels[k].key, k);
+        auto [name, fresh] = names_.try_emplace(labels[k].key, Name{k, 0});
+        ordinals_[k] = ++name->second.count;
     }
 }
 
 const LabelMark* PageLabels::firstDefinition(std::string_view key) const {
-    auto found = first_.find(key);
-    return found == first_.end() ? nullptr : &labels_[found->second];
+    auto found = names_.find(key);
+    return found == names_.end() ? nullptr : &labels_[found->second.first];
 }
 
 void LabelDirectory::addPage(const std::vector<LabelMark>& labels, const std::string& pagePath) {

@@ -48,9 +48,13 @@ public:
     const LabelMark* firstDefinition(std::string_view key) const;
 
 private:
+    struct Name {
+        std::size_t first;  // index of its first definition
+        int count;          // of its definitions so far
+    };
     const std::vector<LabelMark>& labels_;
     std::vector<int> ordinals_;
-    std::unordered_map<std::string_view, std::size_t> first_;
+    std::unordered_map<std::string_view, Name> names_;
 };
 
 // Where the labels of the pages of a run are defined: the first definition
