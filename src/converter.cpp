@@ -246,13 +246,14 @@ std::string titleFor(const std::string& file) {
 // Duplicate definitions of a label are warnings of the lenient run.
 void addDuplicateLabelWarnings(const Page& page, WarningLog& warnings) {
     const std::vector<LabelMark>& labels = page.labels();
-    PageLabels definitions(labels);
+    PageLabels definitions = page.labelDefinitions();
     for (std::size_t k = 0; k < labels.size(); ++k) {
         if (definitions.ordinal(k) < 2) continue;
         const LabelMark& mark = labels[k];
         warnings.add(static_cast<std::size_t>(mark.line - 1), mark.column,
-                     "label *" + mark.name + " is defined again (first on line " +
-                         std::to_string(definitions.firstDefinition(mark.key)->line) + "); links go to the first");
+                     "label *" + std::string(page.labelName(mark)) + " is defined again (first on line " +
+                         std::to_string(definitions.firstDefinition(definitions.key(k))->line) +
+                         "); links go to the first");
     }
 }
 
@@ -311,12 +312,14 @@ private:
 };
 
 // The index's entries of a page's label definitions, with their ids.
-std::vector<html5::Label> indexEntries(const std::vector<LabelMark>& labels) {
-    PageLabels definitions(labels);
+std::vector<html5::Label> indexEntries(const Page& page) {
+    const std::vector<LabelMark>& labels = page.labels();
+    PageLabels definitions = page.labelDefinitions();
     std::vector<html5::Label> entries;
     for (std::size_t k = 0; k < labels.size(); ++k)
         if (labels[k].definition)
-            entries.push_back({labels[k].name, labelId(labels[k].key, definitions.ordinal(k)), labels[k].line});
+            entries.push_back({std::string(page.labelName(labels[k])), labelId(definitions.key(k), definitions.ordinal(k)),
+                               labels[k].line});
     return entries;
 }
 
@@ -325,7 +328,7 @@ constexpr const char* indexPath = "index.html";
 bool Run::finish() {
     if (!settings_.writeIndex) return true;
     LabelDirectory directory;
-    for (const HeldPage& held : held_) directory.addPage(held.page.labels(), pagePath(held.file));
+    for (const HeldPage& held : held_) directory.addPage(held.page.labelDefinitions(), pagePath(held.file));
     bool allWritten = true;
     std::vector<html5::PageSummary> summaries;
     for (HeldPage& held : held_) {
@@ -338,7 +341,7 @@ bool Run::finish() {
             continue;
         }
         std::string href = html5::hrefOfFile(std::filesystem::path(path).lexically_normal().generic_string());
-        summaries.push_back({href, titleFor(held.file), held.page.lineCount(), indexEntries(held.page.labels())});
+        summaries.push_back({href, titleFor(held.file), held.page.lineCount(), indexEntries(held.page)});
     }
     // An index of no page would only replace the one of an earlier run.
     if (summaries.empty()) return allWritten;

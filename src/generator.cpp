@@ -242,17 +242,23 @@ namespace {
 // A label's link opening as it is most often meant: a definition with the
 // id of the first of its name and a link to itself, a reference with a link
 // to the definition of its name on the same page.
-char* writeLikelyLabelOpening(char* out, nscr::TokenType type, std::string_view key) {
+char* putLowerCase(char* out, std::string_view name) {
+    for (char c : name) *out++ = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return out;
+}
+
+// The key of a label ends its opening, before the closing quote and ">".
+char* writeLikelyLabelOpening(char* out, nscr::TokenType type, std::string_view name) {
     out = put(out, "<a class=\"");
     out = put(out, html5::className(type));
     out = put(out, "\"");
     if (type != nscr::TokenType::GENERIC_LABEL) {
         out = put(out, " id=\"l-");
-        out = put(out, key);
+        out = putLowerCase(out, name);
         out = put(out, "\"");
     }
     out = put(out, " href=\"#l-");
-    out = put(out, key);
+    out = putLowerCase(out, name);
     return put(out, "\">");
 }
 
@@ -262,11 +268,11 @@ char* writeLikelyLabelOpening(char* out, nscr::TokenType type, std::string_view 
 // once the page knows all its labels, the few that are otherwise are put
 // right.
 char* Page::writeLabelOpening(char* out, nscr::TokenType type, std::string_view text) {
+    std::string_view name = text.substr(1);
     LabelMark mark;
     mark.buffer = buffers_.size() - 1;
     mark.offset = static_cast<std::size_t>(out - lastBuffer().view().data());
-    mark.name = std::string(text.substr(1));
-    mark.key = labelKey(mark.name);
+    mark.nameSize = static_cast<std::uint32_t>(name.size());
     mark.line = lineNumber_;
     mark.definition = type != nscr::TokenType::GENERIC_LABEL;
     // A definition stands at the line top: all the line holds before it is
@@ -277,10 +283,25 @@ char* Page::writeLabelOpening(char* out, nscr::TokenType type, std::string_view 
         mark.column = before > spanMarkup ? before - spanMarkup : 0;
     }
     mark.type = type;
-    char* end = writeLikelyLabelOpening(out, type, mark.key);
-    mark.length = static_cast<std::size_t>(end - out);
-    labels_.push_back(std::move(mark));
+    char* end = writeLikelyLabelOpening(out, type, name);
+    mark.length = static_cast<std::uint32_t>(end - out);
+    labels_.push_back(mark);
     return end;
+}
+
+std::string_view Page::labelName(const LabelMark& mark) const {
+    return buffers_[mark.buffer].view().substr(mark.offset + mark.length + 1, mark.nameSize);
+}
+
+std::string_view Page::labelKey(const LabelMark& mark) const {
+    return buffers_[mark.buffer].view().substr(mark.offset + mark.length - 2 - mark.nameSize, mark.nameSize);
+}
+
+PageLabels Page::labelDefinitions() const {
+    std::vector<std::string_view> keys;
+    keys.reserve(labels_.size());
+    for (const LabelMark& mark : labels_) keys.push_back(labelKey(mark));
+    return PageLabels(labels_, std::move(keys));
 }
 
 [[gnu::always_inline]] inline char* Page::writeOpening(char* out, nscr::TokenType type, std::string_view text) {
@@ -403,9 +424,9 @@ void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
 
 void Page::appendPart(Page& part) {
     labels_.reserve(labels_.size() + part.labels_.size());
-    for (LabelMark& mark : part.labels_) {
+    for (LabelMark mark : part.labels_) {
         mark.buffer += buffers_.size();
-        labels_.push_back(std::move(mark));
+        labels_.push_back(mark);
     }
     for (nscr::ByteBuffer& buffer : part.buffers_) buffers_.push_back(std::move(buffer));
     lineCount_ += part.lineCount_;
@@ -440,13 +461,14 @@ std::string pageLinkFrom(const std::string& page, const std::string& fromPage) {
 // name on the page at pageLink.
 void appendLabelOpening(std::string& out, const LabelMark& mark, const PageLabels& definitions,
                         std::string_view pageLink, std::size_t k) {
+    std::string_view key = definitions.key(k);
     out += "<a class=\"";
     out += html5::className(mark.type);
     out += '"';
     std::size_t idStart = out.size() + 5;
     if (mark.definition) {
         out += " id=\"";
-        appendLabelId(out, mark.key, definitions.ordinal(k));
+        appendLabelId(out, key, definitions.ordinal(k));
         out += '"';
     }
     std::size_t idEnd = out.size() - 1;
@@ -456,7 +478,7 @@ void appendLabelOpening(std::string& out, const LabelMark& mark, const PageLabel
     if (mark.definition) {
         out.append(out, idStart, idEnd - idStart);
     } else {
-        appendLabelId(out, mark.key, 1);
+        appendLabelId(out, key, 1);
     }
     out += "\">";
 }
@@ -469,16 +491,16 @@ void appendLabelOpening(std::string& out, const LabelMark& mark, const PageLabel
 // name defined nowhere loses its link (in place). Also makes the label
 // index.
 void Page::openLabels(const LabelDirectory* others, const std::string& pagePath) {
-    PageLabels definitions(labels_);
+    PageLabels definitions = labelDefinitions();
     appendLabelIndex(definitions);
     finishing_ += html5::codeOpening();
     indexEnd_ = finishing_.size();
     replacements_.clear();
     for (std::size_t k = 0; k < labels_.size(); ++k) {
         const LabelMark& mark = labels_[k];
-        if (mark.definition ? definitions.ordinal(k) == 1 : definitions.firstDefinition(mark.key) != nullptr)
-            continue;
-        const LabelDirectory::Target* target = !mark.definition && others ? others->find(mark.key) : nullptr;
+        std::string_view key = definitions.key(k);
+        if (mark.definition ? definitions.ordinal(k) == 1 : definitions.firstDefinition(key) != nullptr) continue;
+        const LabelDirectory::Target* target = !mark.definition && others ? others->find(key) : nullptr;
         if (!mark.definition && target == nullptr) {
             unlinkInPlace(mark);
             continue;
@@ -500,8 +522,8 @@ void Page::appendLabelIndex(const PageLabels& definitions) {
     for (std::size_t k = 0; k < labels_.size(); ++k) {
         if (!labels_[k].definition) continue;
         id.clear();
-        appendLabelId(id, labels_[k].key, definitions.ordinal(k));
-        html5::appendIndexEntry(finishing_, labels_[k].name, id, labels_[k].line, "");
+        appendLabelId(id, definitions.key(k), definitions.ordinal(k));
+        html5::appendIndexEntry(finishing_, labelName(labels_[k]), id, labels_[k].line, "");
     }
     html5::appendIndexClosing(finishing_);
 }

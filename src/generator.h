@@ -65,6 +65,10 @@ public:
     void appendPart(Page& part);
     // The labels met so far, in script order (HTML5 pages).
     const std::vector<LabelMark>& labels() const { return labels_; }
+    std::string_view labelName(const LabelMark& mark) const;
+    std::string_view labelKey(const LabelMark& mark) const;
+    // The page's label definitions, by name.
+    PageLabels labelDefinitions() const;
     // Ends the page with its tail (once) and gives its bytes, in order. A
     // label reference is linked to a label of this page, else to one of
     // others (pages of the same run), else not at all.

@@ -21,11 +21,12 @@ std::string labelId(std::string_view key, int ordinal) {
     return id;
 }
 
-PageLabels::PageLabels(const std::vector<LabelMark>& labels) : labels_(labels), ordinals_(labels.size()) {
+PageLabels::PageLabels(const std::vector<LabelMark>& labels, std::vector<std::string_view> keys)
+    : labels_(labels), keys_(std::move(keys)), ordinals_(labels.size()) {
     names_.reserve(labels.size());
     for (std::size_t k = 0; k < labels.size(); ++k) {
         if (!labels[k].definition) continue;
-        auto [name, fresh] = names_.try_emplace(labels[k].key, Name{k, 0});
+        auto [name, fresh] = names_.try_emplace(keys_[k], Name{k, 0});
         ordinals_[k] = ++name->second.count;
     }
 }
@@ -35,9 +36,9 @@ const LabelMark* PageLabels::firstDefinition(std::string_view key) const {
     return found == names_.end() ? nullptr : &labels_[found->second.first];
 }
 
-void LabelDirectory::addPage(const std::vector<LabelMark>& labels, const std::string& pagePath) {
-    for (const LabelMark& mark : labels)
-        if (mark.definition) targets_.try_emplace(mark.key, Target{pagePath});
+void LabelDirectory::addPage(const PageLabels& labels, const std::string& pagePath) {
+    for (std::size_t k = 0; k < labels.size(); ++k)
+        if (labels.ordinal(k) == 1) targets_.try_emplace(std::string(labels.key(k)), Target{pagePath});
 }
 
 const LabelDirectory::Target* LabelDirectory::find(std::string_view key) const {

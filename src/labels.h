@@ -15,17 +15,19 @@
 // definition of the same name, compared without regard to case, as the
 // script language compares labels.
 
-// A label met on a page: where its opening goes, and what it names.
+// A label met on a page: where its opening stands in the page's buffers.
+// Its name follows the opening there (after the "*"), and its key, the name
+// in lower case, ends the opening: the page gives both (Page::labelName,
+// Page::labelKey), so that a page of many labels keeps no strings for them.
 struct LabelMark {
-    std::size_t buffer = 0;  // the page buffer that holds the label's text
-    std::size_t offset = 0;  // where in that buffer its opening starts
-    std::size_t length = 0;  // of the opening
-    std::string name;        // without the "*", as written
-    std::string key;         // the name in lower case
-    std::int64_t line = 0;   // counted from 1
-    std::size_t column = 0;  // of the "*", counted from 0 (definitions)
-    bool definition = false;
+    std::size_t buffer = 0;     // the page buffer that holds the label
+    std::size_t offset = 0;     // where in that buffer its opening starts
+    std::uint32_t length = 0;   // of the opening
+    std::uint32_t nameSize = 0;
+    std::int64_t line = 0;      // counted from 1
+    std::size_t column = 0;     // of the "*", counted from 0 (definitions)
     nscr::TokenType type = nscr::TokenType::GENERIC_LABEL;
+    bool definition = false;
 };
 
 // The name in lower case: names are compared by it.
@@ -38,12 +40,15 @@ void appendLabelId(std::string& out, std::string_view key, int ordinal);
 std::string labelId(std::string_view key, int ordinal = 1);
 
 // The definitions of one page: which is the first of its name, and the
-// ordinal of each (1 for the first of a name, 2 for the next...).
+// ordinal of each (1 for the first of a name, 2 for the next...). keys[k]
+// is the key of labels[k].
 class PageLabels {
 public:
-    explicit PageLabels(const std::vector<LabelMark>& labels);
+    PageLabels(const std::vector<LabelMark>& labels, std::vector<std::string_view> keys);
     // The ordinal of the definition at index k of labels (0 for a reference).
     int ordinal(std::size_t k) const { return ordinals_[k]; }
+    std::string_view key(std::size_t k) const { return keys_[k]; }
+    std::size_t size() const { return keys_.size(); }
     // The first definition of the key, or nullptr.
     const LabelMark* firstDefinition(std::string_view key) const;
 
@@ -53,6 +58,7 @@ private:
         int count;          // of its definitions so far
     };
     const std::vector<LabelMark>& labels_;
+    std::vector<std::string_view> keys_;
     std::vector<int> ordinals_;
     std::unordered_map<std::string_view, Name> names_;
 };
@@ -65,7 +71,7 @@ public:
         std::string page;  // the path of the page
     };
     // Adds the definitions among labels, for the page at pagePath.
-    void addPage(const std::vector<LabelMark>& labels, const std::string& pagePath);
+    void addPage(const PageLabels& labels, const std::string& pagePath);
     const Target* find(std::string_view key) const;
 
 private:
