@@ -245,7 +245,7 @@ std::string titleFor(const std::string& file) {
 
 // Duplicate definitions of a label are warnings of the lenient run.
 void addDuplicateLabelWarnings(const Page& page, WarningLog& warnings) {
-    const std::vector<LabelMark>& labels = page.labels();
+    const LabelMarks& labels = page.labels();
     PageLabels definitions = page.labelDefinitions();
     for (std::size_t k = 0; k < labels.size(); ++k) {
         if (definitions.ordinal(k) < 2) continue;
@@ -313,7 +313,7 @@ private:
 
 // The index's entries of a page's label definitions, with their ids.
 std::vector<html5::Label> indexEntries(const Page& page) {
-    const std::vector<LabelMark>& labels = page.labels();
+    const LabelMarks& labels = page.labels();
     PageLabels definitions = page.labelDefinitions();
     std::vector<html5::Label> entries;
     for (std::size_t k = 0; k < labels.size(); ++k)

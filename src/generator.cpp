@@ -423,7 +423,6 @@ void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
 }
 
 void Page::appendPart(Page& part) {
-    labels_.reserve(labels_.size() + part.labels_.size());
     for (LabelMark mark : part.labels_) {
         mark.buffer += buffers_.size();
         labels_.push_back(mark);

@@ -64,7 +64,7 @@ public:
     // Appends the lines of a part made by Generator::startPart, emptying it.
     void appendPart(Page& part);
     // The labels met so far, in script order (HTML5 pages).
-    const std::vector<LabelMark>& labels() const { return labels_; }
+    const LabelMarks& labels() const { return labels_; }
     std::string_view labelName(const LabelMark& mark) const;
     std::string_view labelKey(const LabelMark& mark) const;
     // The page's label definitions, by name.
@@ -116,7 +116,7 @@ private:
     char lineClosing_[16] = {};  // "\r\n", or the line element's end
     std::size_t lineClosingSize_ = 0;
     std::size_t headBuffers_ = 0;  // buffers that hold the head alone
-    std::vector<LabelMark> labels_;
+    LabelMarks labels_;
     std::int64_t lineNumber_ = 0;  // of the line being written
     std::int64_t lineCount_ = 0;
     std::size_t lineStart_ = 0;    // where the line's text starts in the last buffer (HTML5 pages)

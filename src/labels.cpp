@@ -21,7 +21,7 @@ std::string labelId(std::string_view key, int ordinal) {
     return id;
 }
 
-PageLabels::PageLabels(const std::vector<LabelMark>& labels, std::vector<std::string_view> keys)
+PageLabels::PageLabels(const LabelMarks& labels, std::vector<std::string_view> keys)
     : labels_(labels), keys_(std::move(keys)), ordinals_(labels.size()) {
     names_.reserve(labels.size());
     for (std::size_t k = 0; k < labels.size(); ++k) {

@@ -2,12 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "nscr/byte_buffer.h"
 #include "nscr/token.h"
 
 // Labels of HTML5 pages. A label definition (a label at the line top) gets
@@ -30,6 +32,31 @@ struct LabelMark {
     bool definition = false;
 };
 
+// The labels of a page in the order met. They are kept in a mapped buffer:
+// a page may hold hundreds of thousands, and such a buffer grows without
+// copying and with few page faults.
+class LabelMarks {
+public:
+    void push_back(const LabelMark& mark) {
+        // Room for tens of thousands from the start: a mapping of that size
+        // is backed by huge pages, so filling it faults little.
+        if (marks_.capacity() == 0) marks_.reserve(firstCapacity);
+        char* room = marks_.room(sizeof mark);
+        std::memcpy(room, &mark, sizeof mark);
+        marks_.commit(room + sizeof mark);
+    }
+    std::size_t size() const { return marks_.size() / sizeof(LabelMark); }
+    bool empty() const { return size() == 0; }
+    const LabelMark* begin() const { return reinterpret_cast<const LabelMark*>(marks_.view().data()); }
+    const LabelMark* end() const { return begin() + size(); }
+    const LabelMark& operator[](std::size_t k) const { return begin()[k]; }
+    void clear() { marks_.clear(); }
+
+private:
+    static constexpr std::size_t firstCapacity = 2u << 20;
+    nscr::ByteBuffer marks_;
+};
+
 // The name in lower case: names are compared by it.
 std::string labelKey(std::string_view name);
 // "l-" and the key, and for the n-th definition of a name (n > 1) "-n":
@@ -44,7 +71,7 @@ std::string labelId(std::string_view key, int ordinal = 1);
 // is the key of labels[k].
 class PageLabels {
 public:
-    PageLabels(const std::vector<LabelMark>& labels, std::vector<std::string_view> keys);
+    PageLabels(const LabelMarks& labels, std::vector<std::string_view> keys);
     // The ordinal of the definition at index k of labels (0 for a reference).
     int ordinal(std::size_t k) const { return ordinals_[k]; }
     std::string_view key(std::size_t k) const { return keys_[k]; }
@@ -57,7 +84,7 @@ private:
         std::size_t first;  // index of its first definition
         int count;          // of its definitions so far
     };
-    const std::vector<LabelMark>& labels_;
+    const LabelMarks& labels_;
     std::vector<std::string_view> keys_;
     std::vector<int> ordinals_;
     std::unordered_map<std::string_view, Name> names_;
