@@ -43,31 +43,28 @@ char* writeLineNumber(char* out, std::int64_t number) {
 // Line openings of HTML5 pages: the line's element, with its id, and with a
 // link to itself that shows its number when numbers are asked for.
 constexpr std::size_t html5LineRoom = 128;
-// The decimal digits of a line number, written in place (room: 20 bytes).
-char* writeDecimal(char* out, std::int64_t number) { return std::to_chars(out, out + 20, number).ptr; }
-char* writeHtml5Line(char* out, std::int64_t number) {
+char* writeHtml5Line(char* out, std::string_view digits) {
     constexpr std::string_view opening = "<span class=\"l\" id=\"L";
     std::memcpy(out, opening.data(), opening.size());
-    out = writeDecimal(out + opening.size(), number);
+    out = put(out + opening.size(), digits);
     *out++ = '"';
     *out++ = '>';
     return out;
 }
-char* writeNumberedHtml5Line(char* out, std::int64_t number) {
+char* writeNumberedHtml5Line(char* out, std::string_view digits) {
     constexpr std::string_view link = "<a class=\"n\" href=\"#L", data = "\" data-n=\"", end = "\"></a>";
-    out = writeHtml5Line(out, number);
-    char* digits = out + link.size();
-    std::memcpy(out, link.data(), link.size());
-    out = writeDecimal(digits, number);
-    auto size = static_cast<std::size_t>(out - digits);
-    std::memcpy(out, data.data(), data.size());
-    out += data.size();
-    std::memcpy(out, digits, size);
-    out += size;
-    std::memcpy(out, end.data(), end.size());
-    return out + end.size();
+    out = writeHtml5Line(out, digits);
+    out = put(out, link);
+    out = put(out, digits);
+    out = put(out, data);
+    out = put(out, digits);
+    return put(out, end);
 }
-char* writeLegacyLineNumber(char* out, std::int64_t number) { return writeLineNumber(out, number); }
+char* writeLegacyLineNumber(char* out, std::string_view digits) {
+    for (std::size_t length = digits.size(); length < 4; ++length) *out++ = '0';
+    out = put(out, digits);
+    return put(out, ": ");
+}
 
 bool isLabel(nscr::TokenType type) {
     return type == nscr::TokenType::SPECIAL_LABEL || type == nscr::TokenType::LINETOP_LABEL ||
@@ -367,8 +364,27 @@ char* Page::writeDecodedPiece(char* out, nscr::TokenType type, std::string_view 
 
 void Page::openLine(std::int64_t number) {
     char* out = lastBuffer().room(html5LineRoom);
-    lastBuffer().commit(lineOpener_(out, number));
+    lastBuffer().commit(lineOpener_(out, lineDigits_.of(number)));
     lineStart_ = lastBuffer().size();
+}
+
+// Lines come one after another: the next number's digits are the last
+// one's counted up by one.
+std::string_view Page::LineDigits::of(std::int64_t number) {
+    if (number != last_ + 1 || size_ == 0) {
+        size_ = static_cast<std::size_t>(std::to_chars(digits_, digits_ + sizeof digits_, number).ptr - digits_);
+    } else {
+        std::size_t at = size_;
+        while (at > 0 && digits_[at - 1] == '9') digits_[--at] = '0';
+        if (at == 0) {
+            std::memmove(digits_ + 1, digits_, size_++);
+            digits_[0] = '1';
+        } else {
+            ++digits_[at - 1];
+        }
+    }
+    last_ = number;
+    return {digits_, size_};
 }
 
 void Page::addTokens(const nscr::TokenLine& tokens) {

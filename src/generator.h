@@ -112,7 +112,17 @@ private:
     std::string scratch_;
     std::size_t tokenRoom_ = 0;  // markup around one token, at most
     std::vector<nscr::ByteBuffer> buffers_;
-    char* (*lineOpener_)(char*, std::int64_t) = nullptr;
+    char* (*lineOpener_)(char*, std::string_view digits) = nullptr;
+    class LineDigits {
+    public:
+        std::string_view of(std::int64_t number);
+
+    private:
+        char digits_[24] = {};
+        std::size_t size_ = 0;
+        std::int64_t last_ = 0;
+    };
+    LineDigits lineDigits_;
     char lineClosing_[16] = {};  // "\r\n", or the line element's end
     std::size_t lineClosingSize_ = 0;
     std::size_t headBuffers_ = 0;  // buffers that hold the head alone
