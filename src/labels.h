@@ -6,7 +6,6 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "nscr/byte_buffer.h"
@@ -80,14 +79,20 @@ public:
     const LabelMark* firstDefinition(std::string_view key) const;
 
 private:
+    // The names, in a table of open addressing: a page may have hundreds
+    // of thousands, and one array of them costs one allocation.
     struct Name {
-        std::size_t first;  // index of its first definition
-        int count;          // of its definitions so far
+        std::string_view key;
+        std::size_t first = 0;  // index of its first definition
+        int count = 0;          // of its definitions so far; 0: a free slot
     };
+    Name& slotOf(std::string_view key);
+    const Name* find(std::string_view key) const;
+
     const LabelMarks& labels_;
     std::vector<std::string_view> keys_;
     std::vector<int> ordinals_;
-    std::unordered_map<std::string_view, Name> names_;
+    std::vector<Name> names_;  // a power of two of them, at most half in use
 };
 
 // Where the labels of the pages of a run are defined: the first definition
