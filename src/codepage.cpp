@@ -9,6 +9,10 @@
 
 #include "nscr/error.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr std::uint8_t unknownEntry = 0;
@@ -424,8 +428,31 @@ bool isPlainThreeByteCharacter(std::uint64_t word) {
 
 // Steps over the run of such characters from in, two at a time where it can;
 // they are most of Japanese and Chinese text.
+#if defined(__SSE2__)
+// Four such characters at in (twelve bytes; sixteen readable): each lead
+// byte 1110xxxx but for E0 and ED, each other byte 10xxxxxx.
+bool arePlainThreeByteCharacters(const char* in) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i shapeBits = _mm_setr_epi8(-0x10, -0x40, -0x40, -0x10, -0x40, -0x40, -0x10, -0x40, -0x40, -0x10,
+                                            -0x40, -0x40, 0, 0, 0, 0);
+    const __m128i shapes = _mm_setr_epi8(-0x20, -0x80, -0x80, -0x20, -0x80, -0x80, -0x20, -0x80, -0x80, -0x20,
+                                         -0x80, -0x80, 0, 0, 0, 0);
+    // The low bits of the lead bytes; other bytes never equal 0 or 0x0D there.
+    const __m128i leadBits = _mm_setr_epi8(0x0F, 0, 0, 0x0F, 0, 0, 0x0F, 0, 0, 0x0F, 0, 0, 0, 0, 0, 0);
+    const __m128i zeroAt = _mm_setr_epi8(0, -1, -1, 0, -1, -1, 0, -1, -1, 0, -1, -1, -1, -1, -1, -1);
+    const __m128i edAt = _mm_setr_epi8(0x0D, -1, -1, 0x0D, -1, -1, 0x0D, -1, -1, 0x0D, -1, -1, -1, -1, -1, -1);
+    __m128i shaped = _mm_cmpeq_epi8(_mm_and_si128(bytes, shapeBits), shapes);
+    __m128i low = _mm_and_si128(bytes, leadBits);
+    __m128i excluded = _mm_or_si128(_mm_cmpeq_epi8(low, zeroAt), _mm_cmpeq_epi8(low, edAt));
+    return _mm_movemask_epi8(shaped) == 0xFFFF && _mm_movemask_epi8(excluded) == 0;
+}
+#endif
+
 const char* skipPlainThreeByteCharacters(const char* in, const char* last) {
     static_assert(std::endian::native == std::endian::little);
+#if defined(__SSE2__)
+    while (last - in >= 16 && arePlainThreeByteCharacters(in)) in += 12;
+#endif
     std::uint64_t word;
     while (last - in >= 8) {
         std::memcpy(&word, in, sizeof word);

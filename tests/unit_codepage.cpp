@@ -105,3 +105,36 @@ TEST(Codepage, EncoderGivesIconvBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pieces of UTF-8 text and of what is not: runs of them must be accepted
+// exactly where iconv accepts them, wherever a piece falls in a block of
+// sixteen bytes.
+const std::vector<std::string> utf8Pieces = {
+    "a",        "\t",       "\xc3\xa9",         "\xe3\x81\x82",     "\xef\xbc\x81",     "\xe1\x80\x80",
+    "\xec\xbf\xbf", "\xee\x80\x80", "\xf0\x9f\x98\x80", "\xe0\xa0\x80", "\xed\x9f\xbf",
+    "\xe0\x80\x80",  // overlong
+    "\xed\xa0\x80",  // surrogate
+    "\xe3\x81",      // cut short
+    "\xe3\xc1\x82",  // not a continuation
+    "\x80",          "\xff",     "\xc0\xaf",         "\xf4\x90\x80\x80",
+};
+
+}  // namespace
+
+TEST(Codepage, Utf8CheckAgreesWithIconv) {
+    unit::Random random{11};
+    for (int n = 0; n < 4000; ++n) {
+        std::string text;
+        // Mostly long runs of one three-byte character, so that the faults
+        // land at every place of a block.
+        const std::string& run = utf8Pieces[3 + random.below(4)];
+        for (std::size_t k = random.below(12); k > 0; --k) text += run;
+        for (std::size_t k = random.below(4); k > 0; --k) text += utf8Pieces[random.below(utf8Pieces.size())];
+        for (std::size_t k = random.below(12); k > 0; --k) text += run;
+        bool valid = unit::viaIconv("UTF-16LE", "UTF-8", text).has_value();
+        EXPECT_EQ(unit::errorOf([&] { checkUtf8(text); }), valid ? "<no error>" : unit::conversionError)
+            << testing::PrintToString(text);
+    }
+}
