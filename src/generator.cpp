@@ -325,7 +325,8 @@ PageLabels Page::labelDefinitions() const {
 // A token of UTF-8 text.
 char* Page::writeToken(char* out, const nscr::Token& token) {
     if (token.text.empty()) return out;
-    if (generator_.encoding == TextEncoding::UTF8) return writePiece(out, token.type, token.text);
+    if (generator_.encoding == TextEncoding::UTF8)
+        return generator_.tokenFormatter == nullptr ? put(out, token.text) : writePiece(out, token.type, token.text);
     return writeEncodedPiece(out, token.type, token.text);
 }
 
@@ -349,8 +350,10 @@ char* Page::writeEncodedPiece(char* out, nscr::TokenType type, std::string_view 
 // bytes never equal an escaped byte, so a piece that needs escaping is
 // escaped before it is decoded.
 char* Page::writeDecodedPiece(char* out, nscr::TokenType type, std::string_view cp932) {
-    if (!hasNonAscii(cp932)) return writePiece(out, type, cp932);
     if (!decoder_) decoder_ = std::make_unique<Cp932Decoder>();
+    // A text page takes the text as it is.
+    if (generator_.tokenFormatter == nullptr) return decoder_->decodeTo(out, cp932);
+    if (!hasNonAscii(cp932)) return writePiece(out, type, cp932);
     out = writeOpening(out, type, cp932);
     if (nscr::needsEscape(type)) {
         scratch_.resize(nscr::escapeRoom(cp932.size()));

@@ -144,3 +144,42 @@ TEST_F(Pages, ConvertScriptReportsTheFirstErrorInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// Tokens cut from a line's shadow, whose lengths are those of its CP932 pieces.
+TokenLine shadowTokens(std::string_view cp932, std::string& shadow) {
+    Cp932Decoder decoder;
+    shadow.assign(cp932.size(), '\0');
+    shadow.resize(static_cast<std::size_t>(decoder.shadowTo(shadow.data(), cp932) - shadow.data()));
+    return nscr::parseToToken(shadow);
+}
+
+}  // namespace
+
+// A page in UTF-8 takes the CP932 bytes of a line piece by piece, each
+// decoded: the same page as from the line's UTF-8 form.
+TEST_F(Pages, Cp932PiecesOnAUtf8PageAreDecoded) {
+    const std::vector<std::string> lines = {
+        ";\x82\xa0<&>\"\x83\x5c\"", "mov $s,\"\x8a\xbf\x8e\x9a\"", "(\x8a\xbf/\x82\xa9)\xb1\xb2", "*lab \x82\xa0",
+        "<1\x83\x5c>"};
+    for (OutputMode mode : {OutputMode::STYLE, OutputMode::CLASS, OutputMode::TEXT, OutputMode::HTML5}) {
+        Generator generator(mode, true, TextEncoding::UTF8);
+        Page pieces = generator.startPage(), whole = generator.startPage();
+        std::int64_t number = 0;
+        for (const std::string& line : lines) {
+            std::string shadow;
+            TokenLine tokens = shadowTokens(line, shadow);
+            pieces.startLine(++number);
+            EXPECT_EQ(pieces.addLineTokens(tokens, line, TextEncoding::CP932), line.size());
+            pieces.endLine();
+            std::string utf8 = unit::viaIconv("UTF-8", "CP932", line).value();
+            whole.addLine(nscr::parseToToken(utf8), number);
+        }
+        std::string page = pieces.finish();
+        EXPECT_EQ(page, whole.finish()) << static_cast<int>(mode);
+        if (mode == OutputMode::TEXT) {
+            EXPECT_EQ(page.substr(0, 16), "0001: ;\xe3\x81\x82<&>\"\xe3\x82");  // nothing escaped
+        }
+    }
+}
