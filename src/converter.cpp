@@ -588,6 +588,7 @@ void convertPart(std::string_view text, std::int64_t firstNumber, const ScriptSe
             Cp932LineReader reader(decoder);
             convertLines(text, firstNumber, reader, work);
         }
+        if (!outcome.tokenError && !outcome.pageError) page.finishPart();
     } catch (...) {
         outcome.failure = std::current_exception();
     }

@@ -442,6 +442,10 @@ void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
 }
 
 void Page::appendPart(Page& part) {
+    std::size_t firstLabel = labels_.size();
+    for (IndexSlice& slice : part.indexSlices_)
+        indexSlices_.push_back({std::move(slice.text), firstLabel + slice.firstLabel, firstLabel + slice.endLabel});
+    part.indexSlices_.clear();
     for (LabelMark mark : part.labels_) {
         mark.buffer += buffers_.size();
         labels_.push_back(mark);
@@ -510,9 +514,7 @@ void appendLabelOpening(std::string& out, const LabelMark& mark, const PageLabel
 // index.
 void Page::openLabels(const LabelDirectory* others, const std::string& pagePath) {
     PageLabels definitions = labelDefinitions();
-    appendLabelIndex(definitions);
-    finishing_ += html5::codeOpening();
-    indexEnd_ = finishing_.size();
+    finishIndex(definitions);
     replacements_.clear();
     for (std::size_t k = 0; k < labels_.size(); ++k) {
         const LabelMark& mark = labels_[k];
@@ -529,21 +531,49 @@ void Page::openLabels(const LabelDirectory* others, const std::string& pagePath)
     }
 }
 
-void Page::appendLabelIndex(const PageLabels& definitions) {
-    std::size_t count = 0;
-    for (const LabelMark& mark : labels_) count += mark.definition ? 1 : 0;
-    finishing_.clear();
-    if (count == 0) return;
-    finishing_.reserve(count * 96 + 256);
-    html5::appendIndexOpening(finishing_, count);
+void Page::finishPart() {
+    if (generator_.mode != OutputMode::HTML5) return;
+    std::size_t first = indexSlices_.empty() ? 0 : indexSlices_.back().endLabel;
+    if (first == labels_.size()) return;
+    IndexSlice slice{{}, first, labels_.size()};
+    appendIndexEntries(slice, nullptr);
+    indexSlices_.push_back(std::move(slice));
+}
+
+// The index entries of the slice's definitions; without definitions at hand,
+// each is taken for the first of its name.
+void Page::appendIndexEntries(IndexSlice& slice, const PageLabels* definitions) {
+    slice.text.clear();
     std::string id;
-    for (std::size_t k = 0; k < labels_.size(); ++k) {
-        if (!labels_[k].definition) continue;
+    for (std::size_t k = slice.firstLabel; k < slice.endLabel; ++k) {
+        const LabelMark& mark = labels_[k];
+        if (!mark.definition) continue;
         id.clear();
-        appendLabelId(id, definitions.key(k), definitions.ordinal(k));
-        html5::appendIndexEntry(finishing_, labelName(labels_[k]), id, labels_[k].line, "");
+        appendLabelId(id, labelKey(mark), definitions ? definitions->ordinal(k) : 1);
+        html5::appendIndexEntry(slice.text, labelName(mark), id, mark.line, "");
     }
-    html5::appendIndexClosing(finishing_);
+}
+
+// The index's opening and closing around the slices made part by part; a
+// slice with a name defined again is made anew, now that its ordinals are
+// known.
+void Page::finishIndex(const PageLabels& definitions) {
+    finishPart();
+    std::size_t count = 0;
+    for (IndexSlice& slice : indexSlices_) {
+        bool repeated = false;
+        for (std::size_t k = slice.firstLabel; k < slice.endLabel; ++k) {
+            count += labels_[k].definition ? 1 : 0;
+            repeated = repeated || definitions.ordinal(k) > 1;
+        }
+        if (repeated) appendIndexEntries(slice, &definitions);
+    }
+    finishing_.clear();
+    if (count != 0) html5::appendIndexOpening(finishing_, count);
+    indexOpeningEnd_ = finishing_.size();
+    if (count != 0) html5::appendIndexClosing(finishing_);
+    finishing_ += html5::codeOpening();
+    indexEnd_ = finishing_.size();
 }
 
 // A reference's link turned, in place, into the name it goes to:
@@ -561,7 +591,9 @@ std::vector<std::string_view> Page::html5Pieces() const {
     std::string_view finishing = finishing_;
     std::vector<std::string_view> pieces;
     for (std::size_t b = 0; b < headBuffers_; ++b) pieces.push_back(buffers_[b].view());
-    pieces.push_back(finishing.substr(0, indexEnd_));
+    pieces.push_back(finishing.substr(0, indexOpeningEnd_));
+    for (const IndexSlice& slice : indexSlices_) pieces.push_back(slice.text);
+    pieces.push_back(finishing.substr(indexOpeningEnd_, indexEnd_ - indexOpeningEnd_));
     std::size_t next = 0;
     for (std::size_t b = headBuffers_; b < buffers_.size(); ++b) {
         std::string_view buffer = buffers_[b].view();

@@ -78,6 +78,9 @@ public:
     // The finished page as a string; the Page is spent afterwards.
     std::string finish();
     std::int64_t lineCount() const { return lineCount_; }
+    // Says that the lines of this page or part are all written: what can be
+    // made of them alone is made now, on the thread that wrote them.
+    void finishPart();
     TextEncoding encoding() const;
 
 private:
@@ -95,7 +98,12 @@ private:
     void openLine(std::int64_t number);
     char* writeLabelOpening(char* out, nscr::TokenType type, std::string_view text);
     void openLabels(const LabelDirectory* others, const std::string& pagePath);
-    void appendLabelIndex(const PageLabels& definitions);
+    struct IndexSlice {
+        std::string text;  // the index entries of labels [firstLabel, endLabel)
+        std::size_t firstLabel, endLabel;
+    };
+    void appendIndexEntries(IndexSlice& slice, const PageLabels* definitions);
+    void finishIndex(const PageLabels& definitions);
     void unlinkInPlace(const LabelMark& mark);
     std::vector<std::string_view> html5Pieces() const;
     template <typename WritePiece>
@@ -130,8 +138,12 @@ private:
     std::int64_t lineNumber_ = 0;  // of the line being written
     std::int64_t lineCount_ = 0;
     std::size_t lineStart_ = 0;    // where the line's text starts in the last buffer (HTML5 pages)
-    // The label index and the code's opening (up to indexEnd_), then the
-    // label openings put in place of those written, each a replacement.
+    // The label index made a part at a time, each on its part's thread.
+    std::vector<IndexSlice> indexSlices_;
+    // The label index's opening (up to indexOpeningEnd_), its closing and the
+    // code's opening (up to indexEnd_), then the label openings put in place
+    // of those written, each a replacement.
+    std::size_t indexOpeningEnd_ = 0;
     struct Replacement {
         std::size_t mark;        // index in labels_
         std::size_t begin, end;  // in finishing_
