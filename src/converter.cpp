@@ -210,11 +210,18 @@ void printToStderr(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
+// "FILE:LINE:COLUMN: KIND: MESSAGE" and a line end; line and column count
+// from 0 here and from 1 in the text.
+std::string diagnostic(const std::string& file, std::size_t line, std::size_t column, std::string_view kind,
+                       std::string_view message) {
+    return file + ":" + std::to_string(line + 1) + ":" + std::to_string(column + 1) + ": " + std::string(kind) +
+           ": " + std::string(message) + "\n";
+}
+
 void reportWarnings(const std::string& file, const WarningLog& warnings) {
     std::string text;
     for (const Warning& warning : warnings.shown())
-        text += file + ":" + std::to_string(warning.line + 1) + ":" + std::to_string(warning.column + 1) +
-                ": warning: " + warning.message + "\n";
+        text += diagnostic(file, warning.line, warning.column, "warning", warning.message);
     if (warnings.total() > warnings.shown().size())
         text += file + ": " + std::to_string(warnings.total() - warnings.shown().size()) +
                 " more warnings not shown\n";
@@ -226,8 +233,7 @@ void reportWarnings(const std::string& file, const WarningLog& warnings) {
 void reportFailure(const std::string& file, std::string_view message, const ScriptLineError* lineError) {
     printToStdout(std::string(message) + "\n");
     if (lineError == nullptr) return;
-    printToStderr(file + ":" + std::to_string(lineError->index() + 1) + ":" + std::to_string(lineError->column() + 1) +
-                  ": error: " + lineError->message() + "\n" + file +
+    printToStderr(diagnostic(file, lineError->index(), lineError->column(), "error", lineError->message()) + file +
                   ": note: -lenient converts the script anyway, with a warning for each such place\n");
 }
 

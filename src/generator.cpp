@@ -28,18 +28,6 @@ char* put(char* out, std::string_view text) {
     return out + text.size();
 }
 
-// "0001: " for 1: at least four digits, then a colon and a blank.
-constexpr std::size_t lineNumberRoom = 24;
-char* writeLineNumber(char* out, std::int64_t number) {
-    char digits[20];
-    auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
-    (void)error;
-    auto length = static_cast<std::size_t>(end - digits);
-    for (; length < 4; ++length) *out++ = '0';
-    out = put(out, std::string_view(digits, static_cast<std::size_t>(end - digits)));
-    return put(out, ": ");
-}
-
 // Line openings of HTML5 pages: the line's element, with its id, and with a
 // link to itself that shows its number when numbers are asked for.
 constexpr std::size_t html5LineRoom = 128;
@@ -60,6 +48,8 @@ char* writeNumberedHtml5Line(char* out, std::string_view digits) {
     out = put(out, digits);
     return put(out, end);
 }
+// "0001: " for 1: at least four digits, then a colon and a blank.
+constexpr std::size_t lineNumberRoom = 24;
 char* writeLegacyLineNumber(char* out, std::string_view digits) {
     for (std::size_t length = digits.size(); length < 4; ++length) *out++ = '0';
     out = put(out, digits);
@@ -73,7 +63,8 @@ bool isLabel(nscr::TokenType type) {
 
 std::string html5Opening(nscr::TokenType type) { return "<span class=\"" + std::string(html5::className(type)) + "\">"; }
 
-// The HTML5 page's spans; labels are links, opened when the page is done.
+// The HTML5 page's spans; a label's link opening is written by the page,
+// which keeps its place (writeLabelOpening).
 nscr::SpanFormat html5Spans() {
     std::array<std::string, nscr::tokenTypeCount> openings, closings;
     for (int i = 0; i < nscr::tokenTypeCount; ++i) {
@@ -96,8 +87,10 @@ std::string formatHtml5(nscr::TokenType type, std::string_view text) {
 }  // namespace
 
 std::string formatLineNumber(std::int32_t number) {
+    char digits[lineNumberRoom];
     char prefix[lineNumberRoom];
-    return std::string(prefix, writeLineNumber(prefix, number));
+    std::string_view text(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
+    return std::string(prefix, writeLegacyLineNumber(prefix, text));
 }
 
 // ---- Generator ------------------------------------------------------------

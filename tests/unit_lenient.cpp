@@ -42,17 +42,7 @@ struct CountingSink final : nscr::TokenFaultSink {
     }
 };
 
-std::string show(const nscr::TokenLine& tokens) {
-    std::string s;
-    for (const nscr::Token& t : tokens) {
-        s += '[';
-        s += t.text;
-        s += ':';
-        s += nscr::tokenTypeName(t.type);
-        s += ']';
-    }
-    return s;
-}
+std::string show(const nscr::TokenLine& tokens) { return unit::showTokens(tokens); }
 
 struct Tok {
     std::string_view text;

@@ -59,6 +59,21 @@ inline std::optional<std::string> viaIconv(const char* to, const char* from, std
     return out;
 }
 
+// Tokens as "[text:TYPE]..." for comparing lines in failure messages; any
+// sequence of objects with a text and a type will do.
+template <typename Tokens>
+std::string showTokens(const Tokens& tokens) {
+    std::string s;
+    for (const auto& t : tokens) {
+        s += '[';
+        s += t.text;
+        s += ':';
+        s += nscr::tokenTypeName(t.type);
+        s += ']';
+    }
+    return s;
+}
+
 // Tests that convert with a small command table and the built-in colours,
 // leaving both as they found them.
 class WithCommands : public ::testing::Test {

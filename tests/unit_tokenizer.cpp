@@ -16,23 +16,8 @@ struct Tok {
     TokenType type;
 };
 
-std::string show(const std::vector<Tok>& tokens) {
-    std::string s;
-    for (const Tok& t : tokens) {
-        s += '[';
-        s += t.text;
-        s += ':';
-        s += nscr::tokenTypeName(t.type);
-        s += ']';
-    }
-    return s;
-}
-
-std::string show(const nscr::TokenLine& tokens) {
-    std::vector<Tok> toks;
-    for (const nscr::Token& t : tokens) toks.push_back({t.text, t.type});
-    return show(toks);
-}
+std::string show(const std::vector<Tok>& tokens) { return unit::showTokens(tokens); }
+std::string show(const nscr::TokenLine& tokens) { return unit::showTokens(tokens); }
 
 class Tokenizer : public ::testing::Test {
 protected:
