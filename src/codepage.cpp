@@ -66,8 +66,31 @@ const char* skipAsciiRun(const char* in, const char* last) {
 }
 
 // As copyAsciiRun, but stops at a zero byte, CR or LF too: where a line
-// ends, or where the part of it that counts does.
+// ends, or where the part of it that counts does. Sixteen bytes at a time
+// where the processor has SSE2: each block is stored whole and out moves on
+// past the bytes that count, so out needs room for sixteen bytes wherever
+// sixteen bytes of in remain (and may not trail in).
 const char* copyAsciiRunUntilLineEnd(char*& out, const char* in, const char* last) {
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    while (last - in >= 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)),
+                                     _mm_cmpeq_epi8(bytes, zero));
+        // A stop, or a byte of 0x80 or above: its high bit is set.
+        auto ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(stops, bytes)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+        if (ends != 0) {
+            auto ascii = static_cast<std::size_t>(std::countr_zero(ends));
+            out += ascii;
+            return in + ascii;
+        }
+        out += 16;
+        in += 16;
+    }
+#endif
     constexpr std::uint64_t ones = 0x0101010101010101u;
     auto holds = [](std::uint64_t word, char c) { return ((word ^ (ones * static_cast<unsigned char>(c))) - ones) &
                                                          ~(word ^ (ones * static_cast<unsigned char>(c))) & highBits; };
@@ -214,13 +237,21 @@ void Cp932Decoder::appendUtf8(std::string& out, std::string_view cp932) {
     out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
-char* Cp932Decoder::decodeTo(char* out, std::string_view cp932) {
-    const char* in = cp932.data();
-    const char* const last = in + cp932.size();
+// Decodes from in up to last, or, when StopAtLineEnd, up to the first CR,
+// LF or zero byte; gives the end of what was written and where it stopped.
+// A trail byte is never CR, LF or zero, so a lead byte before one fails as
+// at the end of the text.
+template <bool StopAtLineEnd>
+Cp932Decoder::DecodedRun Cp932Decoder::decodeRun(char* out, const char* in, const char* const last) {
     while (in != last) {
         auto lead = static_cast<unsigned char>(*in);
         if (isAscii(*in)) {
-            in = copyAsciiRun(out, in, last);
+            if constexpr (StopAtLineEnd) {
+                if (lead == 0 || lead == '\r' || lead == '\n') break;
+                in = copyAsciiRunUntilLineEnd(out, in, last);
+            } else {
+                in = copyAsciiRun(out, in, last);
+            }
             continue;
         }
         // Runs of known double-byte characters, most of Japanese text: one
@@ -251,7 +282,15 @@ char* Cp932Decoder::decodeTo(char* out, std::string_view cp932) {
         out += entry->state;
         in += width;
     }
-    return out;
+    return {out, in};
+}
+
+char* Cp932Decoder::decodeTo(char* out, std::string_view cp932) {
+    return decodeRun<false>(out, cp932.data(), cp932.data() + cp932.size()).end;
+}
+
+Cp932Decoder::DecodedRun Cp932Decoder::decodeLineTo(char* out, const char* in, const char* last) {
+    return decodeRun<true>(out, in, last);
 }
 
 namespace {

@@ -46,6 +46,14 @@ public:
     // have room for utf8Room(cp932.size()) bytes.
     char* decodeTo(char* out, std::string_view cp932);
     static constexpr std::size_t utf8Room(std::size_t cp932Size) { return cp932Size * 3 + 1; }
+    // The same for the line that starts at in, in text that runs on to
+    // last: decoding ends at the first CR, LF or zero byte, and stop is
+    // where it ended (that byte, or last). Room: utf8Room(last - in).
+    struct DecodedRun {
+        char* end;
+        const char* stop;
+    };
+    DecodedRun decodeLineTo(char* out, const char* in, const char* last);
 
     // Writes the shadow of a CP932 line at out (room: cp932.size() bytes)
     // and returns its end. The shadow is the line with the trail byte of
@@ -78,6 +86,8 @@ private:
         char utf8[3] = {};
         std::uint8_t state = 0;  // unknownEntry, invalidEntry, leadByteEntry, or the UTF-8 length
     };
+    template <bool StopAtLineEnd>
+    DecodedRun decodeRun(char* out, const char* in, const char* last);
     const Entry& single(unsigned char byte);
     const Entry& pair(unsigned char lead, unsigned char trail);
     void learn(Entry& entry, std::string_view cp932);

@@ -125,17 +125,19 @@ private:
 };
 
 // CP932 lines for a UTF-8 page: decoded whole, so that the page takes the
-// tokens' bytes as they stand.
+// tokens' bytes as they stand; decoding finds the line's end on the way.
+// The buffer is mapped, so that room asked for but not written costs no
+// memory.
 class Cp932ToUtf8LineReader {
 public:
     explicit Cp932ToUtf8LineReader(Cp932Decoder& decoder) : decoder_(decoder) {}
     NextLine next(const char* at, const char* last) {
-        const char* stop = nscr::findLineEndOrZero(at, last);
+        buffer_.clear();
+        char* start = buffer_.room(Cp932Decoder::utf8Room(static_cast<std::size_t>(last - at)));
+        auto [utf8End, stop] = decoder_.decodeLineTo(start, at, last);
         const char* end = stop != last && *stop == '\0' ? nscr::findLineEnd(stop, last) : stop;
         std::string_view raw(at, static_cast<std::size_t>(stop - at));
-        buffer_.clear();
-        char* start = buffer_.room(Cp932Decoder::utf8Room(raw.size()));
-        std::string_view utf8(start, static_cast<std::size_t>(decoder_.decodeTo(start, raw) - start));
+        std::string_view utf8(start, static_cast<std::size_t>(utf8End - start));
         // A line of ASCII has the same columns in both forms.
         std::string_view original = utf8.size() == raw.size() ? std::string_view() : raw;
         return {{utf8, utf8, TextEncoding::UTF8, original}, end};
@@ -258,7 +260,7 @@ void addDuplicateLabelWarnings(const Page& page, WarningLog& warnings) {
         const LabelMark& mark = labels[k];
         warnings.add(static_cast<std::size_t>(mark.line - 1), mark.column,
                      "label *" + std::string(page.labelName(mark)) + " is defined again (first on line " +
-                         std::to_string(definitions.firstDefinition(definitions.key(k))->line) +
+                         std::to_string(definitions.firstDefinition(k)->line) +
                          "); links go to the first");
     }
 }
@@ -600,15 +602,9 @@ void convertPart(std::string_view text, std::int64_t firstNumber, const ScriptSe
     }
 }
 
-std::size_t countLines(std::string_view text) {
-    std::size_t lines = 0;
-    nscr::forEachLine(text, [&](std::string_view) { ++lines; });
-    return lines;
-}
-
 // The lines of the script before this piece of it.
 std::size_t linesBefore(std::string_view script, std::string_view piece) {
-    return countLines(script.substr(0, static_cast<std::size_t>(piece.data() - script.data())));
+    return nscr::countLines(script.substr(0, static_cast<std::size_t>(piece.data() - script.data())));
 }
 
 // Raises what a run over the lines one after another would: a line that

@@ -28,13 +28,22 @@ char* put(char* out, std::string_view text) {
     return out + text.size();
 }
 
+// A line's digits lie in a buffer of at least this many bytes (LineDigits),
+// so that they are moved with one copy of fixed size.
+constexpr std::size_t digitsCopy = 16;
+char* putDigits(char* out, std::string_view digits) {
+    if (digits.size() > digitsCopy) return put(out, digits);
+    std::memcpy(out, digits.data(), digitsCopy);
+    return out + digits.size();
+}
+
 // Line openings of HTML5 pages: the line's element, with its id, and with a
 // link to itself that shows its number when numbers are asked for.
 constexpr std::size_t html5LineRoom = 128;
 char* writeHtml5Line(char* out, std::string_view digits) {
     constexpr std::string_view opening = "<span class=\"l\" id=\"L";
     std::memcpy(out, opening.data(), opening.size());
-    out = put(out + opening.size(), digits);
+    out = putDigits(out + opening.size(), digits);
     *out++ = '"';
     *out++ = '>';
     return out;
@@ -43,9 +52,9 @@ char* writeNumberedHtml5Line(char* out, std::string_view digits) {
     constexpr std::string_view link = "<a class=\"n\" href=\"#L", data = "\" data-n=\"", end = "\"></a>";
     out = writeHtml5Line(out, digits);
     out = put(out, link);
-    out = put(out, digits);
+    out = putDigits(out, digits);
     out = put(out, data);
-    out = put(out, digits);
+    out = putDigits(out, digits);
     return put(out, end);
 }
 // "0001: " for 1: at least four digits, then a colon and a blank.
@@ -275,24 +284,25 @@ char* Page::writeLabelOpening(char* out, nscr::TokenType type, std::string_view 
     mark.type = type;
     char* end = writeLikelyLabelOpening(out, type, name);
     mark.length = static_cast<std::uint32_t>(end - out);
+    // The key ends the opening, before its closing quote and ">".
+    std::string_view key(end - 2 - name.size(), name.size());
+    mark.nameOffset = labelNames_.size();
+    mark.hash = labelHash(key);
+    labelNames_.append(name);
+    labelNames_.append(key);
     labels_.push_back(mark);
     return end;
 }
 
 std::string_view Page::labelName(const LabelMark& mark) const {
-    return buffers_[mark.buffer].view().substr(mark.offset + mark.length + 1, mark.nameSize);
+    return labelNames_.view().substr(mark.nameOffset, mark.nameSize);
 }
 
 std::string_view Page::labelKey(const LabelMark& mark) const {
-    return buffers_[mark.buffer].view().substr(mark.offset + mark.length - 2 - mark.nameSize, mark.nameSize);
+    return labelNames_.view().substr(mark.nameOffset + mark.nameSize, mark.nameSize);
 }
 
-PageLabels Page::labelDefinitions() const {
-    std::vector<std::string_view> keys;
-    keys.reserve(labels_.size());
-    for (const LabelMark& mark : labels_) keys.push_back(labelKey(mark));
-    return PageLabels(labels_, std::move(keys));
-}
+PageLabels Page::labelDefinitions() const { return PageLabels(labels_, labelNames_.view()); }
 
 [[gnu::always_inline]] inline char* Page::writeOpening(char* out, nscr::TokenType type, std::string_view text) {
     if (special_[static_cast<std::size_t>(type)]) return writeSpecialOpening(out, type, text);
@@ -441,8 +451,11 @@ void Page::appendPart(Page& part) {
     part.indexSlices_.clear();
     for (LabelMark mark : part.labels_) {
         mark.buffer += buffers_.size();
+        mark.nameOffset += labelNames_.size();
         labels_.push_back(mark);
     }
+    labelNames_.append(part.labelNames_.view());
+    part.labelNames_.clear();
     for (nscr::ByteBuffer& buffer : part.buffers_) buffers_.push_back(std::move(buffer));
     lineCount_ += part.lineCount_;
     part.labels_.clear();
@@ -512,7 +525,7 @@ void Page::openLabels(const LabelDirectory* others, const std::string& pagePath)
     for (std::size_t k = 0; k < labels_.size(); ++k) {
         const LabelMark& mark = labels_[k];
         std::string_view key = definitions.key(k);
-        if (mark.definition ? definitions.ordinal(k) == 1 : definitions.firstDefinition(key) != nullptr) continue;
+        if (mark.definition ? definitions.ordinal(k) == 1 : definitions.firstDefinition(k) != nullptr) continue;
         const LabelDirectory::Target* target = !mark.definition && others ? others->find(key) : nullptr;
         if (!mark.definition && target == nullptr) {
             unlinkInPlace(mark);

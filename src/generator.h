@@ -126,7 +126,7 @@ private:
         std::string_view of(std::int64_t number);
 
     private:
-        char digits_[24] = {};
+        char digits_[24] = {};  // more than a line opener copies at once
         std::size_t size_ = 0;
         std::int64_t last_ = 0;
     };
@@ -135,6 +135,7 @@ private:
     std::size_t lineClosingSize_ = 0;
     std::size_t headBuffers_ = 0;  // buffers that hold the head alone
     LabelMarks labels_;
+    nscr::ByteBuffer labelNames_;  // each label's name, then its key, one label after another
     std::int64_t lineNumber_ = 0;  // of the line being written
     std::int64_t lineCount_ = 0;
     std::size_t lineStart_ = 0;    // where the line's text starts in the last buffer (HTML5 pages)

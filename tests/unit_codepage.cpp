@@ -36,7 +36,29 @@ TEST(Lines, CutAtCrLfAndCrLf) {
         {"a\r\nb\rc\nd", {"a", "b", "c", "d"}}, {"a\n\rb", {"a", "", "b"}}, {"\n\n", {"", ""}},
         {"\r\r\n", {"", ""}}, {"\r\n\r\n", {"", ""}}, {"a\r\r", {"a", ""}},
     };
-    for (const auto& [text, want] : rows) EXPECT_EQ(nscr::splitLines(text), want) << testing::PrintToString(text);
+    for (const auto& [text, want] : rows) {
+        EXPECT_EQ(nscr::splitLines(text), want) << testing::PrintToString(text);
+        EXPECT_EQ(nscr::countLines(text), want.size()) << testing::PrintToString(text);
+    }
+}
+
+// Counting lines goes sixteen bytes at a time: line ends on either side of
+// every block border, and counters that would overflow a byte.
+TEST(Lines, CountedAsCut) {
+    std::string text;
+    for (std::size_t size = 0; size < 80; ++size) {
+        for (std::string_view end : {"\r", "\n", "\r\n", "\r\r", "\n\r"}) {
+            text.assign(size, 'x');
+            for (std::size_t at = 0; at + end.size() <= size; at += 7) text.replace(at, end.size(), end);
+            EXPECT_EQ(nscr::countLines(text), nscr::splitLines(text).size()) << testing::PrintToString(text);
+        }
+    }
+    for (std::string_view end : {"\n", "\r", "\r\n"}) {
+        text.clear();
+        for (int k = 0; k < 40000; ++k) text += end;
+        EXPECT_EQ(nscr::countLines(text), 40000u);
+        EXPECT_EQ(nscr::countLines(text + "tail"), 40001u);
+    }
 }
 
 // Whole scripts through the converter in TEXT mode: lines come back in CP932, each ended by CR LF.
@@ -77,6 +99,37 @@ TEST(Codepage, DecoderGivesIconvBytes) {
         }
     }
     EXPECT_EQ(decoded(decoder, "a\x82\xa0z"), "aあz");
+}
+
+// A line decoded where it stands stops at its CR, LF or zero byte, and a
+// lead byte before one fails as at the end of the text.
+TEST(Codepage, LineDecodedUpToItsEnd) {
+    Cp932Decoder decoder;
+    struct Row {
+        std::string text;
+        std::optional<std::string> utf8;  // nullopt: the conversion error
+        std::size_t stop;
+    };
+    const std::vector<Row> rows = {
+        {"", "", 0}, {"abc\r\ndef", "abc", 3}, {"\x82\xa0\n", "あ", 2}, {std::string("a\0b", 3), "a", 1},
+        {"\x82\xa0", "あ", 2}, {"0123456789abcdef\n", "0123456789abcdef", 16}, {"0123456789\rabcdef", "0123456789", 10},
+        {"\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8\r", "あいうえお", 10}, {"\xb1\n", "ｱ", 1},
+        {"\x82\r", std::nullopt, 0}, {"\x82\n", std::nullopt, 0}, {std::string("\x82\0", 2), std::nullopt, 0},
+        {"\x82", std::nullopt, 0}, {"ab\xff\n", std::nullopt, 0},
+    };
+    for (const Row& row : rows) {
+        std::string out(Cp932Decoder::utf8Room(row.text.size()), '\0');
+        const char* begin = row.text.data();
+        Cp932Decoder::DecodedRun run{};
+        std::string error = unit::errorOf([&] { run = decoder.decodeLineTo(out.data(), begin, begin + row.text.size()); });
+        if (!row.utf8) {
+            EXPECT_NE(error, "<no error>") << testing::PrintToString(row.text);
+            continue;
+        }
+        ASSERT_EQ(error, "<no error>") << testing::PrintToString(row.text);
+        EXPECT_EQ(std::string(out.data(), run.end), *row.utf8) << testing::PrintToString(row.text);
+        EXPECT_EQ(static_cast<std::size_t>(run.stop - begin), row.stop) << testing::PrintToString(row.text);
+    }
 }
 
 // Every character of the Basic Multilingual Plane encodes to iconv's bytes or fails where iconv fails.
