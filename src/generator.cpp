@@ -178,6 +178,7 @@ Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead, 
     std::string_view closing = html5 ? "</span>\n" : "\r\n";
     std::memcpy(lineClosing_, closing.data(), closing.size());
     lineClosingSize_ = closing.size();
+    if (html5) reserveLabelRoom(expectedSize);
     if (withHead && html5) {
         // The head stands alone: the label index goes after it once the
         // page is done.
@@ -193,6 +194,14 @@ Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead, 
     } else {
         lastBuffer().append(head);
     }
+}
+
+// Room for the labels of a page of about expectedSize bytes, at once: a
+// large page's are then backed by huge pages from the start, and a small
+// page's stay small.
+void Page::reserveLabelRoom(std::size_t expectedSize) {
+    labels_.reserve(expectedSize / 32 / sizeof(LabelMark));
+    labelNames_.reserve(expectedSize / 64);
 }
 
 Page::Page(Page&&) noexcept = default;
@@ -549,15 +558,22 @@ void Page::finishPart() {
 // The index entries of the slice's definitions; without definitions at hand,
 // each is taken for the first of its name.
 void Page::appendIndexEntries(IndexSlice& slice, const PageLabels* definitions) {
+    // Room for all entries at once: an id is "l-", the key, and at most "-"
+    // and ten digits.
+    std::size_t room = 0;
+    for (std::size_t k = slice.firstLabel; k < slice.endLabel; ++k)
+        if (labels_[k].definition) room += html5::indexEntryRoom(labels_[k].nameSize, labels_[k].nameSize + 13, 0);
     slice.text.clear();
+    char* out = slice.text.room(room);
     std::string id;
     for (std::size_t k = slice.firstLabel; k < slice.endLabel; ++k) {
         const LabelMark& mark = labels_[k];
         if (!mark.definition) continue;
         id.clear();
         appendLabelId(id, labelKey(mark), definitions ? definitions->ordinal(k) : 1);
-        html5::appendIndexEntry(slice.text, labelName(mark), id, mark.line, "");
+        out = html5::writeIndexEntry(out, labelName(mark), id, mark.line, "");
     }
+    slice.text.commit(out);
 }
 
 // The index's opening and closing around the slices made part by part; a
@@ -598,7 +614,7 @@ std::vector<std::string_view> Page::html5Pieces() const {
     std::vector<std::string_view> pieces;
     for (std::size_t b = 0; b < headBuffers_; ++b) pieces.push_back(buffers_[b].view());
     pieces.push_back(finishing.substr(0, indexOpeningEnd_));
-    for (const IndexSlice& slice : indexSlices_) pieces.push_back(slice.text);
+    for (const IndexSlice& slice : indexSlices_) pieces.push_back(slice.text.view());
     pieces.push_back(finishing.substr(indexOpeningEnd_, indexEnd_ - indexOpeningEnd_));
     std::size_t next = 0;
     for (std::size_t b = headBuffers_; b < buffers_.size(); ++b) {

@@ -88,6 +88,7 @@ private:
     Page(const Generator& generator, std::size_t expectedSize, bool withHead, std::string_view title);
     nscr::ByteBuffer& lastBuffer() { return buffers_.back(); }
     void prepareSpans();
+    void reserveLabelRoom(std::size_t expectedSize);
     std::size_t tokensRoom(const nscr::TokenLine& tokens, std::size_t textSize) const;
     char* writeToken(char* out, const nscr::Token& token);
     char* writeOpening(char* out, nscr::TokenType type, std::string_view text);
@@ -99,7 +100,7 @@ private:
     char* writeLabelOpening(char* out, nscr::TokenType type, std::string_view text);
     void openLabels(const LabelDirectory* others, const std::string& pagePath);
     struct IndexSlice {
-        std::string text;  // the index entries of labels [firstLabel, endLabel)
+        nscr::ByteBuffer text;  // the index entries of labels [firstLabel, endLabel)
         std::size_t firstLabel, endLabel;
     };
     void appendIndexEntries(IndexSlice& slice, const PageLabels* definitions);

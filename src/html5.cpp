@@ -326,22 +326,29 @@ char* writeText(char* out, const char (&text)[size]) {
 
 }  // namespace
 
-// Written in place, the index being as long as the page has labels.
+std::size_t indexEntryRoom(std::size_t nameSize, std::size_t idSize, std::size_t pageHrefSize) {
+    return 64 + 6 * (pageHrefSize + idSize + nameSize);
+}
+
+char* writeIndexEntry(char* out, std::string_view name, std::string_view id, std::int64_t line,
+                      std::string_view pageHref) {
+    out = writeText(out, "<li><a href=\"");
+    out = writeEscaped(out, pageHref);
+    *out++ = '#';
+    out = writeEscaped(out, id);
+    out = writeText(out, "\">*");
+    out = writeEscaped(out, name);
+    out = writeText(out, "</a><span class=\"ln\">");
+    out = std::to_chars(out, out + 20, line).ptr;
+    return writeText(out, "</span></li>\n");
+}
+
 void appendIndexEntry(std::string& out, std::string_view name, std::string_view id, std::int64_t line,
                       std::string_view pageHref) {
     std::size_t used = out.size();
-    out.resize(used + 64 + 6 * (pageHref.size() + id.size() + name.size()));
-    char* at = out.data() + used;
-    at = writeText(at, "<li><a href=\"");
-    at = writeEscaped(at, pageHref);
-    *at++ = '#';
-    at = writeEscaped(at, id);
-    at = writeText(at, "\">*");
-    at = writeEscaped(at, name);
-    at = writeText(at, "</a><span class=\"ln\">");
-    at = std::to_chars(at, at + 20, line).ptr;
-    at = writeText(at, "</span></li>\n");
-    out.resize(static_cast<std::size_t>(at - out.data()));
+    out.resize(used + indexEntryRoom(name.size(), id.size(), pageHref.size()));
+    char* end = writeIndexEntry(out.data() + used, name, id, line, pageHref);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 void appendIndexClosing(std::string& out) { out += "</ol>\n</details></nav>\n"; }

@@ -49,6 +49,11 @@ struct Label {
 // The label index written piece by piece into out: its opening for count
 // labels, one entry per label, its closing.
 void appendIndexOpening(std::string& out, std::size_t count);
+// An entry written at out, which has room for indexEntryRoom bytes; gives
+// its end.
+std::size_t indexEntryRoom(std::size_t nameSize, std::size_t idSize, std::size_t pageHrefSize);
+char* writeIndexEntry(char* out, std::string_view name, std::string_view id, std::int64_t line,
+                      std::string_view pageHref);
 void appendIndexEntry(std::string& out, std::string_view name, std::string_view id, std::int64_t line,
                       std::string_view pageHref);
 void appendIndexClosing(std::string& out);

@@ -37,13 +37,10 @@ struct LabelMark {
 
 // The labels of a page in the order met. They are kept in a mapped buffer:
 // a page may hold hundreds of thousands, and such a buffer grows without
-// copying and with few page faults.
+// copying, and once large, is backed by huge pages.
 class LabelMarks {
 public:
     void push_back(const LabelMark& mark) {
-        // Room for tens of thousands from the start: a mapping of that size
-        // is backed by huge pages, so filling it faults little.
-        if (marks_.capacity() == 0) marks_.reserve(firstCapacity);
         char* room = marks_.room(sizeof mark);
         std::memcpy(room, &mark, sizeof mark);
         marks_.commit(room + sizeof mark);
@@ -54,9 +51,9 @@ public:
     const LabelMark* end() const { return begin() + size(); }
     const LabelMark& operator[](std::size_t k) const { return begin()[k]; }
     void clear() { marks_.clear(); }
+    void reserve(std::size_t count) { marks_.reserve(count * sizeof(LabelMark)); }
 
 private:
-    static constexpr std::size_t firstCapacity = 2u << 20;
     nscr::ByteBuffer marks_;
 };
 

@@ -176,6 +176,24 @@ TEST(e2eHtml5, IndexListsThePagesAndLinksAcrossThem) {
     }
 }
 
+// Pages held for the index keep only what their labels take: a game of
+// many small scripts does not cost megabytes a page.
+TEST(e2eHtml5, ManySmallPagesHeldForTheIndexStaySmall) {
+    Sandbox box;
+    std::vector<std::string> args{"-html5", "-index"};
+    for (int k = 0; k < 400; ++k) {
+        std::string name = std::to_string(k) + ".txt";
+        box.write(name, "*scene" + std::to_string(k) + "\r\ngoto *scene" + std::to_string((k + 1) % 400) + "\r\n");
+        args.push_back(name);
+    }
+    Outcome one = box.hibarune({"-html5", "-index", "0.txt"});
+    Outcome r = box.hibarune(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(holds(box.read("7.txt.html").value_or(""), "<a class=\"gl\" href=\"8.txt.html#l-scene8\">*scene8</a>"));
+    EXPECT_LT(r.peakKiB - one.peakKiB, 32 * 1024) << "400 pages of two lines against one";
+}
+
 // Without -index every page stands alone: no index.html, and labels of
 // other scripts are not linked.
 TEST(e2eHtml5, WithoutIndexNothingMore) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +48,7 @@ inline void writeFile(const fs::path& path, std::string_view bytes) {
 struct Outcome {
     std::string out;  // everything written to standard output
     int status = -1;  // exit status, or 128 + signal
+    long peakKiB = 0;  // the program's largest resident set
 };
 
 // What a child does before the program starts (limits, another user), and
@@ -122,8 +124,11 @@ inline Outcome finish(Started started) {
         result.out.append(buffer, static_cast<std::size_t>(got));
     ::close(started.out);
     int status = 0;
-    if (started.pid > 0 && ::waitpid(started.pid, &status, 0) == started.pid)
+    struct rusage usage {};
+    if (started.pid > 0 && ::wait4(started.pid, &status, 0, &usage) == started.pid) {
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.peakKiB = usage.ru_maxrss;
+    }
     return result;
 }
 
