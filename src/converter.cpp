@@ -10,8 +10,6 @@
 #include <memory>
 #include <new>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 #include "cmdline.h"
@@ -20,6 +18,7 @@
 #include "nscr/error.h"
 #include "nscr/file.h"
 #include "nscr/lines.h"
+#include "nscr/parallel.h"
 #include "nscr/token.h"
 #include "nscr/webhighlight.h"
 
@@ -665,8 +664,7 @@ constexpr std::size_t smallestPart = 1u << 20;
 constexpr std::size_t mostParts = 8;
 
 std::size_t partCountFor(std::size_t scriptSize) {
-    std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
-    return std::max<std::size_t>(1, std::min({processors, mostParts, scriptSize / smallestPart}));
+    return std::max<std::size_t>(1, std::min({nscr::processorCount(), mostParts, scriptSize / smallestPart}));
 }
 
 }  // namespace
@@ -689,20 +687,12 @@ ConvertedScript convertScript(std::string_view script, const Generator& generato
         if (k == 0 || !generator.numbersLines()) return 1;
         return static_cast<std::int64_t>(linesBefore(script, pieces[k])) + 1;
     };
-    std::vector<std::thread> workers;
-    for (std::size_t k = 1; k < pieces.size(); ++k) {
-        auto work = [&, k] {
-            Cp932Decoder ownDecoder;
-            convertPart(pieces[k], firstNumber(k), settings, ownDecoder, pages[k], outcomes[k]);
-        };
-        try {
-            workers.emplace_back(work);
-        } catch (const std::system_error&) {
-            work();  // no thread to be had: this one does the part
-        }
-    }
-    convertPart(pieces[0], firstNumber(0), settings, decoder, pages[0], outcomes[0]);
-    for (std::thread& worker : workers) worker.join();
+    // Each part has a decoder of its own, the first the run's.
+    nscr::runSideBySide(pieces.size(), [&](std::size_t k) {
+        if (k == 0) return convertPart(pieces[0], firstNumber(0), settings, decoder, pages[0], outcomes[0]);
+        Cp932Decoder ownDecoder;
+        convertPart(pieces[k], firstNumber(k), settings, ownDecoder, pages[k], outcomes[k]);
+    });
 
     raiseFirstError(script, pieces, outcomes);
     for (std::size_t k = 1; k < pages.size(); ++k) pages[0].appendPart(pages[k]);

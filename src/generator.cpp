@@ -8,6 +8,7 @@
 
 #include "html5.h"
 #include "nscr/file.h"
+#include "nscr/parallel.h"
 
 namespace {
 
@@ -531,19 +532,39 @@ void Page::openLabels(const LabelDirectory* others, const std::string& pagePath)
     PageLabels definitions = labelDefinitions();
     finishIndex(definitions);
     replacements_.clear();
-    for (std::size_t k = 0; k < labels_.size(); ++k) {
+    for (std::size_t k : labelsToReopen(definitions, others)) {
         const LabelMark& mark = labels_[k];
-        std::string_view key = definitions.key(k);
-        if (mark.definition ? definitions.ordinal(k) == 1 : definitions.firstDefinition(k) != nullptr) continue;
-        const LabelDirectory::Target* target = !mark.definition && others ? others->find(key) : nullptr;
-        if (!mark.definition && target == nullptr) {
-            unlinkInPlace(mark);
-            continue;
-        }
+        const LabelDirectory::Target* target = mark.definition ? nullptr : others->find(definitions.key(k));
         std::size_t start = finishing_.size();
         appendLabelOpening(finishing_, mark, definitions, target ? pageLinkFrom(target->page, pagePath) : "", k);
         replacements_.push_back({k, start, finishing_.size()});
     }
+}
+
+// The labels whose openings are to be put right, in page order; a reference
+// to a name defined nowhere is unlinked on the way. A page of many labels is
+// looked through in slices side by side.
+std::vector<std::size_t> Page::labelsToReopen(const PageLabels& definitions, const LabelDirectory* others) {
+    constexpr std::size_t leastSlice = 1u << 14;
+    const std::size_t count = labels_.size();
+    const std::size_t slices = std::clamp<std::size_t>(count / leastSlice, 1, nscr::processorCount());
+    std::vector<std::vector<std::size_t>> found(slices);
+    nscr::runSideBySide(slices, [&](std::size_t slice) {
+        for (std::size_t k = count * slice / slices; k < count * (slice + 1) / slices; ++k) {
+            const LabelMark& mark = labels_[k];
+            if (mark.definition) {
+                if (definitions.ordinal(k) > 1) found[slice].push_back(k);
+            } else if (definitions.firstDefinition(k) == nullptr) {
+                if (others != nullptr && others->find(definitions.key(k)) != nullptr) {
+                    found[slice].push_back(k);
+                } else {
+                    unlinkInPlace(mark);
+                }
+            }
+        }
+    });
+    for (std::size_t slice = 1; slice < slices; ++slice) found[0].insert(found[0].end(), found[slice].begin(), found[slice].end());
+    return std::move(found[0]);
 }
 
 void Page::finishPart() {

@@ -99,6 +99,7 @@ private:
     void openLine(std::int64_t number);
     char* writeLabelOpening(char* out, nscr::TokenType type, std::string_view text);
     void openLabels(const LabelDirectory* others, const std::string& pagePath);
+    std::vector<std::size_t> labelsToReopen(const PageLabels& definitions, const LabelDirectory* others);
     struct IndexSlice {
         nscr::ByteBuffer text;  // the index entries of labels [firstLabel, endLabel)
         std::size_t firstLabel, endLabel;
