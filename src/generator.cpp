@@ -459,11 +459,7 @@ void Page::appendPart(Page& part) {
     for (IndexSlice& slice : part.indexSlices_)
         indexSlices_.push_back({std::move(slice.text), firstLabel + slice.firstLabel, firstLabel + slice.endLabel});
     part.indexSlices_.clear();
-    for (LabelMark mark : part.labels_) {
-        mark.buffer += buffers_.size();
-        mark.nameOffset += labelNames_.size();
-        labels_.push_back(mark);
-    }
+    labels_.appendShifted(part.labels_, buffers_.size(), labelNames_.size());
     labelNames_.append(part.labelNames_.view());
     part.labelNames_.clear();
     for (nscr::ByteBuffer& buffer : part.buffers_) buffers_.push_back(std::move(buffer));

@@ -26,15 +26,28 @@ std::string labelId(std::string_view key, int ordinal) {
 }
 
 std::uint32_t labelHash(std::string_view key) {
-    // Eight bytes at a time, each word mixed in by a multiply.
+    // Eight bytes at a time, each word mixed in by a multiply; the last word
+    // is the key's last eight bytes, and a shorter key is gathered byte by
+    // byte (a word stored in pieces and read whole would stall).
     std::uint64_t hash = 0x9E3779B97F4A7C15u ^ key.size();
-    while (!key.empty()) {
-        std::uint64_t word = 0;
-        std::size_t size = std::min<std::size_t>(key.size(), sizeof word);
-        std::memcpy(&word, key.data(), size);
-        key.remove_prefix(size);
+    auto mix = [&hash](std::uint64_t word) {
         hash = (hash ^ word) * 0xBF58476D1CE4E5B9u;
         hash ^= hash >> 31;
+    };
+    auto wordAt = [](const char* at) {
+        std::uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        return word;
+    };
+    const char* at = key.data();
+    std::size_t left = key.size();
+    if (left >= 8) {
+        for (; left > 8; at += 8, left -= 8) mix(wordAt(at));
+        mix(wordAt(at + left - 8));
+    } else {
+        std::uint64_t word = 0;
+        for (std::size_t k = 0; k < left; ++k) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[k])) << (8 * k);
+        mix(word);
     }
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }

@@ -51,6 +51,17 @@ public:
     const LabelMark* end() const { return begin() + size(); }
     const LabelMark& operator[](std::size_t k) const { return begin()[k]; }
     void clear() { marks_.clear(); }
+    // Appends the marks of another page's part, whose buffers and names
+    // come after this page's first buffers and names.
+    void appendShifted(const LabelMarks& part, std::size_t buffers, std::size_t names) {
+        std::size_t first = size();
+        marks_.append(part.marks_.view());
+        auto* marks = reinterpret_cast<LabelMark*>(marks_.data());
+        for (std::size_t k = first; k < size(); ++k) {
+            marks[k].buffer += buffers;
+            marks[k].nameOffset += names;
+        }
+    }
     void reserve(std::size_t count) { marks_.reserve(count * sizeof(LabelMark)); }
 
 private:
