@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "html5.h"
@@ -29,42 +30,16 @@ char* put(char* out, std::string_view text) {
     return out + text.size();
 }
 
-// A line's digits lie in a buffer of at least this many bytes (LineDigits),
-// so that they are moved with one copy of fixed size.
-constexpr std::size_t digitsCopy = 16;
-char* putDigits(char* out, std::string_view digits) {
-    if (digits.size() > digitsCopy) return put(out, digits);
-    std::memcpy(out, digits.data(), digitsCopy);
-    return out + digits.size();
-}
-
-// Line openings of HTML5 pages: the line's element, with its id, and with a
-// link to itself that shows its number when numbers are asked for.
-constexpr std::size_t html5LineRoom = 128;
-char* writeHtml5Line(char* out, std::string_view digits) {
-    constexpr std::string_view opening = "<span class=\"l\" id=\"L";
-    std::memcpy(out, opening.data(), opening.size());
-    out = putDigits(out + opening.size(), digits);
-    *out++ = '"';
-    *out++ = '>';
-    return out;
-}
-char* writeNumberedHtml5Line(char* out, std::string_view digits) {
-    constexpr std::string_view link = "<a class=\"n\" href=\"#L", data = "\" data-n=\"", end = "\"></a>";
-    out = writeHtml5Line(out, digits);
-    out = put(out, link);
-    out = putDigits(out, digits);
-    out = put(out, data);
-    out = putDigits(out, digits);
-    return put(out, end);
+// Line openings, as the literal pieces between copies of the line's number.
+// HTML5 pages: the line's element, with its id, and with a link to itself
+// that shows its number when numbers are asked for.
+std::vector<std::string> html5LinePieces(bool numbers) {
+    if (!numbers) return {"<span class=\"l\" id=\"L", "\">"};
+    return {"<span class=\"l\" id=\"L", "\"><a class=\"n\" href=\"#L", "\" data-n=\"", "\"></a>"};
 }
 // "0001: " for 1: at least four digits, then a colon and a blank.
-constexpr std::size_t lineNumberRoom = 24;
-char* writeLegacyLineNumber(char* out, std::string_view digits) {
-    for (std::size_t length = digits.size(); length < 4; ++length) *out++ = '0';
-    out = put(out, digits);
-    return put(out, ": ");
-}
+const std::vector<std::string> legacyLinePieces = {"", ": "};
+constexpr std::size_t legacyLineWidth = 4;
 
 bool isLabel(nscr::TokenType type) {
     return type == nscr::TokenType::SPECIAL_LABEL || type == nscr::TokenType::LINETOP_LABEL ||
@@ -97,10 +72,9 @@ std::string formatHtml5(nscr::TokenType type, std::string_view text) {
 }  // namespace
 
 std::string formatLineNumber(std::int32_t number) {
-    char digits[lineNumberRoom];
-    char prefix[lineNumberRoom];
-    std::string_view text(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
-    return std::string(prefix, writeLegacyLineNumber(prefix, text));
+    std::string digits = std::to_string(number);
+    if (digits.size() < legacyLineWidth) digits.insert(0, legacyLineWidth - digits.size(), '0');
+    return digits + legacyLinePieces[1];
 }
 
 // ---- Generator ------------------------------------------------------------
@@ -174,8 +148,8 @@ Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead, 
     tokenRoom_ = spans_.markupRoom();
     bool html5 = generator.mode == OutputMode::HTML5;
     bool numbers = generator.lineNumberFormatter != nullptr;
-    lineOpener_ = html5 ? (numbers ? writeNumberedHtml5Line : writeHtml5Line)
-                        : (numbers ? writeLegacyLineNumber : nullptr);
+    if (html5) lineOpening_ = LineOpening(html5LinePieces(numbers), 1);
+    if (!html5 && numbers) lineOpening_ = LineOpening(legacyLinePieces, legacyLineWidth);
     std::string_view closing = html5 ? "</span>\n" : "\r\n";
     std::memcpy(lineClosing_, closing.data(), closing.size());
     lineClosingSize_ = closing.size();
@@ -379,28 +353,57 @@ char* Page::writeDecodedPiece(char* out, nscr::TokenType type, std::string_view 
 }
 
 void Page::openLine(std::int64_t number) {
-    char* out = lastBuffer().room(html5LineRoom);
-    lastBuffer().commit(lineOpener_(out, lineDigits_.of(number)));
+    std::string_view opening = lineOpening_.of(number);
+    char* out = lastBuffer().room(LineOpening::room);
+    // One copy of fixed size, short for the usual opening.
+    constexpr std::size_t shortCopy = 32;
+    if (opening.size() <= shortCopy) {
+        std::memcpy(out, opening.data(), shortCopy);
+    } else {
+        std::memcpy(out, opening.data(), LineOpening::room);
+    }
+    lastBuffer().commit(out + opening.size());
     lineStart_ = lastBuffer().size();
 }
 
-// Lines come one after another: the next number's digits are the last
-// one's counted up by one.
-std::string_view Page::LineDigits::of(std::int64_t number) {
-    if (number != last_ + 1 || size_ == 0) {
-        size_ = static_cast<std::size_t>(std::to_chars(digits_, digits_ + sizeof digits_, number).ptr - digits_);
-    } else {
-        std::size_t at = size_;
-        while (at > 0 && digits_[at - 1] == '9') digits_[--at] = '0';
-        if (at == 0) {
-            std::memmove(digits_ + 1, digits_, size_++);
-            digits_[0] = '1';
-        } else {
-            ++digits_[at - 1];
-        }
-    }
+Page::LineOpening::LineOpening(std::vector<std::string> pieces, std::size_t width)
+    : pieces_(std::move(pieces)), width_(width) {}
+
+// Lines come one after another: the next line's opening is the last one's
+// with each copy of the number counted up by one, unless a number grows a
+// digit.
+std::string_view Page::LineOpening::of(std::int64_t number) {
+    if (number != last_ + 1 || last_ <= 0 || !countUp()) build(number);
     last_ = number;
-    return {digits_, size_};
+    return {text_, size_};
+}
+
+bool Page::LineOpening::countUp() {
+    for (std::size_t copy = 0; copy < numberCopies_; ++copy) {
+        const std::size_t end = numberEnds_[copy];
+        std::size_t at = end;
+        while (at > end - digits_ && text_[at - 1] == '9') text_[--at] = '0';
+        if (at == end - digits_) return false;  // all nines: one digit more
+        ++text_[at - 1];
+    }
+    return true;
+}
+
+void Page::LineOpening::build(std::int64_t number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < width_) digits.insert(0, width_ - digits.size(), '0');
+    std::string text = pieces_[0];
+    numberCopies_ = 0;
+    for (std::size_t k = 1; k < pieces_.size(); ++k) {
+        text += digits;
+        numberEnds_.at(numberCopies_++) = text.size();
+        text += pieces_[k];
+    }
+    // Line numbers have at most nineteen digits: the pieces are short.
+    if (text.size() > sizeof text_) throw std::length_error("line opening");
+    std::memcpy(text_, text.data(), text.size());
+    size_ = text.size();
+    digits_ = digits.size();
 }
 
 void Page::addTokens(const nscr::TokenLine& tokens) {

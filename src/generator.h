@@ -44,7 +44,7 @@ public:
     void startLine(std::int64_t number) {
         lineNumber_ = number;
         ++lineCount_;
-        if (lineOpener_ != nullptr) openLine(number);
+        if (!lineOpening_.empty()) openLine(number);
     }
     // Tokens whose texts are UTF-8.
     void addTokens(const nscr::TokenLine& tokens);
@@ -122,17 +122,31 @@ private:
     std::string scratch_;
     std::size_t tokenRoom_ = 0;  // markup around one token, at most
     std::vector<nscr::ByteBuffer> buffers_;
-    char* (*lineOpener_)(char*, std::string_view digits) = nullptr;
-    class LineDigits {
+    // The opening of the line being written, kept ready to copy: the
+    // literal pieces of its format with the line's number between them (at
+    // least `width` digits, zeros in front), counted up in place from one
+    // line to the next.
+    class LineOpening {
     public:
+        static constexpr std::size_t room = 192;  // copied whole: at most this much is written
+        LineOpening() = default;
+        LineOpening(std::vector<std::string> pieces, std::size_t width);
+        bool empty() const { return pieces_.empty(); }
         std::string_view of(std::int64_t number);
 
     private:
-        char digits_[24] = {};  // more than a line opener copies at once
+        void build(std::int64_t number);
+        bool countUp();
+        std::vector<std::string> pieces_;  // the number goes between each two
+        std::size_t width_ = 0;
+        char text_[room] = {};
         std::size_t size_ = 0;
+        std::array<std::size_t, 4> numberEnds_{};  // where each copy of the number ends in text_
+        std::size_t numberCopies_ = 0;
+        std::size_t digits_ = 0;
         std::int64_t last_ = 0;
     };
-    LineDigits lineDigits_;
+    LineOpening lineOpening_;
     char lineClosing_[16] = {};  // "\r\n", or the line element's end
     std::size_t lineClosingSize_ = 0;
     std::size_t headBuffers_ = 0;  // buffers that hold the head alone
