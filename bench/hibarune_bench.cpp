@@ -107,6 +107,23 @@ void convert(benchmark::State& state, const std::string& script, OutputMode mode
     state.counters["page_MB"] = static_cast<double>(pageSize) / megabyte;
 }
 
+// The label work an HTML5 page does once all its lines are written: the
+// table of its definitions, then a look-up for every reference.
+void matchLabels(benchmark::State& state, const std::string& script) {
+    Generator generator(OutputMode::HTML5, false, TextEncoding::UTF8);
+    Cp932Decoder decoder;
+    Page page = convertScript(script, generator, ScriptSettings{}, decoder).page;
+    const LabelMarks& labels = page.labels();
+    for (auto _ : state) {
+        PageLabels definitions = page.labelDefinitions();
+        std::size_t linked = 0;
+        for (std::size_t k = 0; k < labels.size(); ++k)
+            if (!labels[k].definition && definitions.firstDefinition(k) != nullptr) ++linked;
+        benchmark::DoNotOptimize(linked);
+    }
+    state.counters["labels"] = static_cast<double>(labels.size());
+}
+
 // The generated script in UTF-8, for -utf8 pages.
 const std::string& utf8Input(std::size_t size) {
     static std::map<std::size_t, std::string> made;
@@ -168,6 +185,10 @@ void registerAll() {
     })->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("convertScript/HTML5_utf8/script_2MB", [](benchmark::State& state) {
         convert(state, utf8Input(2 * megabyte), OutputMode::HTML5, false, ScriptSettings{TextEncoding::UTF8, false});
+    })->Unit(benchmark::kMillisecond);
+
+    benchmark::RegisterBenchmark("PageLabels/HTML5/script_20MB", [](benchmark::State& state) {
+        matchLabels(state, input(scriptgen::Kind::script, 20 * megabyte));
     })->Unit(benchmark::kMillisecond);
 
     // Pathological inputs in STYLE mode, x1 and x10.

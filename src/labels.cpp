@@ -28,12 +28,11 @@ std::string labelId(std::string_view key, int ordinal) {
 std::uint32_t labelHash(std::string_view key) {
     // Eight bytes at a time, each word mixed in by a multiply; the last word
     // is the key's last eight bytes, and a shorter key is gathered byte by
-    // byte (a word stored in pieces and read whole would stall).
+    // byte (a word stored in pieces and read whole would stall). The end
+    // mixes every bit into every other, so that names that differ only in
+    // their last bytes ("scene1", "scene2") fall far apart in a table.
     std::uint64_t hash = 0x9E3779B97F4A7C15u ^ key.size();
-    auto mix = [&hash](std::uint64_t word) {
-        hash = (hash ^ word) * 0xBF58476D1CE4E5B9u;
-        hash ^= hash >> 31;
-    };
+    auto mix = [&hash](std::uint64_t word) { hash = std::rotl((hash ^ word) * 0xBF58476D1CE4E5B9u, 31); };
     auto wordAt = [](const char* at) {
         std::uint64_t word;
         std::memcpy(&word, at, sizeof word);
@@ -49,7 +48,12 @@ std::uint32_t labelHash(std::string_view key) {
         for (std::size_t k = 0; k < left; ++k) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(at[k])) << (8 * k);
         mix(word);
     }
-    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDu;
+    hash ^= hash >> 33;
+    hash *= 0xC4CEB9FE1A85EC53u;
+    hash ^= hash >> 33;
+    return static_cast<std::uint32_t>(hash);
 }
 
 PageLabels::PageLabels(const LabelMarks& labels, std::string_view names)

@@ -326,6 +326,20 @@ TEST_F(Html5Page, HundredThousandLabels) {
 }
 
 // A script that does not tokenize gives the error of the legacy pages.
+// Labels are found through a table indexed by the low bits of their hash:
+// names that differ only in a digit or two, as a script's names do, must
+// not fall into the same few places.
+TEST(LabelHash, NamesOfAScriptSpreadOverATable) {
+    const std::vector<std::string> patterns = {"scene", "sub", "a", "label_", "LongerLabelNamePrefix_", ""};
+    for (const std::string& prefix : patterns) {
+        std::map<std::uint32_t, int> perSlot;
+        int most = 0;
+        for (int n = 0; n < 100000; ++n) most = std::max(most, ++perSlot[labelHash(prefix + std::to_string(n)) & 0xFFFF]);
+        // 100,000 names over 65,536 places: a fair hash puts at most a dozen in one.
+        EXPECT_LE(most, 12) << prefix;
+    }
+}
+
 TEST_F(Html5Page, TokenizerErrorIsTheLegacyOne) {
     const std::string script = "*start\r\nmov %0,1\r\n!x\r\n";
     Cp932Decoder decoder;
