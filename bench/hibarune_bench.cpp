@@ -187,6 +187,12 @@ void registerAll() {
         convert(state, utf8Input(2 * megabyte), OutputMode::HTML5, false, ScriptSettings{TextEncoding::UTF8, false});
     })->Unit(benchmark::kMillisecond);
 
+    for (OutputMode mode : {OutputMode::STYLE, OutputMode::HTML5})
+        benchmark::RegisterBenchmark(mode == OutputMode::STYLE ? "convertScript/STYLE/script_20MB" : "convertScript/HTML5/script_20MB",
+                                     [mode](benchmark::State& state) {
+                                         convert(state, input(scriptgen::Kind::script, 20 * megabyte), mode, false);
+                                     })
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark("PageLabels/HTML5/script_20MB", [](benchmark::State& state) {
         matchLabels(state, input(scriptgen::Kind::script, 20 * megabyte));
     })->Unit(benchmark::kMillisecond);

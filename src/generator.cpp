@@ -364,18 +364,27 @@ void Page::openLine(std::int64_t number) {
     }
     lastBuffer().commit(out + opening.size());
     lineStart_ = lastBuffer().size();
+    lineOpening_.prepareNext();
 }
 
 Page::LineOpening::LineOpening(std::vector<std::string> pieces, std::size_t width)
     : pieces_(std::move(pieces)), width_(width) {}
 
-// Lines come one after another: the next line's opening is the last one's
-// with each copy of the number counted up by one, unless a number grows a
-// digit.
+// Lines come one after another: once a line's opening is taken, it is
+// counted up in place for the next line (each copy of the number plus one),
+// long before it is read again, so that the copy never waits on the bytes
+// just changed. A number that grows a digit is made anew.
 std::string_view Page::LineOpening::of(std::int64_t number) {
-    if (number != last_ + 1 || last_ <= 0 || !countUp()) build(number);
-    last_ = number;
+    if (number != held_ || size_ == 0) build(number);
     return {text_, size_};
+}
+
+void Page::LineOpening::prepareNext() {
+    if (held_ > 0 && countUp()) {
+        ++held_;
+    } else {
+        size_ = 0;
+    }
 }
 
 bool Page::LineOpening::countUp() {
@@ -404,6 +413,7 @@ void Page::LineOpening::build(std::int64_t number) {
     std::memcpy(text_, text.data(), text.size());
     size_ = text.size();
     digits_ = digits.size();
+    held_ = number;
 }
 
 void Page::addTokens(const nscr::TokenLine& tokens) {

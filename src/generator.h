@@ -133,6 +133,8 @@ private:
         LineOpening(std::vector<std::string> pieces, std::size_t width);
         bool empty() const { return pieces_.empty(); }
         std::string_view of(std::int64_t number);
+        // Says that the opening given is written: the next line's is made.
+        void prepareNext();
 
     private:
         void build(std::int64_t number);
@@ -144,7 +146,7 @@ private:
         std::array<std::size_t, 4> numberEnds_{};  // where each copy of the number ends in text_
         std::size_t numberCopies_ = 0;
         std::size_t digits_ = 0;
-        std::int64_t last_ = 0;
+        std::int64_t held_ = 0;  // the number text_ holds
     };
     LineOpening lineOpening_;
     char lineClosing_[16] = {};  // "\r\n", or the line element's end
