@@ -252,7 +252,9 @@ char* writeLikelyLabelOpening(char* out, nscr::TokenType type, std::string_view 
 // right.
 char* Page::writeLabelOpening(char* out, nscr::TokenType type, std::string_view text) {
     std::string_view name = text.substr(1);
-    LabelMark mark;
+    // The mark is written where it is kept, field by field, and nothing
+    // just written is read back: the line's text is read instead.
+    LabelMark& mark = labels_.emplace_back();
     mark.buffer = buffers_.size() - 1;
     mark.offset = static_cast<std::size_t>(out - lastBuffer().view().data());
     mark.nameSize = static_cast<std::uint32_t>(name.size());
@@ -268,13 +270,11 @@ char* Page::writeLabelOpening(char* out, nscr::TokenType type, std::string_view 
     mark.type = type;
     char* end = writeLikelyLabelOpening(out, type, name);
     mark.length = static_cast<std::uint32_t>(end - out);
-    // The key ends the opening, before its closing quote and ">".
-    std::string_view key(end - 2 - name.size(), name.size());
     mark.nameOffset = labelNames_.size();
-    mark.hash = labelHash(key);
-    labelNames_.append(name);
-    labelNames_.append(key);
-    labels_.push_back(mark);
+    mark.hash = labelHash(name);
+    char* names = labelNames_.room(2 * name.size());
+    std::memcpy(names, name.data(), name.size());
+    labelNames_.commit(putLowerCase(names + name.size(), name));
     return end;
 }
 

@@ -25,14 +25,31 @@ std::string labelId(std::string_view key, int ordinal) {
     return id;
 }
 
+namespace {
+
+// The word with its ASCII capitals in lower case, all eight bytes at once: a
+// byte's high bit marks it as from "A" to "Z" where adding to its low seven
+// bits reaches 0x80 from "A" on but not past "Z".
+std::uint64_t foldedWord(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    std::uint64_t low = word & ~highs;
+    std::uint64_t fromA = low + ones * (0x80 - 'A');
+    std::uint64_t pastZ = low + ones * (0x80 - 'Z' - 1);
+    std::uint64_t capitals = (fromA ^ pastZ) & ~word & highs;
+    return word | capitals >> 2;
+}
+
+}  // namespace
+
 std::uint32_t labelHash(std::string_view key) {
-    // Eight bytes at a time, each word mixed in by a multiply; the last word
-    // is the key's last eight bytes, and a shorter key is gathered byte by
-    // byte (a word stored in pieces and read whole would stall). The end
-    // mixes every bit into every other, so that names that differ only in
-    // their last bytes ("scene1", "scene2") fall far apart in a table.
+    // Eight bytes at a time, in lower case, each word mixed in by a
+    // multiply; the last word is the key's last eight bytes, and a shorter
+    // key is gathered byte by byte (a word stored in pieces and read whole
+    // would stall). The end mixes every bit into every other, so that names
+    // that differ only in their last bytes ("scene1", "scene2") fall far
+    // apart in a table.
     std::uint64_t hash = 0x9E3779B97F4A7C15u ^ key.size();
-    auto mix = [&hash](std::uint64_t word) { hash = std::rotl((hash ^ word) * 0xBF58476D1CE4E5B9u, 31); };
+    auto mix = [&hash](std::uint64_t word) { hash = std::rotl((hash ^ foldedWord(word)) * 0xBF58476D1CE4E5B9u, 31); };
     auto wordAt = [](const char* at) {
         std::uint64_t word;
         std::memcpy(&word, at, sizeof word);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -40,10 +41,12 @@ struct LabelMark {
 // copying, and once large, is backed by huge pages.
 class LabelMarks {
 public:
-    void push_back(const LabelMark& mark) {
-        char* room = marks_.room(sizeof mark);
-        std::memcpy(room, &mark, sizeof mark);
-        marks_.commit(room + sizeof mark);
+    void push_back(const LabelMark& mark) { emplace_back() = mark; }
+    // A new mark at the end, to be filled in where it stands.
+    LabelMark& emplace_back() {
+        char* room = marks_.room(sizeof(LabelMark));
+        marks_.commit(room + sizeof(LabelMark));
+        return *new (room) LabelMark();
     }
     std::size_t size() const { return marks_.size() / sizeof(LabelMark); }
     bool empty() const { return size() == 0; }
@@ -70,7 +73,7 @@ private:
 
 // The name in lower case: names are compared by it.
 std::string labelKey(std::string_view name);
-// A hash of a key, for tables of labels.
+// A hash of a key, for tables of labels; a name has the hash of its key.
 std::uint32_t labelHash(std::string_view key);
 // "l-" and the key, and for the n-th definition of a name (n > 1) "-n":
 // unique without regard to case, never the id of a line ("L" and digits),

@@ -340,6 +340,21 @@ TEST(LabelHash, NamesOfAScriptSpreadOverATable) {
     }
 }
 
+// A name is looked up by the hash of its key, which is taken from the name
+// itself: both must agree whatever the case, the length and the bytes
+// around the capitals.
+TEST(LabelHash, NameAndKeyAgree) {
+    const std::string bytes = "@AMZ[`amz{_09\x7f\x80\xc1\xda";
+    unit::Random random{11};
+    for (int n = 0; n < 2000; ++n) {
+        std::string name;
+        for (std::size_t k = random.below(24); k > 0; --k) name += bytes[random.below(bytes.size())];
+        EXPECT_EQ(labelHash(name), labelHash(labelKey(name))) << testing::PrintToString(name);
+    }
+    EXPECT_NE(labelHash("scene1"), labelHash("scene2"));
+    EXPECT_NE(labelHash("a"), labelHash("b"));
+}
+
 TEST_F(Html5Page, TokenizerErrorIsTheLegacyOne) {
     const std::string script = "*start\r\nmov %0,1\r\n!x\r\n";
     Cp932Decoder decoder;
