@@ -237,10 +237,13 @@ std::string_view className(TokenType type) {
     return index < classNames.size() ? classNames[index] : std::string_view();
 }
 
+namespace {
+bool isEscapedByte(char c) { return c == '&' || c == '<' || c == '>' || c == '"'; }
+}  // namespace
+
 void appendEscaped(std::string& out, std::string_view text) {
     // Most texts hold none of the four bytes: they go in whole.
-    auto special = [](char c) { return c == '&' || c == '<' || c == '>' || c == '"'; };
-    if (std::none_of(text.begin(), text.end(), special)) {
+    if (std::none_of(text.begin(), text.end(), isEscapedByte)) {
         out += text;
         return;
     }
@@ -306,6 +309,11 @@ namespace {
 
 // Writes text at out, escaped as appendEscaped escapes it; room: 6 bytes a byte.
 char* writeEscaped(char* out, std::string_view text) {
+    // Most texts hold none of the four bytes: they go in whole.
+    if (std::none_of(text.begin(), text.end(), isEscapedByte)) {
+        if (!text.empty()) std::memcpy(out, text.data(), text.size());
+        return out + text.size();
+    }
     for (char c : text) {
         switch (c) {
             case '&': out = std::copy_n("&amp;", 5, out); break;
