@@ -231,13 +231,16 @@ say "$(verdict "$r" 1.5)  STYLE at most 1.5x the baseline on 20 MB: ${r}x (best 
 for mode in "${modes[@]}"; do
   [ "$mode" = STYLE ] && continue
   r=$(ratio "${median_us[$mode,20M]}" "${median_us[STYLE,20M]}")
-  # The HTML5 page carries links and an index: reported, not judged.
-  if [ "$mode" = HTML5 ]; then
-    say "info  HTML5 on 20 MB: ${r}x STYLE"
-    continue
-  fi
-  say "$(verdict "$r" 1.02)  $mode no slower than STYLE on 20 MB (2 % for noise): ${r}x STYLE"
+  # shellcheck disable=SC2086
+  best=$(ratio "$(least ${times[$mode,20M]})" "$(least ${times[STYLE,20M]})")
+  say "$(verdict "$r" 1.02)  $mode no slower than STYLE on 20 MB (2 % for noise): ${r}x STYLE (best against best: ${best}x)"
 done
+# Class names rather than inline styles: the HTML5 page is the smaller.
+if [[ " ${modes[*]} " == *" HTML5 "* ]]; then
+  html5_page=${page_size[HTML5_script-20M.txt]}
+  style_page=${page_size[STYLE_script-20M.txt]}
+  say "$(verdict "$html5_page" "$((style_page - 1))")  HTML5 page smaller than the STYLE page on 20 MB: $(mb "$html5_page") MB against $(mb "$style_page") MB"
+fi
 if [ -n "$gnutime" ]; then
   script_bytes=$(stat -c %s script-20M.txt)
   for mode in "${modes[@]}"; do

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <unordered_map>
+#include <utility>
 
 #include "html5.h"
 #include "nscr/file.h"
@@ -177,6 +178,7 @@ Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead, 
 void Page::reserveLabelRoom(std::size_t expectedSize) {
     labels_.reserve(expectedSize / 32 / sizeof(LabelMark));
     labelNames_.reserve(expectedSize / 64);
+    indexText_.reserve(expectedSize / 64);
 }
 
 Page::Page(Page&&) noexcept = default;
@@ -275,7 +277,18 @@ char* Page::writeLabelOpening(char* out, nscr::TokenType type, std::string_view 
     char* names = labelNames_.room(2 * name.size());
     std::memcpy(names, name.data(), name.size());
     labelNames_.commit(putLowerCase(names + name.size(), name));
+    if (mark.definition) addIndexEntry(name, mark.line);
     return end;
+}
+
+// A definition's entry in the label index, written as the definition is:
+// it is taken for the first of its name, which it nearly always is.
+void Page::addIndexEntry(std::string_view name, std::int64_t line) {
+    indexId_.assign("l-");
+    indexId_.resize(2 + name.size());
+    putLowerCase(indexId_.data() + 2, name);
+    char* out = indexText_.room(html5::indexEntryRoom(name.size(), indexId_.size(), 0));
+    indexText_.commit(html5::writeIndexEntry(out, name, indexId_, line, ""));
 }
 
 std::string_view Page::labelName(const LabelMark& mark) const {
@@ -468,6 +481,7 @@ void Page::addLine(const nscr::TokenLine& tokens, std::int64_t number) {
 }
 
 void Page::appendPart(Page& part) {
+    part.finishPart();
     std::size_t firstLabel = labels_.size();
     for (IndexSlice& slice : part.indexSlices_)
         indexSlices_.push_back({std::move(slice.text), firstLabel + slice.firstLabel, firstLabel + slice.endLabel});
@@ -580,9 +594,7 @@ void Page::finishPart() {
     if (generator_.mode != OutputMode::HTML5) return;
     std::size_t first = indexSlices_.empty() ? 0 : indexSlices_.back().endLabel;
     if (first == labels_.size()) return;
-    IndexSlice slice{{}, first, labels_.size()};
-    appendIndexEntries(slice, nullptr);
-    indexSlices_.push_back(std::move(slice));
+    indexSlices_.push_back({std::exchange(indexText_, nscr::ByteBuffer()), first, labels_.size()});
 }
 
 // The index entries of the slice's definitions; without definitions at hand,

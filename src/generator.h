@@ -105,6 +105,7 @@ private:
         std::size_t firstLabel, endLabel;
     };
     void appendIndexEntries(IndexSlice& slice, const PageLabels* definitions);
+    void addIndexEntry(std::string_view name, std::int64_t line);
     void finishIndex(const PageLabels& definitions);
     void unlinkInPlace(const LabelMark& mark);
     std::vector<std::string_view> html5Pieces() const;
@@ -159,6 +160,8 @@ private:
     std::size_t lineStart_ = 0;    // where the line's text starts in the last buffer (HTML5 pages)
     // The label index made a part at a time, each on its part's thread.
     std::vector<IndexSlice> indexSlices_;
+    nscr::ByteBuffer indexText_;  // the index entries of the labels since the last slice
+    std::string indexId_;         // scratch for an entry's id
     // The label index's opening (up to indexOpeningEnd_), its closing and the
     // code's opening (up to indexEnd_), then the label openings put in place
     // of those written, each a replacement.
