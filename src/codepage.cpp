@@ -255,13 +255,27 @@ Cp932Decoder::DecodedRun Cp932Decoder::decodeRun(char* out, const char* in, cons
             continue;
         }
         // Runs of known double-byte characters, most of Japanese text: one
-        // look-up each. A pair entry is only ever learned for a lead byte.
-        while (last - in >= 2) {
-            const Entry& known = table_[static_cast<std::size_t>(static_cast<unsigned char>(in[0])) << 8 |
-                                        static_cast<unsigned char>(in[1])];
-            if (known.state == unknownEntry || known.state > 3) break;
-            std::memcpy(out, &known, sizeof known);
-            out += known.state;
+        // look-up each, two characters at a time while both are known. A
+        // pair entry is only ever learned for a lead byte; a known one's
+        // state is its length, 1 to 3.
+        auto pairAt = [table = table_.data()](const char* at) -> const Entry& {
+            return table[static_cast<std::size_t>(static_cast<unsigned char>(at[0])) << 8 |
+                         static_cast<unsigned char>(at[1])];
+        };
+        auto isKnown = [](const Entry& entry) { return static_cast<std::uint8_t>(entry.state - 1) < 3; };
+        while (last - in >= 4) {
+            const Entry& first = pairAt(in);
+            const Entry& second = pairAt(in + 2);
+            if (!isKnown(first) || !isKnown(second)) break;
+            std::memcpy(out, &first, sizeof first);
+            out += first.state;
+            std::memcpy(out, &second, sizeof second);
+            out += second.state;
+            in += 4;
+        }
+        if (last - in >= 2 && isKnown(pairAt(in))) {
+            std::memcpy(out, &pairAt(in), sizeof(Entry));
+            out += pairAt(in).state;
             in += 2;
         }
         if (in == last) break;

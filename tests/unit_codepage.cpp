@@ -101,6 +101,33 @@ TEST(Codepage, DecoderGivesIconvBytes) {
     EXPECT_EQ(decoded(decoder, "a\x82\xa0z"), "aあz");
 }
 
+// Runs of characters take the fast roads (two known pairs at a time, one,
+// a run of ASCII) and the slow one for what is not learned yet: random
+// mixtures decode as iconv decodes them, whole and as a line.
+TEST(Codepage, MixedRunsGiveIconvBytes) {
+    const std::vector<std::string> pieces = {"a", "abc ", "0123456789abcdef", "\x82\xa0", "\x8a\xbf\x8e\x9a",
+                                             "\xb1", "\x81\x40", "\xea\xa4", "\x87\x40", "\xfa\x40", "\x82",
+                                             "\x83\x9f", "\x81\x7e\x84\x40"};
+    unit::Random random{5};
+    Cp932Decoder decoder;
+    for (int n = 0; n < 3000; ++n) {
+        std::string text;
+        for (std::size_t k = random.below(12); k > 0; --k) text += pieces[random.below(pieces.size())];
+        std::optional<std::string> want = unit::viaIconv("UTF-8", "CP932", text);
+        ASSERT_EQ(decoded(decoder, text), want) << testing::PrintToString(text);
+        std::string out(Cp932Decoder::utf8Room(text.size()), '\0');
+        Cp932Decoder::DecodedRun run{};
+        std::string error = unit::errorOf([&] { run = decoder.decodeLineTo(out.data(), text.data(), text.data() + text.size()); });
+        if (!want) {
+            EXPECT_NE(error, "<no error>") << testing::PrintToString(text);
+        } else {
+            ASSERT_EQ(error, "<no error>");
+            EXPECT_EQ(std::string(out.data(), run.end), *want) << testing::PrintToString(text);
+            EXPECT_EQ(run.stop, text.data() + text.size());
+        }
+    }
+}
+
 // A line decoded where it stands stops at its CR, LF or zero byte, and a
 // lead byte before one fails as at the end of the text.
 TEST(Codepage, LineDecodedUpToItsEnd) {
