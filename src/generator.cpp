@@ -366,48 +366,47 @@ char* Page::writeDecodedPiece(char* out, nscr::TokenType type, std::string_view 
 }
 
 void Page::openLine(std::int64_t number) {
-    std::string_view opening = lineOpening_.of(number);
-    char* out = lastBuffer().room(LineOpening::room);
-    // One copy of fixed size, short for the usual opening.
-    constexpr std::size_t shortCopy = 32;
-    if (opening.size() <= shortCopy) {
-        std::memcpy(out, opening.data(), shortCopy);
-    } else {
-        std::memcpy(out, opening.data(), LineOpening::room);
-    }
-    lastBuffer().commit(out + opening.size());
-    lineStart_ = lastBuffer().size();
-    lineOpening_.prepareNext();
+    nscr::ByteBuffer& buffer = lastBuffer();
+    buffer.commit(lineOpening_.writeTo(buffer.room(LineOpening::room), number));
+    lineStart_ = buffer.size();
 }
 
 Page::LineOpening::LineOpening(std::vector<std::string> pieces, std::size_t width)
     : pieces_(std::move(pieces)), width_(width) {}
 
-// Lines come one after another: once a line's opening is taken, it is
+// Lines come one after another: once a line's opening is written, it is
 // counted up in place for the next line (each copy of the number plus one),
 // long before it is read again, so that the copy never waits on the bytes
 // just changed. A number that grows a digit is made anew.
-std::string_view Page::LineOpening::of(std::int64_t number) {
+char* Page::LineOpening::writeTo(char* out, std::int64_t number) {
     if (number != held_ || size_ == 0) build(number);
-    return {text_, size_};
-}
-
-void Page::LineOpening::prepareNext() {
-    if (held_ > 0 && countUp()) {
-        ++held_;
+    const std::size_t size = size_;
+    // One copy of fixed size, short for the usual opening.
+    constexpr std::size_t shortCopy = 32;
+    if (size <= shortCopy) {
+        std::memcpy(out, text_, shortCopy);
     } else {
-        size_ = 0;
+        std::memcpy(out, text_, room);
     }
+    if (!countUp()) size_ = 0;
+    return out + size;
 }
 
+// Counts each copy of the number up by one; false when it has no room for
+// the carry (all nines), and the opening is to be made anew.
 bool Page::LineOpening::countUp() {
-    for (std::size_t copy = 0; copy < numberCopies_; ++copy) {
-        const std::size_t end = numberEnds_[copy];
-        std::size_t at = end;
-        while (at > end - digits_ && text_[at - 1] == '9') text_[--at] = '0';
-        if (at == end - digits_) return false;  // all nines: one digit more
-        ++text_[at - 1];
+    if (held_ <= 0) return false;
+    const std::size_t digits = digits_, copies = numberCopies_;
+    for (std::size_t copy = 0; copy < copies; ++copy) {
+        char* const first = text_ + numberEnds_[copy] - digits;
+        char* at = first + digits - 1;
+        while (*at == '9') {
+            if (at == first) return false;
+            *at-- = '0';
+        }
+        ++*at;
     }
+    ++held_;
     return true;
 }
 

@@ -133,9 +133,9 @@ private:
         LineOpening() = default;
         LineOpening(std::vector<std::string> pieces, std::size_t width);
         bool empty() const { return pieces_.empty(); }
-        std::string_view of(std::int64_t number);
-        // Says that the opening given is written: the next line's is made.
-        void prepareNext();
+        // Writes the opening of line `number` at out, which has `room`
+        // bytes, and gives its end.
+        char* writeTo(char* out, std::int64_t number);
 
     private:
         void build(std::int64_t number);
