@@ -1,3 +1,4 @@
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "nscr/byte_buffer.h"
 #include "nscr/file.h"
 #include "nscr/lines.h"
+#include "nscr/parallel.h"
 #include "nscr/token.h"
 #include "nscr/webhighlight.h"
 #include "unit_support.h"
@@ -153,6 +155,30 @@ TEST_F(Converter, LongColoursMakeLongSpans) {
     std::string script = "\x82\xa0 a\r\n\x82\xa0\x82\xa0";
     EXPECT_EQ(convertScript(script, generator, decoder), plainPage(script, generator));
     EXPECT_NE(plainPage(script, generator).find(std::string(100, 'r')), std::string::npos);
+}
+
+// Work side by side: every piece runs once, and a piece that fails fails
+// the whole once all are done (the first by index), rather than ending the
+// program from its thread.
+TEST(SideBySide, EveryPieceRunsAndTheFirstFailureIsThrown) {
+    for (std::size_t count : {0, 1, 2, 5}) {
+        std::vector<int> runs(count, 0);
+        nscr::runSideBySide(count, [&](std::size_t k) { ++runs[k]; });
+        EXPECT_EQ(runs, std::vector<int>(count, 1)) << count;
+    }
+    std::vector<int> runs(4, 0);
+    bool outOfMemory = false;
+    try {
+        nscr::runSideBySide(4, [&](std::size_t k) {
+            ++runs[k];
+            if (k == 1) throw std::bad_alloc();
+            if (k == 3) throw nscr::Error("fourth");
+        });
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    }
+    EXPECT_TRUE(outOfMemory);
+    EXPECT_EQ(runs, std::vector<int>(4, 1));
 }
 
 TEST(ByteBuffer, GrowsKeepingItsBytesAndHandsThemOn) {
