@@ -257,23 +257,26 @@ Cp932Decoder::DecodedRun Cp932Decoder::decodeRun(char* out, const char* in, cons
         // Runs of known double-byte characters, most of Japanese text: one
         // look-up each, two characters at a time while both are known. A
         // pair entry is only ever learned for a lead byte; a known one's
-        // state is its length, 1 to 3.
+        // state is its length, 1 to 3. A pair starts with a byte of 0x80 or
+        // above: the entries of "pairs" led by a zero byte are the single
+        // bytes', and a zero byte ends a line.
         auto pairAt = [table = table_.data()](const char* at) -> const Entry& {
             return table[static_cast<std::size_t>(static_cast<unsigned char>(at[0])) << 8 |
                          static_cast<unsigned char>(at[1])];
         };
         auto isKnown = [](const Entry& entry) { return static_cast<std::uint8_t>(entry.state - 1) < 3; };
+        auto leadsBoth = [](const char* at) { return (static_cast<unsigned char>(at[0] & at[2]) & 0x80) != 0; };
         while (last - in >= 4) {
             const Entry& first = pairAt(in);
             const Entry& second = pairAt(in + 2);
-            if (!isKnown(first) || !isKnown(second)) break;
+            if (!leadsBoth(in) || !isKnown(first) || !isKnown(second)) break;
             std::memcpy(out, &first, sizeof first);
             out += first.state;
             std::memcpy(out, &second, sizeof second);
             out += second.state;
             in += 4;
         }
-        if (last - in >= 2 && isKnown(pairAt(in))) {
+        if (last - in >= 2 && !isAscii(*in) && isKnown(pairAt(in))) {
             std::memcpy(out, &pairAt(in), sizeof(Entry));
             out += pairAt(in).state;
             in += 2;

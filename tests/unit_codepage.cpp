@@ -105,7 +105,7 @@ TEST(Codepage, DecoderGivesIconvBytes) {
 // a run of ASCII) and the slow one for what is not learned yet: random
 // mixtures decode as iconv decodes them, whole and as a line.
 TEST(Codepage, MixedRunsGiveIconvBytes) {
-    const std::vector<std::string> pieces = {"a", "abc ", "0123456789abcdef", "\x82\xa0", "\x8a\xbf\x8e\x9a",
+    const std::vector<std::string> pieces = {"a", "abc ", "0123456789abcdef", "\x82\xa0", "\x8a\xbf\x8e\x9a", std::string(1, '\0'),
                                              "\xb1", "\x81\x40", "\xea\xa4", "\x87\x40", "\xfa\x40", "\x82",
                                              "\x83\x9f", "\x81\x7e\x84\x40"};
     unit::Random random{5};
@@ -115,6 +115,9 @@ TEST(Codepage, MixedRunsGiveIconvBytes) {
         for (std::size_t k = random.below(12); k > 0; --k) text += pieces[random.below(pieces.size())];
         std::optional<std::string> want = unit::viaIconv("UTF-8", "CP932", text);
         ASSERT_EQ(decoded(decoder, text), want) << testing::PrintToString(text);
+        // As a line, the text ends at its first zero byte.
+        std::string line = text.substr(0, text.find('\0'));
+        want = unit::viaIconv("UTF-8", "CP932", line);
         std::string out(Cp932Decoder::utf8Room(text.size()), '\0');
         Cp932Decoder::DecodedRun run{};
         std::string error = unit::errorOf([&] { run = decoder.decodeLineTo(out.data(), text.data(), text.data() + text.size()); });
@@ -123,7 +126,7 @@ TEST(Codepage, MixedRunsGiveIconvBytes) {
         } else {
             ASSERT_EQ(error, "<no error>");
             EXPECT_EQ(std::string(out.data(), run.end), *want) << testing::PrintToString(text);
-            EXPECT_EQ(run.stop, text.data() + text.size());
+            EXPECT_EQ(run.stop, text.data() + line.size());
         }
     }
 }
@@ -141,6 +144,8 @@ TEST(Codepage, LineDecodedUpToItsEnd) {
         {"", "", 0}, {"abc\r\ndef", "abc", 3}, {"\x82\xa0\n", "あ", 2}, {std::string("a\0b", 3), "a", 1},
         {"\x82\xa0", "あ", 2}, {"0123456789abcdef\n", "0123456789abcdef", 16}, {"0123456789\rabcdef", "0123456789", 10},
         {"\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8\r", "あいうえお", 10}, {"\xb1\n", "ｱ", 1},
+        // a zero byte before a single byte already known is no pair's lead
+        {std::string("\x82\xa0\0\xb1", 4), "あ", 2}, {std::string("\x82\xa0\x82\xa2\0\xb1\x82\xa0", 8), "あい", 4},
         {"\x82\r", std::nullopt, 0}, {"\x82\n", std::nullopt, 0}, {std::string("\x82\0", 2), std::nullopt, 0},
         {"\x82", std::nullopt, 0}, {"ab\xff\n", std::nullopt, 0},
     };
