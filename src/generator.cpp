@@ -274,9 +274,8 @@ char* Page::writeLabelOpening(char* out, nscr::TokenType type, std::string_view 
     mark.length = static_cast<std::uint32_t>(end - out);
     mark.nameOffset = labelNames_.size();
     mark.hash = labelHash(name);
-    char* names = labelNames_.room(2 * name.size());
-    std::memcpy(names, name.data(), name.size());
-    labelNames_.commit(putLowerCase(names + name.size(), name));
+    char* names = put(labelNames_.room(2 * name.size()), name);
+    labelNames_.commit(putLowerCase(names, name));
     if (mark.definition) addIndexEntry(name, mark.line);
     return end;
 }

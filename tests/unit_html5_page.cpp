@@ -256,6 +256,10 @@ TEST_F(Html5Page, LabelLinks) {
     std::string page = html5Page(script);
     EXPECT_NE(page.find("<a class=\"gl\" data-to=\"missing\">*missing</a>"), std::string::npos);
     EXPECT_EQ(visibleText(codeOf(page)), script);
+    // A page whose first label has no name: nothing is kept for it yet.
+    const std::string unnamed = linesOf({"*", "goto *", "*a"});
+    EXPECT_EQ(visibleText(codeOf(html5Page(unnamed))), unnamed);
+    EXPECT_EQ(labelLinks(html5Page(unnamed)).size(), 3u);
 }
 
 // Names that differ only in case, names that look like line ids, every byte
