@@ -276,18 +276,18 @@ char* Page::writeLabelOpening(char* out, nscr::TokenType type, std::string_view 
     mark.hash = labelHash(name);
     char* names = put(labelNames_.room(2 * name.size()), name);
     labelNames_.commit(putLowerCase(names, name));
-    if (mark.definition) addIndexEntry(name, mark.line);
+    if (mark.definition) addIndexEntry(mark);
     return end;
 }
 
 // A definition's entry in the label index, written as the definition is:
 // it is taken for the first of its name, which it nearly always is.
-void Page::addIndexEntry(std::string_view name, std::int64_t line) {
-    indexId_.assign("l-");
-    indexId_.resize(2 + name.size());
-    putLowerCase(indexId_.data() + 2, name);
+void Page::addIndexEntry(const LabelMark& mark) {
+    indexId_.clear();
+    appendLabelId(indexId_, labelKey(mark), 1);
+    std::string_view name = labelName(mark);
     char* out = indexText_.room(html5::indexEntryRoom(name.size(), indexId_.size(), 0));
-    indexText_.commit(html5::writeIndexEntry(out, name, indexId_, line, ""));
+    indexText_.commit(html5::writeIndexEntry(out, name, indexId_, mark.line, ""));
 }
 
 std::string_view Page::labelName(const LabelMark& mark) const {

@@ -105,7 +105,7 @@ private:
         std::size_t firstLabel, endLabel;
     };
     void appendIndexEntries(IndexSlice& slice, const PageLabels* definitions);
-    void addIndexEntry(std::string_view name, std::int64_t line);
+    void addIndexEntry(const LabelMark& mark);
     void finishIndex(const PageLabels& definitions);
     void unlinkInPlace(const LabelMark& mark);
     std::vector<std::string_view> html5Pieces() const;

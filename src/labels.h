@@ -41,7 +41,6 @@ struct LabelMark {
 // copying, and once large, is backed by huge pages.
 class LabelMarks {
 public:
-    void push_back(const LabelMark& mark) { emplace_back() = mark; }
     // A new mark at the end, to be filled in where it stands.
     LabelMark& emplace_back() {
         char* room = marks_.room(sizeof(LabelMark));
