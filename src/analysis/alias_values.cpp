@@ -1,0 +1,156 @@
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "analysis/builder.h"
+#include "analysis/characters.h"
+
+namespace analysis {
+
+namespace {
+
+// Evaluates the definition block's numeric aliases as the engine runs the
+// block: numbers, aliases, %N and %alias, + - * / and parentheses; anything
+// else leaves the value unknown.
+class AliasEvaluator {
+public:
+    explicit AliasEvaluator(Model& model) : model_(model) {}
+
+    void run(const ValueStatement& value) {
+        const Statement& statement = model_.statements[value.statement];
+        std::uint32_t file = model_.fileOfLine(statement.line);
+        std::string_view line = model_.lineText(file, statement.line - model_.fileInfo[file].firstLine);
+        text_ = line.substr(statement.begin, statement.end - statement.begin);
+        at_ = wordEnd(text_, 0);
+        std::string command = keyOf(text_.substr(0, at_));
+        if (command == "numalias") return defineAlias(value.symbol);
+        std::optional<std::int64_t> variable = variableNumber();
+        if (!variable) return;
+        std::optional<std::int64_t> operand;
+        if (command == "mov" || command == "add" || command == "sub") {
+            if (!comma()) return;
+            operand = expression();
+        }
+        std::optional<std::int64_t>& slot = variables_[*variable];
+        std::int64_t current = slot.value_or(0);
+        if (command == "inc") slot = current + 1;
+        if (command == "dec") slot = current - 1;
+        if (command == "mov") slot = operand;
+        if (command == "add") slot = operand ? std::optional(current + *operand) : std::nullopt;
+        if (command == "sub") slot = operand ? std::optional(current - *operand) : std::nullopt;
+    }
+
+private:
+    static std::string keyOf(std::string_view name) {
+        std::string key(name);
+        for (char& c : key) c = lowerByte(c);
+        return key;
+    }
+
+    void defineAlias(std::uint32_t symbol) {
+        if (symbol == none) return;
+        // The name, then "," or "=" and the value.
+        at_ = wordEnd(text_, skipBlanks(text_, at_));
+        skip();
+        if (at_ < text_.size() && (text_[at_] == ',' || text_[at_] == '=')) ++at_;
+        model_.symbols[symbol].number = expression();
+    }
+
+    void skip() { at_ = skipBlanks(text_, at_); }
+
+    bool comma() {
+        skip();
+        if (at_ >= text_.size() || text_[at_] != ',') return false;
+        ++at_;
+        return true;
+    }
+
+    // The variable number a "%N" or "%alias" operand names.
+    std::optional<std::int64_t> variableNumber() {
+        skip();
+        if (at_ >= text_.size() || text_[at_] != '%') return std::nullopt;
+        ++at_;
+        return primary();
+    }
+
+    std::optional<std::int64_t> expression() {
+        std::optional<std::int64_t> value = term();
+        while (true) {
+            skip();
+            if (at_ >= text_.size() || (text_[at_] != '+' && text_[at_] != '-')) return value;
+            char op = text_[at_++];
+            std::optional<std::int64_t> right = term();
+            if (!value || !right) return std::nullopt;
+            value = op == '+' ? *value + *right : *value - *right;
+        }
+    }
+
+    std::optional<std::int64_t> term() {
+        std::optional<std::int64_t> value = factor();
+        while (true) {
+            skip();
+            if (at_ >= text_.size() || (text_[at_] != '*' && text_[at_] != '/')) return value;
+            char op = text_[at_++];
+            std::optional<std::int64_t> right = factor();
+            if (!value || !right || (op == '/' && *right == 0)) return std::nullopt;
+            value = op == '*' ? *value * *right : *value / *right;
+        }
+    }
+
+    std::optional<std::int64_t> factor() {
+        skip();
+        if (at_ >= text_.size()) return std::nullopt;
+        char c = text_[at_];
+        if (c == '-') {
+            ++at_;
+            std::optional<std::int64_t> value = factor();
+            return value ? std::optional(-*value) : std::nullopt;
+        }
+        if (c == '(') {
+            ++at_;
+            std::optional<std::int64_t> value = expression();
+            skip();
+            if (at_ >= text_.size() || text_[at_] != ')') return std::nullopt;
+            ++at_;
+            return value;
+        }
+        if (c == '%') {
+            ++at_;
+            std::optional<std::int64_t> number = primary();
+            if (!number) return std::nullopt;
+            auto found = variables_.find(*number);
+            return found == variables_.end() ? std::optional<std::int64_t>(0) : found->second;
+        }
+        return primary();
+    }
+
+    // A number or an alias's number.
+    std::optional<std::int64_t> primary() {
+        skip();
+        if (at_ < text_.size() && isDigitByte(text_[at_])) {
+            std::int64_t value = 0;
+            for (; at_ < text_.size() && isDigitByte(text_[at_]); ++at_)
+                if (value < (std::int64_t{1} << 48)) value = value * 10 + (text_[at_] - '0');
+            return value;
+        }
+        std::size_t end = wordEnd(text_, at_);
+        if (end == at_ || !isWordHead(text_[at_])) return std::nullopt;
+        std::uint32_t alias = model_.find(SymbolKind::NumAlias, keyOf(text_.substr(at_, end - at_)));
+        at_ = end;
+        return alias == none ? std::nullopt : model_.symbols[alias].number;
+    }
+
+    Model& model_;
+    std::string_view text_;
+    std::size_t at_ = 0;
+    std::unordered_map<std::int64_t, std::optional<std::int64_t>> variables_;
+};
+
+}  // namespace
+
+void evaluateAliases(Model& model, const std::vector<ValueStatement>& values) {
+    AliasEvaluator evaluator(model);
+    for (const ValueStatement& value : values) evaluator.run(value);
+}
+
+}  // namespace analysis

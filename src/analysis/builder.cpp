@@ -1,0 +1,768 @@
+#include "analysis/builder.h"
+
+#include <array>
+#include <string>
+
+#include "analysis/characters.h"
+#include "nscr/lines.h"
+
+namespace analysis {
+
+namespace {
+
+// Where a command takes label arguments.
+enum class LabelArgs : std::uint8_t { None, First, FirstOptional, Second, AllButFirst, Odd, FirstTwo, Trap };
+
+// What a command asks of the analysis beyond its label arguments.
+enum class Special : std::uint8_t {
+    None, If, Defsub, NumAlias, StrAlias, Game, Reset, DefineReset, Csel, JumpForward, JumpBack, Skip,
+    TextAfter, Dialogue, Lchk, Mov, IncDec, AddSub,
+};
+
+struct CommandRule {
+    std::string_view name;
+    LabelArgs labels;
+    RefKind kind;
+    Special special;
+};
+
+constexpr std::array<CommandRule, 47> commandRules = {{
+    {"goto", LabelArgs::First, RefKind::Jump, Special::None},
+    {"gosub", LabelArgs::First, RefKind::Call, Special::None},
+    {"return", LabelArgs::FirstOptional, RefKind::Jump, Special::None},
+    {"break", LabelArgs::FirstOptional, RefKind::Jump, Special::None},
+    {"tablegoto", LabelArgs::AllButFirst, RefKind::Jump, Special::None},
+    {"select", LabelArgs::Odd, RefKind::Jump, Special::None},
+    {"selgosub", LabelArgs::Odd, RefKind::Call, Special::None},
+    {"csel", LabelArgs::Odd, RefKind::Jump, Special::Csel},
+    {"trap", LabelArgs::Trap, RefKind::Jump, Special::None},
+    {"lr_trap", LabelArgs::Trap, RefKind::Jump, Special::None},
+    {"r_trap", LabelArgs::Trap, RefKind::Jump, Special::None},
+    {"trap2", LabelArgs::Trap, RefKind::Jump, Special::None},
+    {"lr_trap2", LabelArgs::Trap, RefKind::Jump, Special::None},
+    {"textgosub", LabelArgs::First, RefKind::Call, Special::None},
+    {"pretextgosub", LabelArgs::First, RefKind::Call, Special::None},
+    {"loadgosub", LabelArgs::First, RefKind::Call, Special::None},
+    {"rgosub", LabelArgs::First, RefKind::Call, Special::None},
+    {"skipgosub", LabelArgs::First, RefKind::Call, Special::None},
+    {"event_callback", LabelArgs::First, RefKind::Call, Special::None},
+    {"labelexist", LabelArgs::Second, RefKind::Check, Special::None},
+    {"lchk", LabelArgs::First, RefKind::Check, Special::Lchk},
+    {"sskip", LabelArgs::FirstTwo, RefKind::Jump, Special::None},
+    {"mark_range_read", LabelArgs::FirstTwo, RefKind::Check, Special::None},
+    {"if", LabelArgs::None, RefKind::Jump, Special::If},
+    {"notif", LabelArgs::None, RefKind::Jump, Special::If},
+    {"defsub", LabelArgs::None, RefKind::Jump, Special::Defsub},
+    {"numalias", LabelArgs::None, RefKind::Jump, Special::NumAlias},
+    {"stralias", LabelArgs::None, RefKind::Jump, Special::StrAlias},
+    {"game", LabelArgs::None, RefKind::Jump, Special::Game},
+    {"reset", LabelArgs::None, RefKind::Jump, Special::Reset},
+    {"definereset", LabelArgs::None, RefKind::Jump, Special::DefineReset},
+    {"jumpf", LabelArgs::None, RefKind::Jump, Special::JumpForward},
+    {"jskip", LabelArgs::None, RefKind::Jump, Special::JumpForward},
+    {"jnskip", LabelArgs::None, RefKind::Jump, Special::JumpForward},
+    {"jauto", LabelArgs::None, RefKind::Jump, Special::JumpForward},
+    {"jnauto", LabelArgs::None, RefKind::Jump, Special::JumpForward},
+    {"jumpb", LabelArgs::None, RefKind::Jump, Special::JumpBack},
+    {"skip", LabelArgs::None, RefKind::Jump, Special::Skip},
+    {"langen", LabelArgs::None, RefKind::Jump, Special::TextAfter},
+    {"langjp", LabelArgs::None, RefKind::Jump, Special::TextAfter},
+    {"d", LabelArgs::None, RefKind::Jump, Special::Dialogue},
+    {"d2", LabelArgs::None, RefKind::Jump, Special::Dialogue},
+    {"mov", LabelArgs::None, RefKind::Jump, Special::Mov},
+    {"inc", LabelArgs::None, RefKind::Jump, Special::IncDec},
+    {"dec", LabelArgs::None, RefKind::Jump, Special::IncDec},
+    {"add", LabelArgs::None, RefKind::Jump, Special::AddSub},
+    {"sub", LabelArgs::None, RefKind::Jump, Special::AddSub},
+}};
+
+const CommandRule* ruleFor(std::string_view lowerName) {
+    for (const CommandRule& rule : commandRules)
+        if (rule.name == lowerName) return &rule;
+    return nullptr;
+}
+
+// Whether argument number index (from 0) of a command is a label.
+bool isLabelArgument(LabelArgs labels, std::uint32_t index) {
+    switch (labels) {
+        case LabelArgs::None: return false;
+        case LabelArgs::First:
+        case LabelArgs::FirstOptional:
+        case LabelArgs::Trap: return index == 0;
+        case LabelArgs::Second: return index == 1;
+        case LabelArgs::AllButFirst: return index >= 1;
+        case LabelArgs::Odd: return index % 2 == 1;
+        case LabelArgs::FirstTwo: return index <= 1;
+    }
+    return false;
+}
+
+// Whether a line whose first non-blank byte is c is text to the engine.
+bool startsText(char c) {
+    return !isAsciiByte(c) || isDigitByte(c) || std::string_view("@\\/%?$[(<!#,\"`^>").find(c) != std::string_view::npos;
+}
+
+std::string lowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = lowerByte(c);
+    return lower;
+}
+
+// The state of a command's arguments, kept across lines while a select list
+// goes on.
+struct ArgumentState {
+    const CommandRule* rule = nullptr;
+    std::string command;  // as written
+    std::uint32_t index = 0;
+    bool expectOperand = true;  // in a condition: the next word is an operand
+    bool inCondition = false;
+    std::uint32_t statement = none;
+};
+
+class LineReader {
+public:
+    explicit LineReader(FirstPass& pass) : pass_(pass), model_(pass.model) {}
+
+    void readFile(std::uint32_t file) {
+        file_ = file;
+        const input::SourceFile& source = model_.files[file];
+        encoding_ = source.encoding;
+        std::string_view bytes = source.bytes;
+        FileInfo info;
+        info.firstLine = static_cast<std::uint32_t>(model_.lines.size());
+        std::uint32_t local = 0;
+        const char* at = bytes.data();
+        const char* const last = at + bytes.size();
+        while (at != last) {
+            const char* end = nscr::findLineEnd(at, last);
+            auto offset = static_cast<std::uint64_t>(at - bytes.data());
+            readLine(local++, offset, std::string_view(at, static_cast<std::size_t>(end - at)));
+            if (end == last) break;
+            at = end + (*end == '\r' && end + 1 != last && end[1] == '\n' ? 2 : 1);
+        }
+        info.lineCount = local;
+        // The engine ends every file with one more line end.
+        bool endsInLineEnd = !bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r');
+        info.firstEngineLine = nextEngineLine_;
+        nextEngineLine_ += local + (endsInLineEnd || local == 0 ? 1 : 0);
+        model_.fileInfo.push_back(info);
+        list_ = {};
+    }
+
+private:
+    Pos pos(std::size_t column) const { return {file_, line_, static_cast<std::uint32_t>(column)}; }
+
+    std::uint32_t addSpan(std::size_t begin, std::size_t end, SpanKind kind, std::uint32_t target = none) {
+        model_.spans.push_back({static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), kind, target});
+        return static_cast<std::uint32_t>(model_.spans.size() - 1);
+    }
+
+    void addPending(std::uint32_t span, PendingWord::Role role, std::uint32_t reference = none) {
+        pass_.pending.push_back({span, role, reference});
+    }
+
+    void note(std::size_t column, std::string_view id, std::string message) {
+        model_.findings.push_back({pos(column), std::string(id), std::move(message)});
+    }
+
+    void readLine(std::uint32_t local, std::uint64_t offset, std::string_view text) {
+        line_ = local;
+        text_ = text;
+        Line line;
+        line.offset = offset;
+        line.length = static_cast<std::uint32_t>(text.size());
+        line.firstSpan = static_cast<std::uint32_t>(model_.spans.size());
+        line.firstStatement = static_cast<std::uint32_t>(model_.statements.size());
+        lineIndex_ = static_cast<std::uint32_t>(model_.lines.size());
+        model_.lines.push_back(line);
+        model_.lines.back().kind = classify();
+    }
+
+    LineKind classify() {
+        std::size_t at = skipBlanks(text_, 0);
+        if (at == text_.size()) return LineKind::Blank;
+        char first = text_[at];
+        if (first == ';') {
+            addSpan(at, text_.size(), SpanKind::Comment);
+            return LineKind::Comment;
+        }
+        // A select list goes on over lines that end in "," or start with one.
+        if (list_.rule != nullptr && (listOpen_ || first == ',')) {
+            std::size_t end = readArguments(at, list_);
+            if (lineEndsList(end)) {
+                listOpen_ = lastCodeByte(end) == ',';
+            } else {
+                list_ = {};
+                readStatements(end);
+            }
+            return LineKind::Command;
+        }
+        list_ = {};
+        if (first == '*') {
+            readLabel(at);
+            return LineKind::Label;
+        }
+        if (startsText(first)) {
+            readText(at, first == '^');
+            return LineKind::Text;
+        }
+        readStatements(at);
+        return LineKind::Command;
+    }
+
+    void readLabel(std::size_t at) {
+        std::size_t nameStart = at;
+        while (nameStart < text_.size() && (text_[nameStart] == '*' || isBlankByte(text_[nameStart]))) ++nameStart;
+        std::size_t nameEnd = wordEnd(text_, nameStart);
+        std::string_view name = text_.substr(nameStart, nameEnd - nameStart);
+        std::uint32_t symbol = addSymbol(SymbolKind::Label, name, nameStart);
+        addSpan(at, nameEnd, SpanKind::LabelDef, symbol);
+        if (lowerCase(name) == "define") inDefineBlock_ = true;
+        readStatements(nameEnd);
+    }
+
+    std::uint32_t addSymbol(SymbolKind kind, std::string_view name, std::size_t column) {
+        Symbol symbol;
+        symbol.kind = kind;
+        symbol.name = std::string(name);
+        symbol.key = lowerCase(name);
+        symbol.pos = pos(column);
+        symbol.length = static_cast<std::uint32_t>(name.size());
+        symbol.alternative = inDefineBlock_ && inJumpRegion_;
+        auto id = static_cast<std::uint32_t>(model_.symbols.size());
+        std::vector<std::uint32_t>& all = model_.definitions[static_cast<std::size_t>(kind)][symbol.key];
+        all.push_back(id);
+        symbol.ordinal = static_cast<std::uint32_t>(all.size());
+        model_.symbols.push_back(std::move(symbol));
+        return id;
+    }
+
+    std::uint32_t addReference(std::size_t begin, std::size_t end, RefKind kind, std::string key,
+                               std::string_view command) {
+        Reference reference;
+        reference.pos = pos(begin);
+        reference.length = static_cast<std::uint32_t>(end - begin);
+        reference.kind = kind;
+        reference.key = std::move(key);
+        reference.command = std::string(command);
+        model_.references.push_back(std::move(reference));
+        return static_cast<std::uint32_t>(model_.references.size() - 1);
+    }
+
+    std::uint32_t startStatement(std::size_t at) {
+        Statement statement;
+        statement.line = lineIndex_;
+        statement.begin = static_cast<std::uint32_t>(at);
+        statement.end = static_cast<std::uint32_t>(text_.size());
+        statement.inDefineBlock = inDefineBlock_;
+        model_.statements.push_back(statement);
+        return static_cast<std::uint32_t>(model_.statements.size() - 1);
+    }
+
+    void endStatement(std::uint32_t statement, std::size_t at) {
+        if (statement != none) model_.statements[statement].end = static_cast<std::uint32_t>(at);
+    }
+
+    // Statements one after another to the end of the line or a comment.
+    void readStatements(std::size_t at) {
+        while (true) {
+            at = skipBlanks(text_, at);
+            if (at >= text_.size()) return;
+            char c = text_[at];
+            if (c == ';') {
+                addSpan(at, text_.size(), SpanKind::Comment);
+                return;
+            }
+            if (c == ':') {
+                ++at;
+                continue;
+            }
+            if (c == '~') {
+                addSpan(at, at + 1, SpanKind::JumpTarget);
+                inJumpRegion_ = false;
+                ++at;
+                continue;
+            }
+            if (!isAsciiByte(c) || c == '`' || c == '^') {
+                readText(at, c == '^');
+                return;
+            }
+            at = readStatement(at);
+        }
+    }
+
+    // One statement from its first byte; gives where it ended (its ":" or
+    // comment, or the line's end).
+    std::size_t readStatement(std::size_t at) {
+        ArgumentState state;
+        state.statement = startStatement(at);
+        if (!isWordHead(text_[at])) return finishStatement(readArguments(at, state), state);
+        return finishStatement(readCommand(at, state), state);
+    }
+
+    std::size_t finishStatement(std::size_t at, ArgumentState& state) {
+        endStatement(state.statement, at);
+        // A list that reaches the end of its line may go on on the next.
+        if (state.rule != nullptr && state.rule->labels == LabelArgs::Odd && lineEndsList(at)) {
+            list_ = state;
+            listOpen_ = lastCodeByte(at) == ',';
+        }
+        return at;
+    }
+
+    bool lineEndsList(std::size_t at) const { return at >= text_.size() || text_[at] == ';'; }
+
+    char lastCodeByte(std::size_t end) const {
+        std::size_t at = end;
+        while (at > 0 && isBlankByte(text_[at - 1])) --at;
+        return at > 0 ? text_[at - 1] : '\0';
+    }
+
+    // The command word at `at` and its arguments.
+    std::size_t readCommand(std::size_t at, ArgumentState& state) {
+        std::size_t end = wordEnd(text_, at);
+        std::string_view word = text_.substr(at, end - at);
+        std::string lower = lowerCase(word);
+        std::uint32_t span = addSpan(at, end, SpanKind::UnknownCommand);
+        addPending(span, PendingWord::Role::CommandWord);
+        if (state.statement != none && model_.statements[state.statement].commandSpan == none)
+            model_.statements[state.statement].commandSpan = span;
+        state.rule = ruleFor(lower);
+        state.command = std::string(word);
+        state.index = 0;
+        state.inCondition = false;
+        if (state.rule == nullptr) return readArguments(end, state);
+        switch (state.rule->special) {
+            case Special::If:
+                state.inCondition = true;
+                state.expectOperand = true;
+                return readArguments(end, state);
+            case Special::Defsub: return readDefsub(end);
+            case Special::NumAlias: return readAlias(end, SymbolKind::NumAlias, state);
+            case Special::StrAlias: return readAlias(end, SymbolKind::StrAlias, state);
+            case Special::Game:
+                addReference(at, end, RefKind::Implicit, "start", word);
+                inDefineBlock_ = false;
+                break;
+            case Special::Reset: addReference(at, end, RefKind::Implicit, "start", word); break;
+            case Special::DefineReset: addReference(at, end, RefKind::Implicit, "define", word); break;
+            case Special::Csel: addReference(at, end, RefKind::Implicit, "customsel", word); break;
+            case Special::JumpForward:
+            case Special::JumpBack:
+            case Special::Skip: addJump(at, end, word, state.rule->special); break;
+            case Special::TextAfter: return readTextAfter(end);
+            case Special::Dialogue:
+                if (readsAsDialogue(end)) {
+                    readText(skipBlanks(text_, end), false);
+                    return text_.size();
+                }
+                break;
+            case Special::Mov:
+            case Special::IncDec:
+            case Special::AddSub:
+                if (inDefineBlock_) pass_.values.push_back({state.statement, none});
+                break;
+            default: break;
+        }
+        return readArguments(end, state);
+    }
+
+    void addJump(std::size_t at, std::size_t end, std::string_view word, Special special) {
+        Jump jump;
+        jump.from = pos(at);
+        jump.length = static_cast<std::uint32_t>(end - at);
+        jump.kind = special == Special::JumpForward ? JumpKind::Forward
+                    : special == Special::JumpBack  ? JumpKind::Back
+                                                    : JumpKind::Skip;
+        jump.command = std::string(word);
+        model_.jumps.push_back(std::move(jump));
+        if (special == Special::JumpForward && inDefineBlock_) inJumpRegion_ = true;
+    }
+
+    // `d [lv ...]「...」`: the rest of the line is dialogue text.
+    bool readsAsDialogue(std::size_t end) const {
+        std::size_t at = skipBlanks(text_, end);
+        return at > end && at < text_.size() && (text_[at] == '[' || text_[at] == '`' || !isAsciiByte(text_[at]));
+    }
+
+    // `langen^...^`: what follows the command is text, unless it ends the statement.
+    std::size_t readTextAfter(std::size_t end) {
+        std::size_t at = skipBlanks(text_, end);
+        if (at >= text_.size() || text_[at] == ':' || text_[at] == ';') return at;
+        readText(at, text_[at] == '^');
+        return text_.size();
+    }
+
+    std::size_t readDefsub(std::size_t at) {
+        at = skipBlanks(text_, at);
+        std::size_t end = wordEnd(text_, at);
+        if (end == at) {
+            note(at, "defsub-without-label", "defsub names no command");
+            return end;
+        }
+        std::string_view name = text_.substr(at, end - at);
+        std::uint32_t symbol = addSymbol(SymbolKind::UserCommand, name, at);
+        addSpan(at, end, SpanKind::UserCommand, symbol);
+        addReference(at, end, RefKind::Implicit, lowerCase(name), "defsub");
+        return end;
+    }
+
+    std::size_t readAlias(std::size_t at, SymbolKind kind, ArgumentState& state) {
+        at = skipBlanks(text_, at);
+        std::size_t end = wordEnd(text_, at);
+        if (end == at) return readArguments(at, state);
+        std::uint32_t symbol = addSymbol(kind, text_.substr(at, end - at), at);
+        addSpan(at, end, SpanKind::AliasDef, symbol);
+        state.index = 1;
+        std::size_t valueStart = skipBlanks(text_, end);
+        if (valueStart < text_.size() && (text_[valueStart] == ',' || text_[valueStart] == '=')) ++valueStart;
+        valueStart = skipBlanks(text_, valueStart);
+        std::size_t stop = readArguments(valueStart, state);
+        std::size_t valueEnd = stop;
+        while (valueEnd > valueStart && isBlankByte(text_[valueEnd - 1])) --valueEnd;
+        model_.symbols[symbol].value = std::string(text_.substr(valueStart, valueEnd - valueStart));
+        if (kind == SymbolKind::NumAlias) pass_.values.push_back({state.statement, symbol});
+        return stop;
+    }
+
+    // Arguments to the statement's end; gives where it ended.
+    std::size_t readArguments(std::size_t at, ArgumentState& state) {
+        while (true) {
+            at = skipBlanks(text_, at);
+            if (at >= text_.size()) return at;
+            char c = text_[at];
+            if (c == ':' || c == ';') return at;
+            if (c == ',') {
+                ++state.index;
+                state.expectOperand = true;
+                ++at;
+                continue;
+            }
+            bool labelPlace = !state.inCondition && state.rule != nullptr && isLabelArgument(state.rule->labels, state.index);
+            if (labelPlace) {
+                std::size_t next = readLabelArgument(at, state);
+                if (next != at) {
+                    at = next;
+                    continue;
+                }
+            }
+            if (state.inCondition && isWordHead(c)) {
+                std::size_t end = wordEnd(text_, at);
+                std::string lower = lowerCase(text_.substr(at, end - at));
+                if (lower == "lchk" || lower == "fchk") {
+                    std::uint32_t span = addSpan(at, end, SpanKind::Command);
+                    (void)span;
+                    if (lower == "lchk") {
+                        ArgumentState check;
+                        check.rule = ruleFor("lchk");
+                        check.command = std::string(text_.substr(at, end - at));
+                        std::size_t next = readLabelArgument(skipBlanks(text_, end), check);
+                        at = next;
+                    } else {
+                        at = end;
+                    }
+                    state.expectOperand = false;
+                    continue;
+                }
+                if (!state.expectOperand) return readCommand(at, state);
+            }
+            at = readOperand(at, state);
+        }
+    }
+
+    // A label argument at `at`: gives where it ends, or `at` when the bytes
+    // there are no label argument of any form (an expression, say).
+    std::size_t readLabelArgument(std::size_t at, ArgumentState& state) {
+        const CommandRule& rule = *state.rule;
+        char c = text_[at];
+        if (rule.labels == LabelArgs::Trap && isWordHead(c)) {
+            std::string lower = lowerCase(text_.substr(at, wordEnd(text_, at) - at));
+            if (lower == "off" || lower == "stop" || lower == "resume") return at;
+        }
+        if (c == '*') {
+            std::size_t nameStart = at;
+            while (nameStart < text_.size() && text_[nameStart] == '*') ++nameStart;
+            std::size_t end = wordEnd(text_, nameStart);
+            std::uint32_t ref =
+                addReference(at, end, rule.kind, lowerCase(text_.substr(nameStart, end - nameStart)), state.command);
+            if (end == nameStart) model_.references[ref].badForm = true;
+            addSpan(at, end, SpanKind::LabelRef, ref);
+            state.expectOperand = false;
+            return end;
+        }
+        if (c == '"') {
+            std::size_t close = text_.find('"', at + 1);
+            std::size_t end = close == std::string_view::npos ? text_.size() : close + 1;
+            std::string_view inside = text_.substr(at + 1, (close == std::string_view::npos ? text_.size() : close) - at - 1);
+            // The engine drops the first character, whatever it is.
+            std::string_view name = inside.empty() ? inside : inside.substr(1);
+            std::uint32_t ref = addReference(at, end, rule.kind, lowerCase(name), state.command);
+            Reference& reference = model_.references[ref];
+            reference.badForm = inside.empty() || inside[0] != '*' || wordEnd(name, 0) != name.size();
+            addSpan(at, end, SpanKind::LabelRef, ref);
+            if (close == std::string_view::npos) note(at, "unterminated-string", "string without its closing quote");
+            state.expectOperand = false;
+            return end;
+        }
+        if (c == '$') {
+            std::size_t end = at + 1;
+            if (end < text_.size() && isDigitByte(text_[end])) {
+                while (end < text_.size() && isDigitByte(text_[end])) ++end;
+                std::uint32_t ref = addReference(at, end, rule.kind, "", state.command);
+                model_.references[ref].dynamic = true;
+                addSpan(at, end, SpanKind::LabelDynamic, ref);
+                state.expectOperand = false;
+                return end;
+            }
+            end = wordEnd(text_, end);
+            if (end == at + 1) return at;
+            std::uint32_t ref = addReference(at, end, rule.kind, "", state.command);
+            model_.references[ref].dynamic = true;
+            std::uint32_t span = addSpan(at, end, SpanKind::AliasUse);
+            addPending(span, PendingWord::Role::StringAlias);
+            state.expectOperand = false;
+            return end;
+        }
+        if (isWordHead(c)) {
+            std::size_t end = wordEnd(text_, at);
+            std::uint32_t ref = addReference(at, end, rule.kind, "", state.command);
+            std::uint32_t span = addSpan(at, end, SpanKind::AliasUse);
+            addPending(span, PendingWord::Role::LabelWord, ref);
+            state.expectOperand = false;
+            return end;
+        }
+        if (rule.labels == LabelArgs::FirstOptional) return at;
+        std::size_t end = at;
+        while (end < text_.size() && text_[end] != ',' && text_[end] != ':' && text_[end] != ';') ++end;
+        std::uint32_t ref = addReference(at, end, rule.kind, "", state.command);
+        model_.references[ref].badForm = true;
+        return at;
+    }
+
+    // One operand or operator of an argument; gives where it ended.
+    std::size_t readOperand(std::size_t at, ArgumentState& state) {
+        char c = text_[at];
+        if (c == '"' || c == '`') {
+            std::size_t close = text_.find(c, at + 1);
+            std::size_t end = close == std::string_view::npos ? text_.size() : close + 1;
+            if (close == std::string_view::npos && c == '"')
+                note(at, "unterminated-string", "string without its closing quote");
+            addSpan(at, end, c == '"' ? SpanKind::String : SpanKind::Text);
+            state.expectOperand = false;
+            return end;
+        }
+        if (c == '%' || c == '$' || c == '?') return readVariable(at, state);
+        if (isDigitByte(c)) {
+            std::size_t end = at;
+            while (end < text_.size() && isDigitByte(text_[end])) ++end;
+            addSpan(at, end, SpanKind::Number);
+            state.expectOperand = false;
+            return end;
+        }
+        if (c == '#' && hexRun(at + 1) >= 6) {
+            addSpan(at, at + 7, SpanKind::Color);
+            state.expectOperand = false;
+            return at + 7;
+        }
+        if (isWordHead(c)) {
+            std::size_t end = wordEnd(text_, at);
+            std::uint32_t span = addSpan(at, end, SpanKind::Word);
+            addPending(span, PendingWord::Role::Argument);
+            state.expectOperand = false;
+            return end;
+        }
+        if (!isAsciiByte(c)) {
+            std::size_t end = at;
+            while (end < text_.size() && !isAsciiByte(text_[end])) end += characterSize(text_, end, encoding_);
+            addSpan(at, end, SpanKind::Text);
+            state.expectOperand = false;
+            return end;
+        }
+        if (c == '*' && state.expectOperand) {
+            // A label where no label belongs is still a label to the reader.
+            std::size_t end = wordEnd(text_, at + 1);
+            if (end > at + 1) {
+                addSpan(at, end, SpanKind::LabelRef, none);
+                state.expectOperand = false;
+                return end;
+            }
+        }
+        // Operators: ")" and "]" close an operand; the others want one.
+        state.expectOperand = !(c == ')' || c == ']');
+        return at + 1;
+    }
+
+    std::size_t hexRun(std::size_t at) const {
+        std::size_t end = at;
+        while (end < text_.size() && end - at < 6 && isHexByte(text_[end])) ++end;
+        return end - at;
+    }
+
+    std::size_t readVariable(std::size_t at, ArgumentState& state) {
+        char sigil = text_[at];
+        std::size_t end = at + 1;
+        while (sigil == '%' && end < text_.size() && text_[end] == '%') ++end;
+        state.expectOperand = false;
+        if (end < text_.size() && isDigitByte(text_[end])) {
+            while (end < text_.size() && isDigitByte(text_[end])) ++end;
+            addSpan(at, end, sigil == '%' ? SpanKind::NumVar : sigil == '$' ? SpanKind::StrVar : SpanKind::ArrayVar);
+            return end;
+        }
+        std::size_t nameEnd = wordEnd(text_, end);
+        if (nameEnd == end || !isWordHead(text_[end])) {
+            // "%" alone, or before an expression: "%(...)" is not a form of these scripts.
+            state.expectOperand = true;
+            return end;
+        }
+        std::uint32_t span = addSpan(at, nameEnd, SpanKind::AliasUse);
+        addPending(span, sigil == '%'   ? PendingWord::Role::NumberAlias
+                         : sigil == '$' ? PendingWord::Role::StringAlias
+                                        : PendingWord::Role::ArrayAlias);
+        return nameEnd;
+    }
+
+    // Text from `at` to the line's end, with its codes marked.
+    void readText(std::size_t at, bool caretText) {
+        std::size_t runStart = at;
+        auto flush = [&](std::size_t end) {
+            if (end > runStart) addSpan(runStart, end, SpanKind::Text);
+        };
+        std::size_t lastCode = lastCodeEnd();
+        while (at < text_.size()) {
+            std::size_t end = textCodeEnd(at, caretText, lastCode);
+            if (end == at) {
+                at += characterSize(text_, at, encoding_);
+                continue;
+            }
+            flush(at);
+            runStart = end;
+            at = end;
+        }
+        flush(text_.size());
+    }
+
+    // Where the line's text ends, trailing blanks aside.
+    std::size_t lastCodeEnd() const {
+        std::size_t end = text_.size();
+        while (end > 0 && isBlankByte(text_[end - 1])) --end;
+        return end;
+    }
+
+    // The end of the text code at `at` (with its span added), or `at` when
+    // the character there is plain text.
+    std::size_t textCodeEnd(std::size_t at, bool caretText, std::size_t lastCode) {
+        char c = text_[at];
+        switch (c) {
+            case '@':
+            case '\\': addSpan(at, at + 1, SpanKind::TextCode); return at + 1;
+            case '/':
+                if (at + 1 != lastCode) return at;
+                addSpan(at, at + 1, SpanKind::TextCode);
+                return at + 1;
+            case '!': return waitCodeEnd(at);
+            case '#':
+                if (hexRun(at + 1) < 6) return at;
+                addSpan(at, at + 7, SpanKind::Color);
+                return at + 7;
+            case '%':
+            case '$':
+            case '?': return textVariableEnd(at);
+            case '(': return enclosedEnd(at, ')', SpanKind::Ruby, true);
+            case '<': return at + 1 < text_.size() && isDigitByte(text_[at + 1]) ? enclosedEnd(at, '>', SpanKind::TextButton, false) : at;
+            case '[': return enclosedEnd(at, ']', SpanKind::Tag, false);
+            case '~': return caretText ? enclosedEnd(at, '~', SpanKind::TextCode, false) : at;
+            default: return at;
+        }
+    }
+
+    // !w100, !d100, !s100, !sd
+    std::size_t waitCodeEnd(std::size_t at) {
+        if (at + 1 >= text_.size()) return at;
+        char kind = text_[at + 1];
+        if (kind != 'w' && kind != 'd' && kind != 's') return at;
+        std::size_t end = at + 2;
+        if (kind == 's' && end < text_.size() && text_[end] == 'd') {
+            ++end;
+        } else {
+            std::size_t digits = end;
+            while (end < text_.size() && isDigitByte(text_[end])) ++end;
+            if (end == digits) return at;
+        }
+        addSpan(at, end, SpanKind::TextCode);
+        return end;
+    }
+
+    // %N, $N, ?N[..] and their alias forms inside text; "$$" is a "$".
+    std::size_t textVariableEnd(std::size_t at) {
+        char sigil = text_[at];
+        std::size_t end = at + 1;
+        if (sigil == '$' && end < text_.size() && text_[end] == '$') return end + 1;
+        if (end < text_.size() && isDigitByte(text_[end])) {
+            while (end < text_.size() && isDigitByte(text_[end])) ++end;
+            if (sigil == '?') end = indicesEnd(end);
+            addSpan(at, end, sigil == '%' ? SpanKind::NumVar : sigil == '$' ? SpanKind::StrVar : SpanKind::ArrayVar);
+            return end;
+        }
+        if (sigil == '?' || end >= text_.size() || !isWordHead(text_[end])) return at;
+        std::size_t nameEnd = wordEnd(text_, end);
+        std::uint32_t span = addSpan(at, nameEnd, SpanKind::Text);
+        addPending(span, sigil == '%' ? PendingWord::Role::TextNumber : PendingWord::Role::TextString);
+        return nameEnd;
+    }
+
+    std::size_t indicesEnd(std::size_t at) const {
+        while (at < text_.size() && text_[at] == '[') {
+            std::size_t close = text_.find(']', at);
+            if (close == std::string_view::npos) return at;
+            at = close + 1;
+        }
+        return at;
+    }
+
+    // A code from `at` to its closing byte on the same line, stepping over
+    // characters; ruby also needs a "/" inside.
+    std::size_t enclosedEnd(std::size_t at, char close, SpanKind kind, bool needsSlash) {
+        bool slash = false;
+        for (std::size_t end = at + 1; end < text_.size(); end += characterSize(text_, end, encoding_)) {
+            char c = text_[end];
+            if (c == close) {
+                if (needsSlash && !slash) return at;
+                addSpan(at, end + 1, kind);
+                return end + 1;
+            }
+            if (c == '/') slash = true;
+            if (needsSlash && c == '(') return at;
+        }
+        return at;
+    }
+
+    FirstPass& pass_;
+    Model& model_;
+    std::uint32_t file_ = 0;
+    std::uint32_t line_ = 0;
+    std::uint32_t lineIndex_ = 0;
+    std::string_view text_;
+    input::Encoding encoding_ = input::Encoding::CP932;
+    std::uint64_t nextEngineLine_ = 1;
+    bool inDefineBlock_ = false;
+    bool inJumpRegion_ = false;
+    ArgumentState list_;   // a select list that may go on on the next line
+    bool listOpen_ = false;  // the last line ended in ","
+};
+
+}  // namespace
+
+FirstPass readLines(std::vector<input::SourceFile> files) {
+    FirstPass pass;
+    pass.model.files = std::move(files);
+    std::size_t bytes = 0;
+    for (const input::SourceFile& file : pass.model.files) bytes += file.bytes.size();
+    // Most lines of real scripts are 30 to 60 bytes, with a few spans each.
+    pass.model.lines.reserve(bytes / 32 + 16);
+    pass.model.spans.reserve(bytes / 12 + 16);
+    LineReader reader(pass);
+    for (std::uint32_t file = 0; file < pass.model.files.size(); ++file) reader.readFile(file);
+    return pass;
+}
+
+}  // namespace analysis

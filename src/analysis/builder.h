@@ -1,0 +1,57 @@
+#pragma once
+
+// The analysis's first pass, over the lines of every file in load order, and
+// what it leaves for the link step: words whose meaning depends on names
+// defined anywhere in the game.
+
+#include <cstdint>
+#include <vector>
+
+#include "analysis/model.h"
+
+namespace analysis {
+
+// A word whose meaning the link step decides, once every name is known.
+struct PendingWord {
+    enum class Role : std::uint8_t {
+        CommandWord,   // the first word of a statement
+        Argument,      // a bare word as an argument
+        NumberAlias,   // %name
+        StringAlias,   // $name
+        ArrayAlias,    // ?name
+        TextNumber,    // %name in text: an alias, or just text
+        TextString,    // $name in text
+        LabelWord,     // a bare word where a label belongs
+    };
+    std::uint32_t span = 0;  // its span; the name is the span's bytes past any sigil
+    Role role = Role::Argument;
+    std::uint32_t reference = none;  // LabelWord: the reference it stands for
+};
+
+// A numalias, mov, inc, dec, add or sub statement of the definition block,
+// kept for working out the aliases' values in order.
+struct ValueStatement {
+    std::uint32_t statement = 0;
+    std::uint32_t symbol = none;  // the alias a numalias defines
+};
+
+struct FirstPass {
+    Model model;
+    std::vector<PendingWord> pending;
+    std::vector<ValueStatement> values;
+};
+
+// Cuts and classifies every line; definitions become symbols at once.
+FirstPass readLines(std::vector<input::SourceFile> files);
+
+// Decides the pending words, resolves references, jumps and alias values.
+void link(FirstPass& pass, const CommandSet& commands);
+
+// Works out the numbers of the numeric aliases from the definition block's
+// statements, as the engine evaluates them when it runs the block.
+void evaluateAliases(Model& model, const std::vector<ValueStatement>& values);
+
+// Finds where each jumpf, jumpb and skip lands.
+void resolveJumps(Model& model);
+
+}  // namespace analysis

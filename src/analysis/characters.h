@@ -1,0 +1,54 @@
+#pragma once
+
+// Byte classes of script text, and how many bytes a character takes in each
+// encoding: the analysis steps over characters, so that no trail byte of a
+// double-byte character is ever read as an ASCII code.
+
+#include <cstddef>
+#include <string_view>
+
+#include "input/source_file.h"
+
+namespace analysis {
+
+inline bool isBlankByte(char c) { return c == ' ' || c == '\t'; }
+inline bool isDigitByte(char c) { return c >= '0' && c <= '9'; }
+inline bool isHexByte(char c) { return isDigitByte(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+inline bool isLetterByte(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline bool isWordHead(char c) { return isLetterByte(c) || c == '_'; }
+inline bool isWordByte(char c) { return isWordHead(c) || isDigitByte(c); }
+inline bool isAsciiByte(char c) { return static_cast<unsigned char>(c) < 0x80; }
+
+inline char lowerByte(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The bytes the character at text[at] takes (at least one, never past the end).
+inline std::size_t characterSize(std::string_view text, std::size_t at, input::Encoding encoding) {
+    auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) return 1;
+    std::size_t size = 1;
+    switch (encoding) {
+        case input::Encoding::CP932:
+            size = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
+            break;
+        case input::Encoding::GBK:
+            size = lead >= 0x81 && lead <= 0xFE ? 2 : 1;
+            break;
+        case input::Encoding::UTF8:
+            size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            break;
+    }
+    return at + size <= text.size() ? size : text.size() - at;
+}
+
+// The end of the name that starts at text[at] ([A-Za-z0-9_]*).
+inline std::size_t wordEnd(std::string_view text, std::size_t at) {
+    while (at < text.size() && isWordByte(text[at])) ++at;
+    return at;
+}
+
+inline std::size_t skipBlanks(std::string_view text, std::size_t at) {
+    while (at < text.size() && isBlankByte(text[at])) ++at;
+    return at;
+}
+
+}  // namespace analysis

@@ -1,0 +1,168 @@
+#include <algorithm>
+#include <string>
+
+#include "analysis/builder.h"
+#include "analysis/characters.h"
+
+namespace analysis {
+
+namespace {
+
+std::string keyOf(std::string_view name) {
+    std::string key(name);
+    for (char& c : key) c = lowerByte(c);
+    return key;
+}
+
+// The line (global index) whose span index is `span`: spans are kept line
+// after line, so the pending words, in the same order, walk the lines once.
+class SpanLines {
+public:
+    explicit SpanLines(const Model& model) : model_(model) {}
+    std::uint32_t lineOf(std::uint32_t span) {
+        while (line_ + 1 < model_.lines.size() && model_.lines[line_ + 1].firstSpan <= span) ++line_;
+        return line_;
+    }
+
+private:
+    const Model& model_;
+    std::uint32_t line_ = 0;
+};
+
+class Linker {
+public:
+    Linker(FirstPass& pass, const CommandSet& commands) : pass_(pass), model_(pass.model), commands_(commands) {}
+
+    void run() {
+        SpanLines lines(model_);
+        for (const PendingWord& word : pass_.pending) decide(word, lines.lineOf(word.span));
+        for (Reference& reference : model_.references)
+            if (!reference.key.empty() && !reference.dynamic) reference.symbol = model_.find(SymbolKind::Label, reference.key);
+        groupReferences();
+    }
+
+private:
+    std::string_view nameOf(const Span& span, std::uint32_t line) const {
+        const Line& where = model_.lines[line];
+        std::uint32_t file = model_.fileOfLine(line);
+        std::string_view text = std::string_view(model_.files[file].bytes).substr(where.offset, where.length);
+        std::string_view name = text.substr(span.begin, span.end - span.begin);
+        while (!name.empty() && !isWordHead(name.front())) name.remove_prefix(1);
+        return name;
+    }
+
+    void decide(const PendingWord& word, std::uint32_t line) {
+        Span& span = model_.spans[word.span];
+        std::string key = keyOf(nameOf(span, line));
+        using Role = PendingWord::Role;
+        switch (word.role) {
+            case Role::CommandWord: return decideCommand(span, key, line);
+            case Role::Argument: {
+                std::uint32_t alias = model_.findAlias(key);
+                if (alias != none) setUse(span, alias, 0);
+                return;
+            }
+            case Role::NumberAlias: return setUse(span, model_.find(SymbolKind::NumAlias, key), UsedAsNumber);
+            case Role::StringAlias: return setUse(span, model_.find(SymbolKind::NumAlias, key), UsedAsString);
+            case Role::ArrayAlias: return setUse(span, model_.find(SymbolKind::NumAlias, key), UsedAsArray);
+            case Role::TextNumber:
+            case Role::TextString: {
+                std::uint32_t alias = model_.find(SymbolKind::NumAlias, key);
+                if (alias != none) setUse(span, alias, word.role == Role::TextNumber ? UsedAsNumber : UsedAsString);
+                return;
+            }
+            case Role::LabelWord: return decideLabelWord(span, key, word.reference);
+        }
+    }
+
+    void setUse(Span& span, std::uint32_t alias, std::uint8_t use) {
+        span.kind = SpanKind::AliasUse;
+        span.target = alias;
+        if (alias != none) model_.symbols[alias].usedAs |= use;
+    }
+
+    // A bare word where a label belongs: a string alias holds a label's
+    // name at run time; anything else is not a label.
+    void decideLabelWord(Span& span, const std::string& key, std::uint32_t reference) {
+        Reference& ref = model_.references[reference];
+        std::uint32_t alias = model_.findAlias(key);
+        if (alias != none && model_.symbols[alias].kind == SymbolKind::StrAlias) {
+            ref.dynamic = true;
+            setUse(span, alias, 0);
+            return;
+        }
+        ref.badForm = true;
+        if (alias != none)
+            setUse(span, alias, 0);
+        else
+            span.kind = SpanKind::Word;
+    }
+
+    // A user command wins over a built-in of the same name; "_name" calls
+    // the built-in.
+    void decideCommand(Span& span, const std::string& key, std::uint32_t line) {
+        std::uint32_t user = model_.find(SymbolKind::UserCommand, key);
+        if (user != none) {
+            span.kind = SpanKind::UserCommand;
+            span.target = user;
+            addCall(span, key, line);
+            return;
+        }
+        bool builtin = commands_.find(key) != nullptr || (key.size() > 1 && key[0] == '_' && commands_.find(std::string_view(key).substr(1)) != nullptr);
+        span.kind = builtin ? SpanKind::Command : SpanKind::UnknownCommand;
+    }
+
+    void addCall(const Span& span, const std::string& key, std::uint32_t line) {
+        Reference call;
+        std::uint32_t file = model_.fileOfLine(line);
+        call.pos = {file, line - model_.fileInfo[file].firstLine, span.begin};
+        call.length = span.end - span.begin;
+        call.kind = RefKind::Call;
+        call.key = key;
+        call.command = key;
+        model_.references.push_back(std::move(call));
+    }
+
+    // References grouped by the label they go to, each group in script order.
+    void groupReferences() {
+        std::vector<std::uint32_t>& start = model_.refsStart;
+        start.assign(model_.symbols.size() + 1, 0);
+        for (const Reference& reference : model_.references)
+            if (reference.symbol != none) ++start[reference.symbol + 1];
+        for (std::size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
+        model_.refsByLabel.assign(start.back(), 0);
+        std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+        for (std::uint32_t k = 0; k < model_.references.size(); ++k)
+            if (model_.references[k].symbol != none) model_.refsByLabel[fill[model_.references[k].symbol]++] = k;
+        auto before = [&](std::uint32_t a, std::uint32_t b) {
+            const Pos& x = model_.references[a].pos;
+            const Pos& y = model_.references[b].pos;
+            return std::tie(x.file, x.line, x.column) < std::tie(y.file, y.line, y.column);
+        };
+        for (std::size_t k = 0; k + 1 < start.size(); ++k) {
+            auto first = model_.refsByLabel.begin() + start[k];
+            auto last = model_.refsByLabel.begin() + start[k + 1];
+            if (!std::is_sorted(first, last, before)) std::stable_sort(first, last, before);
+        }
+    }
+
+    FirstPass& pass_;
+    Model& model_;
+    const CommandSet& commands_;
+};
+
+}  // namespace
+
+void link(FirstPass& pass, const CommandSet& commands) {
+    Linker(pass, commands).run();
+    resolveJumps(pass.model);
+    evaluateAliases(pass.model, pass.values);
+}
+
+Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands) {
+    FirstPass pass = readLines(std::move(files));
+    link(pass, commands);
+    return std::move(pass.model);
+}
+
+}  // namespace analysis

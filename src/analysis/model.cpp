@@ -1,0 +1,58 @@
+#include "analysis/model.h"
+
+#include <algorithm>
+
+namespace analysis {
+
+std::string_view Model::lineText(std::uint32_t file, std::uint32_t line) const {
+    const Line& where = this->line(file, line);
+    return std::string_view(files[file].bytes).substr(where.offset, where.length);
+}
+
+std::pair<const Span*, const Span*> Model::spansOf(std::uint32_t globalLine) const {
+    std::uint32_t first = lines[globalLine].firstSpan;
+    std::uint32_t last = globalLine + 1 < lines.size() ? lines[globalLine + 1].firstSpan : static_cast<std::uint32_t>(spans.size());
+    return {spans.data() + first, spans.data() + last};
+}
+
+std::uint32_t Model::find(SymbolKind kind, std::string_view key) const {
+    const KeyMap& map = definitions[static_cast<std::size_t>(kind)];
+    auto found = map.find(key);
+    return found == map.end() ? none : found->second.front();
+}
+
+std::uint32_t Model::findAlias(std::string_view key) const {
+    std::uint32_t alias = find(SymbolKind::NumAlias, key);
+    return alias != none ? alias : find(SymbolKind::StrAlias, key);
+}
+
+std::vector<std::uint32_t> Model::definitionsOf(SymbolKind kind, std::string_view key) const {
+    const KeyMap& map = definitions[static_cast<std::size_t>(kind)];
+    auto found = map.find(key);
+    return found == map.end() ? std::vector<std::uint32_t>() : found->second;
+}
+
+std::pair<const std::uint32_t*, const std::uint32_t*> Model::referencesTo(std::uint32_t symbol) const {
+    const Symbol& label = symbols[symbol];
+    std::uint32_t first = find(label.kind, label.key);
+    if (first == none || first + 1 >= refsStart.size()) return {nullptr, nullptr};
+    return {refsByLabel.data() + refsStart[first], refsByLabel.data() + refsStart[first + 1]};
+}
+
+std::uint32_t Model::fileOfLine(std::uint32_t globalLine) const {
+    auto after = std::upper_bound(fileInfo.begin(), fileInfo.end(), globalLine,
+                                  [](std::uint32_t value, const FileInfo& info) { return value < info.firstLine; });
+    return after == fileInfo.begin() ? 0 : static_cast<std::uint32_t>(after - fileInfo.begin() - 1);
+}
+
+std::string_view symbolKindName(SymbolKind kind) {
+    switch (kind) {
+        case SymbolKind::Label: return "label";
+        case SymbolKind::UserCommand: return "user command";
+        case SymbolKind::NumAlias: return "numalias";
+        case SymbolKind::StrAlias: return "stralias";
+    }
+    return "label";
+}
+
+}  // namespace analysis

@@ -1,0 +1,197 @@
+#pragma once
+
+// The model of a script or a game as the engine reads it: its files in load
+// order, their lines cut into statements and meaningful pieces, and the
+// names the script defines (labels, user commands, aliases) with every place
+// that refers to them. Built once per run by analyze(); the page writers, the
+// front page and the checker only read it.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "analysis/command_set.h"
+#include "input/source_file.h"
+
+namespace analysis {
+
+inline constexpr std::uint32_t none = 0xFFFFFFFFu;
+
+// A place in one file: line and byte column count from 0.
+struct Pos {
+    std::uint32_t file = 0;
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+    bool operator==(const Pos&) const = default;
+};
+
+enum class LineKind : std::uint8_t { Blank, Comment, Label, Command, Text };
+
+// What a piece of a line means. Pieces are kept only where a reader has
+// something to show or check; the bytes between them are plain.
+enum class SpanKind : std::uint8_t {
+    Comment,         // from ";" to the end of the line
+    LabelDef,        // "*name" heading a label line; target: the symbol
+    LabelRef,        // a label argument "*name" or "\"*name\""; target: the reference
+    LabelDynamic,    // a label argument held in a variable or a string alias; target: the reference
+    Command,         // a built-in command word
+    UserCommand,     // the word of a user command (defsub), and the name after defsub; target: the symbol
+    UnknownCommand,  // a command word nobody defines
+    AliasDef,        // the name a numalias or stralias defines; target: the symbol
+    AliasUse,        // a use of an alias name; target: the symbol, or none when undefined
+    String,          // a string literal
+    Number,          // a number
+    NumVar,          // %N, %%N
+    StrVar,          // $N
+    ArrayVar,        // ?N
+    Color,           // #rrggbb
+    Text,            // text the engine shows
+    TextCode,        // a text code: @ \ / !wN #rrggbb ~i~ and the like
+    Ruby,            // (base/ruby) in text
+    TextButton,      // <N text> in text
+    Tag,             // [tag] in text
+    JumpTarget,      // a "~" that starts a statement
+    Word,            // a bare word of no known meaning
+};
+
+struct Span {
+    std::uint32_t begin = 0;  // byte columns in the line
+    std::uint32_t end = 0;
+    SpanKind kind = SpanKind::Word;
+    std::uint32_t target = none;  // see SpanKind
+};
+
+struct Line {
+    std::uint64_t offset = 0;  // of the line's first byte in its file
+    std::uint32_t length = 0;  // without the line end
+    LineKind kind = LineKind::Blank;
+    std::uint32_t firstSpan = 0;
+    std::uint32_t firstStatement = 0;
+};
+
+// A statement: a command and its arguments, cut at ":" outside strings.
+struct Statement {
+    std::uint32_t line = 0;  // global index into Model::lines
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+    std::uint32_t commandSpan = none;  // global index into Model::spans
+    bool inDefineBlock = false;
+};
+
+enum class SymbolKind : std::uint8_t { Label, UserCommand, NumAlias, StrAlias };
+
+struct Symbol {
+    SymbolKind kind = SymbolKind::Label;
+    std::string name;  // as written
+    std::string key;   // lower case
+    Pos pos;
+    std::uint32_t length = 0;      // of the name as written, in bytes
+    std::uint32_t ordinal = 1;     // 1 for the first definition of its key and kind, 2 for the next...
+    std::string value;             // an alias's value as written
+    std::optional<std::int64_t> number;  // a numeric alias's value where it is known
+    bool alternative = false;      // defined between a jumpf and its "~": a choice made at run time
+    std::uint8_t usedAs = 0;       // bits of VariableUse: how the alias names variables
+};
+
+enum VariableUse : std::uint8_t { UsedAsNumber = 1, UsedAsString = 2, UsedAsArray = 4 };
+
+enum class RefKind : std::uint8_t {
+    Jump,      // goto, tablegoto, select... and the commands that jump
+    Call,      // gosub, a user command, textgosub...
+    Implicit,  // defsub name, game, reset, csel: a label the engine goes to by itself
+    Check,     // lchk, labelexist: asks whether the label exists
+};
+
+// A label argument, or a label the engine goes to by itself.
+struct Reference {
+    Pos pos;
+    std::uint32_t length = 0;
+    RefKind kind = RefKind::Jump;
+    std::string key;           // the label's name in lower case; empty when dynamic
+    std::string command;       // the command that takes it, as written
+    std::uint32_t symbol = none;  // the label it goes to (the first definition), none when undefined
+    bool dynamic = false;      // held in a variable or a string alias
+    bool badForm = false;      // a string without "*" ("start" names *tart) or some other form
+};
+
+enum class JumpKind : std::uint8_t { Forward, Back, Skip };
+
+// Where the byte that a "~" jump reaches stands.
+enum class TildeSite : std::uint8_t { Command, Comment, String, Text, TrailByte, Missing };
+
+struct Jump {
+    Pos from;             // the command word
+    std::uint32_t length = 0;
+    JumpKind kind = JumpKind::Forward;
+    std::string command;
+    Pos to;               // the "~" (Forward, Back) or the line's start (Skip)
+    TildeSite site = TildeSite::Missing;
+};
+
+// A place the analysis found that the engine may not read as the author meant.
+struct Finding {
+    Pos pos;
+    std::string id;       // a check id
+    std::string message;
+};
+
+struct FileInfo {
+    std::uint32_t firstLine = 0;         // global index into Model::lines
+    std::uint32_t lineCount = 0;         // lines of the file itself
+    std::uint64_t firstEngineLine = 1;   // 1-based line in the engine's joined text
+};
+
+class Model {
+public:
+    std::vector<input::SourceFile> files;
+    std::vector<FileInfo> fileInfo;
+    std::vector<Line> lines;  // every file's lines, file after file
+    std::vector<Span> spans;
+    std::vector<Statement> statements;
+    std::vector<Symbol> symbols;
+    std::vector<Reference> references;
+    std::vector<Jump> jumps;
+    std::vector<Finding> findings;  // what analysis itself noticed (unterminated strings...)
+    // Per symbol, the references that go to its key (labels only): indices
+    // into references, in order, as ranges of refsByLabel.
+    std::vector<std::uint32_t> refsByLabel;
+    std::vector<std::uint32_t> refsStart;  // size symbols.size() + 1
+
+    std::uint32_t lineIndex(std::uint32_t file, std::uint32_t line) const { return fileInfo[file].firstLine + line; }
+    const Line& line(std::uint32_t file, std::uint32_t line) const { return lines[lineIndex(file, line)]; }
+    std::string_view lineText(std::uint32_t file, std::uint32_t line) const;
+    // The spans of a line given by its global index.
+    std::pair<const Span*, const Span*> spansOf(std::uint32_t globalLine) const;
+    // The first definition of a name of a kind (labels; user commands; both
+    // alias kinds for NumAlias), or none.
+    std::uint32_t find(SymbolKind kind, std::string_view key) const;
+    // All definitions of a key, in order.
+    std::vector<std::uint32_t> definitionsOf(SymbolKind kind, std::string_view key) const;
+    // The references to a label symbol's key.
+    std::pair<const std::uint32_t*, const std::uint32_t*> referencesTo(std::uint32_t symbol) const;
+    std::uint32_t fileOfLine(std::uint32_t globalLine) const;
+    std::uint64_t engineLine(const Pos& pos) const { return fileInfo[pos.file].firstEngineLine + pos.line; }
+
+    // A numeric alias of the key, else a string alias, else none.
+    std::uint32_t findAlias(std::string_view key) const;
+
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    using KeyMap = std::unordered_map<std::string, std::vector<std::uint32_t>, KeyHash, std::equal_to<>>;
+    // Per symbol kind, every key's definitions in order.
+    std::array<KeyMap, 4> definitions;
+};
+
+// The names of a symbol kind, for messages and tooltips ("label", "user command"...).
+std::string_view symbolKindName(SymbolKind kind);
+
+// Builds the model of the files, read as one game in the given order.
+Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands);
+
+}  // namespace analysis
