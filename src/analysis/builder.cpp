@@ -175,7 +175,9 @@ private:
         line.firstStatement = static_cast<std::uint32_t>(model_.statements.size());
         lineIndex_ = static_cast<std::uint32_t>(model_.lines.size());
         model_.lines.push_back(line);
-        model_.lines.back().kind = classify();
+        LineKind kind = classify();
+        model_.lines[lineIndex_].kind = kind;
+        model_.lines[lineIndex_].inDefineBlock = inDefineBlock_;
     }
 
     LineKind classify() {

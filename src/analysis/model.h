@@ -69,6 +69,7 @@ struct Line {
     std::uint64_t offset = 0;  // of the line's first byte in its file
     std::uint32_t length = 0;  // without the line end
     LineKind kind = LineKind::Blank;
+    bool inDefineBlock = false;  // after *define and before game
     std::uint32_t firstSpan = 0;
     std::uint32_t firstStatement = 0;
 };
