@@ -623,24 +623,35 @@ private:
         return nameEnd;
     }
 
+    // A text code found at some place: where it ends and what it is. A
+    // code that ends where it starts is no code: the character is text.
+    struct TextCode {
+        std::size_t end;
+        SpanKind kind = SpanKind::TextCode;
+        bool maybeAlias = false;  // %name or $name: an alias, or just text
+    };
+
     // Text from `at` to the line's end, with its codes marked.
     void readText(std::size_t at, bool caretText) {
         std::size_t runStart = at;
-        auto flush = [&](std::size_t end) {
-            if (end > runStart) addSpan(runStart, end, SpanKind::Text);
-        };
         std::size_t lastCode = lastCodeEnd();
         while (at < text_.size()) {
-            std::size_t end = textCodeEnd(at, caretText, lastCode);
-            if (end == at) {
+            TextCode code = textCodeAt(at, caretText, lastCode);
+            if (code.end == at) {
                 at += characterSize(text_, at, encoding_);
                 continue;
             }
-            flush(at);
-            runStart = end;
-            at = end;
+            if (code.kind == SpanKind::Text && !code.maybeAlias) {
+                at = code.end;
+                continue;
+            }
+            if (at > runStart) addSpan(runStart, at, SpanKind::Text);
+            std::uint32_t span = addSpan(at, code.end, code.kind);
+            if (code.maybeAlias)
+                addPending(span, text_[at] == '%' ? PendingWord::Role::TextNumber : PendingWord::Role::TextString);
+            runStart = at = code.end;
         }
-        flush(text_.size());
+        if (text_.size() > runStart) addSpan(runStart, text_.size(), SpanKind::Text);
     }
 
     // Where the line's text ends, trailing blanks aside.
@@ -650,66 +661,51 @@ private:
         return end;
     }
 
-    // The end of the text code at `at` (with its span added), or `at` when
-    // the character there is plain text.
-    std::size_t textCodeEnd(std::size_t at, bool caretText, std::size_t lastCode) {
+    TextCode textCodeAt(std::size_t at, bool caretText, std::size_t lastCode) const {
         char c = text_[at];
         switch (c) {
             case '@':
-            case '\\': addSpan(at, at + 1, SpanKind::TextCode); return at + 1;
-            case '/':
-                if (at + 1 != lastCode) return at;
-                addSpan(at, at + 1, SpanKind::TextCode);
-                return at + 1;
-            case '!': return waitCodeEnd(at);
-            case '#':
-                if (hexRun(at + 1) < 6) return at;
-                addSpan(at, at + 7, SpanKind::Color);
-                return at + 7;
+            case '\\': return {at + 1};
+            case '/': return {at + 1 == lastCode ? at + 1 : at};
+            case '!': return {waitCodeEnd(at)};
+            case '#': return {hexRun(at + 1) < 6 ? at : at + 7, SpanKind::Color};
             case '%':
             case '$':
-            case '?': return textVariableEnd(at);
-            case '(': return enclosedEnd(at, ')', SpanKind::Ruby, true);
-            case '<': return at + 1 < text_.size() && isDigitByte(text_[at + 1]) ? enclosedEnd(at, '>', SpanKind::TextButton, false) : at;
-            case '[': return enclosedEnd(at, ']', SpanKind::Tag, false);
-            case '~': return caretText ? enclosedEnd(at, '~', SpanKind::TextCode, false) : at;
-            default: return at;
+            case '?': return textVariableAt(at);
+            case '(': return {enclosedEnd(at, ')', true), SpanKind::Ruby};
+            case '<':
+                return {at + 1 < text_.size() && isDigitByte(text_[at + 1]) ? enclosedEnd(at, '>', false) : at,
+                        SpanKind::TextButton};
+            case '[': return {enclosedEnd(at, ']', false), SpanKind::Tag};
+            case '~': return {caretText ? enclosedEnd(at, '~', false) : at};
+            default: return {at};
         }
     }
 
     // !w100, !d100, !s100, !sd
-    std::size_t waitCodeEnd(std::size_t at) {
+    std::size_t waitCodeEnd(std::size_t at) const {
         if (at + 1 >= text_.size()) return at;
         char kind = text_[at + 1];
         if (kind != 'w' && kind != 'd' && kind != 's') return at;
         std::size_t end = at + 2;
-        if (kind == 's' && end < text_.size() && text_[end] == 'd') {
-            ++end;
-        } else {
-            std::size_t digits = end;
-            while (end < text_.size() && isDigitByte(text_[end])) ++end;
-            if (end == digits) return at;
-        }
-        addSpan(at, end, SpanKind::TextCode);
-        return end;
+        if (kind == 's' && end < text_.size() && text_[end] == 'd') return end + 1;
+        std::size_t digits = end;
+        while (end < text_.size() && isDigitByte(text_[end])) ++end;
+        return end == digits ? at : end;
     }
 
     // %N, $N, ?N[..] and their alias forms inside text; "$$" is a "$".
-    std::size_t textVariableEnd(std::size_t at) {
+    TextCode textVariableAt(std::size_t at) const {
         char sigil = text_[at];
         std::size_t end = at + 1;
-        if (sigil == '$' && end < text_.size() && text_[end] == '$') return end + 1;
+        if (sigil == '$' && end < text_.size() && text_[end] == '$') return {end + 1, SpanKind::Text};
         if (end < text_.size() && isDigitByte(text_[end])) {
             while (end < text_.size() && isDigitByte(text_[end])) ++end;
             if (sigil == '?') end = indicesEnd(end);
-            addSpan(at, end, sigil == '%' ? SpanKind::NumVar : sigil == '$' ? SpanKind::StrVar : SpanKind::ArrayVar);
-            return end;
+            return {end, sigil == '%' ? SpanKind::NumVar : sigil == '$' ? SpanKind::StrVar : SpanKind::ArrayVar};
         }
-        if (sigil == '?' || end >= text_.size() || !isWordHead(text_[end])) return at;
-        std::size_t nameEnd = wordEnd(text_, end);
-        std::uint32_t span = addSpan(at, nameEnd, SpanKind::Text);
-        addPending(span, sigil == '%' ? PendingWord::Role::TextNumber : PendingWord::Role::TextString);
-        return nameEnd;
+        if (sigil == '?' || end >= text_.size() || !isWordHead(text_[end])) return {at};
+        return {wordEnd(text_, end), SpanKind::Text, true};
     }
 
     std::size_t indicesEnd(std::size_t at) const {
@@ -721,17 +717,14 @@ private:
         return at;
     }
 
-    // A code from `at` to its closing byte on the same line, stepping over
-    // characters; ruby also needs a "/" inside.
-    std::size_t enclosedEnd(std::size_t at, char close, SpanKind kind, bool needsSlash) {
+    // The end of a code from `at` to its closing byte on the same line,
+    // stepping over characters, or `at` when it does not close; ruby also
+    // needs a "/" inside.
+    std::size_t enclosedEnd(std::size_t at, char close, bool needsSlash) const {
         bool slash = false;
         for (std::size_t end = at + 1; end < text_.size(); end += characterSize(text_, end, encoding_)) {
             char c = text_[end];
-            if (c == close) {
-                if (needsSlash && !slash) return at;
-                addSpan(at, end + 1, kind);
-                return end + 1;
-            }
+            if (c == close) return needsSlash && !slash ? at : end + 1;
             if (c == '/') slash = true;
             if (needsSlash && c == '(') return at;
         }

@@ -1,0 +1,195 @@
+// The model of a script: how lines are read, what refers to what, where
+// jumps land. Each case is a small script and what the model must say.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "analysis/model.h"
+
+namespace {
+
+using analysis::Model;
+using analysis::SpanKind;
+
+const analysis::CommandSet& commands() {
+    static const analysis::CommandSet set = [] {
+        analysis::CommandSet made;
+        std::ifstream in(std::string(HIBARUNE_SOURCE_DIR) + "/data/commands.txt");
+        std::string row;
+        while (std::getline(in, row)) {
+            std::size_t comma = row.find(',');
+            std::string klass = row.substr(comma + 1);
+            made.add(row.substr(0, comma), klass == "F"   ? analysis::CommandSet::Block::Definition
+                                           : klass == "E" ? analysis::CommandSet::Block::Program
+                                                          : analysis::CommandSet::Block::Both);
+        }
+        for (const char* extra : {"langen", "d"}) made.add(extra, analysis::CommandSet::Block::Both);
+        return made;
+    }();
+    return set;
+}
+
+Model modelOf(std::vector<std::string> texts, input::Encoding encoding = input::Encoding::CP932) {
+    std::vector<input::SourceFile> files;
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        files.push_back({std::to_string(k) + ".txt", std::to_string(k) + ".txt", texts[k], encoding});
+    return analysis::analyze(std::move(files), commands());
+}
+
+std::string_view kindName(SpanKind kind) {
+    static constexpr std::string_view names[] = {
+        "comment", "label",  "ref",   "dynamic", "cmd",   "user",  "unknown", "aliasdef", "alias", "string", "number",
+        "numvar",  "strvar", "array", "color",   "text",  "code",  "ruby",    "button",   "tag",   "tilde",  "word"};
+    return names[static_cast<std::size_t>(kind)];
+}
+
+// A line's spans as "kind:bytes kind:bytes ...".
+std::string spansOf(const Model& model, std::uint32_t line) {
+    std::string described;
+    std::string_view text = model.lineText(0, line);
+    auto [first, last] = model.spansOf(line);
+    for (const analysis::Span* span = first; span != last; ++span) {
+        if (!described.empty()) described += ' ';
+        described += kindName(span->kind);
+        described += ':';
+        described += text.substr(span->begin, span->end - span->begin);
+    }
+    return described;
+}
+
+struct LineCase {
+    const char* name;
+    std::string script;  // the case's line is the last
+    std::string spans;
+};
+
+TEST(AnalysisLines, TextCommandsAndDialectsAreReadAsTheEngineReadsThem) {
+    const std::string define = "*define\nnumalias vol,30\nstralias bg,\"a.png\"\ndefsub face\ngame\n*face\nreturn\n";
+    const std::vector<LineCase> cases = {
+        {"backquote text keeps words, quotes, star and semicolon as text",
+         "`\"I'll go for it; if *rumble next.\"@/",
+         "text:`\"I'll go for it; if *rumble next.\" code:@ code:/"},
+        {"wait codes, colours and inline values", "`Hi!w100 #ff0000red %1 $2 ?3[1]\\",
+         "text:`Hi code:!w100 text:  color:#ff0000 text:red  numvar:%1 text:  strvar:$2 text:  array:?3[1] code:\\"},
+        {"a slash inside text is text", "`and/or here", "text:`and/or here"},
+        {"ruby, buttons and tags", "\x8a\xbf(\x82\xa9/\x82\xc8)<1 yes>[tag]",
+         "text:\x8a\xbf ruby:(\x82\xa9/\x82\xc8) button:<1 yes> tag:[tag]"},
+        {"ponscripter text after langen with tilde tags", "langen^~i~Kyrie~i~ had no way.^\\",
+         "cmd:langen text:^ code:~i~ text:Kyrie code:~i~ text: had no way.^ code:\\"},
+        {"dialogue after d", "d [lv 0*\"10\"*\"1\"]`\x81\x75...\x81\x76`[\\]",
+         "cmd:d tag:[lv 0*\"10\"*\"1\"] text:`\x81\x75...\x81\x76` tag:[\\]"},
+        {"an English line without its backquote is an unknown command", "Then she left.",
+         "unknown:Then word:she word:left"},
+        {"statements, comments and a star that multiplies", "mov %0,6*60 : goto *end ; goto *not",
+         "cmd:mov numvar:%0 number:6 number:60 cmd:goto ref:*end comment:; goto *not"},
+        {"string labels, dynamic labels and a bad form", "goto \"*a\" : goto $1 : goto \"start\"",
+         "cmd:goto ref:\"*a\" cmd:goto dynamic:$1 cmd:goto ref:\"start\""},
+        {"aliases, user commands and an undefined alias", define + "face vol,%vol,$bg,%none",
+         "user:face alias:vol alias:%vol alias:$bg alias:%none"},
+        {"a command after a condition", "if %0 == vol goto *x : notif lchk \"*y\" gosub *z",
+         "cmd:if numvar:%0 word:vol cmd:goto ref:*x cmd:notif cmd:lchk ref:\"*y\" cmd:gosub ref:*z"},
+        {"a CP932 trail byte 0x5C or 0x7E is never a code", "`\x83\x5c\x8e\x7e@",
+         "text:`\x83\x5c\x8e\x7e code:@"},
+        {"a select list going on over lines", "select \"a\",*a,\n\"b\",*b",
+         "string:\"b\" ref:*b"},
+        {"a list line that starts with a comma", "select \"a\",*a\n,\"b\",*b", "string:\"b\" ref:*b"},
+        {"an unterminated string runs to the line's end", "mov $0,\"abc", "cmd:mov strvar:$0 string:\"abc"},
+    };
+    for (const LineCase& test : cases) {
+        Model model = modelOf({test.script});
+        EXPECT_EQ(spansOf(model, static_cast<std::uint32_t>(model.lines.size() - 1)), test.spans) << test.name;
+    }
+}
+
+TEST(AnalysisReferences, LabelsKnowWhoGoesToThem) {
+    Model model = modelOf({"*define\ndefsub sub\ngame\n*START\nsub\ngoto *start\nselect \"a\",*Missing,\n\"b\",*start\n",
+                           "*sub\nreturn\ncsel \"x\",*sub\n"});
+    std::uint32_t start = model.find(analysis::SymbolKind::Label, "start");
+    ASSERT_NE(start, analysis::none);
+    auto [first, last] = model.referencesTo(start);
+    std::vector<std::string> from;
+    for (const std::uint32_t* r = first; r != last; ++r)
+        from.push_back(model.references[*r].command + "@" + std::to_string(model.references[*r].pos.file) + ":" +
+                       std::to_string(model.references[*r].pos.line + 1));
+    EXPECT_EQ(from, (std::vector<std::string>{"game@0:3", "goto@0:6", "select@0:8"}));
+
+    std::uint32_t sub = model.find(analysis::SymbolKind::Label, "sub");
+    auto [subFirst, subLast] = model.referencesTo(sub);
+    EXPECT_EQ(subLast - subFirst, 3) << "defsub, the call and the csel list";
+    std::size_t undefined = 0;
+    for (const analysis::Reference& reference : model.references)
+        if (reference.symbol == analysis::none && !reference.dynamic) ++undefined;
+    EXPECT_EQ(undefined, 2u) << "*missing and csel's *customsel";
+    EXPECT_EQ(model.fileInfo[1].firstEngineLine, 10u) << "8 lines, a final line end, and the engine's own";
+}
+
+TEST(AnalysisAliases, ValuesAreWorkedOutAsTheDefinitionBlockRuns) {
+    Model model = modelOf({"*define\nnumalias a,%0 : inc %0\nnumalias b,%0 : inc %3\nnumalias c,%0\n"
+                           "numalias d,a+b*10\nnumalias e,%a\nif %1 jumpf\nnumalias f,1\n~\nnumalias f,2\ngame\n"});
+    auto number = [&](const char* key) { return model.symbols[model.find(analysis::SymbolKind::NumAlias, key)].number; };
+    EXPECT_EQ(number("a"), 0);
+    EXPECT_EQ(number("b"), 1);
+    EXPECT_EQ(number("c"), 1) << "inc %3 left %0 as it was";
+    EXPECT_EQ(number("d"), 10);
+    EXPECT_EQ(number("e"), 1) << "%a is variable 0";
+    std::vector<std::uint32_t> f = model.definitionsOf(analysis::SymbolKind::NumAlias, "f");
+    ASSERT_EQ(f.size(), 2u);
+    EXPECT_TRUE(model.symbols[f[0]].alternative);
+    EXPECT_EQ(model.symbols[f[1]].value, "2");
+}
+
+TEST(AnalysisJumps, JumpfLandsOnTheNextTildeByteWhereverItIs) {
+    struct Case {
+        const char* name;
+        std::string script;
+        analysis::TildeSite site;
+        std::uint32_t line;
+    };
+    const std::vector<Case> cases = {
+        {"a tilde line", "jumpf\nmov %0,1\n~\n", analysis::TildeSite::Command, 2},
+        {"a tilde in a comment", "jumpf\n;a ~ b\n~\n", analysis::TildeSite::Comment, 1},
+        {"the trail byte of a CP932 character", "jumpf\n;\x8e\x7e\n~\n", analysis::TildeSite::TrailByte, 1},
+        {"none at all", "jumpf\nmov %0,1\n", analysis::TildeSite::Missing, 0},
+        {"a tilde in a string", "jumpf\nmov $0,\"~\"\n~\n", analysis::TildeSite::String, 1},
+    };
+    for (const Case& test : cases) {
+        Model model = modelOf({test.script});
+        ASSERT_EQ(model.jumps.size(), 1u) << test.name;
+        EXPECT_EQ(model.jumps[0].site, test.site) << test.name;
+        if (test.site != analysis::TildeSite::Missing) {
+            EXPECT_EQ(model.jumps[0].to.line, test.line) << test.name;
+        }
+    }
+    Model across = modelOf({"jumpf\n", "mov %0,1\n~\n"});
+    EXPECT_EQ(across.jumps[0].to.file, 1u) << "the engine reads the files as one text";
+    Model back = modelOf({"~\nmov %0,1\njumpb\n"});
+    EXPECT_EQ(back.jumps[0].to.line, 0u);
+}
+
+// Real scripts: the figures a reader of the port can check by hand.
+TEST(AnalysisCorpus, UminekoPortUndefinedLabelsAndJumpf) {
+    std::ifstream in(std::string(HIBARUNE_SOURCE_DIR) + "/../shared/corpus/umineko-hane__0.txt", std::ios::binary);
+    if (!in) GTEST_SKIP() << "no corpus beside the checkout";
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    Model model = modelOf({bytes.str()});
+    std::set<std::string> undefined;
+    bool seen = false;
+    for (const analysis::Reference& reference : model.references) {
+        if (reference.symbol != analysis::none || reference.dynamic || reference.badForm) continue;
+        undefined.insert(reference.key);
+        seen = seen || (reference.key == "change_isyou_ep7" && reference.pos.line + 1 == 31782);
+    }
+    EXPECT_GE(undefined.size(), 120u);
+    EXPECT_LE(undefined.size(), 140u);
+    EXPECT_TRUE(seen);
+    std::vector<std::uint32_t> trail;
+    for (const analysis::Jump& jump : model.jumps)
+        if (jump.site == analysis::TildeSite::TrailByte) trail.push_back(jump.from.line + 1);
+    EXPECT_EQ(trail, (std::vector<std::uint32_t>{27204, 27320, 45039}));
+}
+
+}  // namespace
