@@ -108,8 +108,10 @@ private:
             addCall(span, key, line);
             return;
         }
-        bool builtin = commands_.find(key) != nullptr || (key.size() > 1 && key[0] == '_' && commands_.find(std::string_view(key).substr(1)) != nullptr);
-        span.kind = builtin ? SpanKind::Command : SpanKind::UnknownCommand;
+        const CommandSet::Block* block = commands_.find(key);
+        if (block == nullptr && key.size() > 1 && key[0] == '_') block = commands_.find(std::string_view(key).substr(1));
+        span.kind = block != nullptr ? SpanKind::Command : SpanKind::UnknownCommand;
+        if (block != nullptr) span.target = static_cast<std::uint32_t>(*block);
     }
 
     void addCall(const Span& span, const std::string& key, std::uint32_t line) {

@@ -38,7 +38,7 @@ enum class SpanKind : std::uint8_t {
     LabelDef,        // "*name" heading a label line; target: the symbol
     LabelRef,        // a label argument "*name" or "\"*name\""; target: the reference
     LabelDynamic,    // a label argument held in a variable or a string alias; target: the reference
-    Command,         // a built-in command word
+    Command,         // a built-in command word; target: its CommandSet::Block
     UserCommand,     // the word of a user command (defsub), and the name after defsub; target: the symbol
     UnknownCommand,  // a command word nobody defines
     AliasDef,        // the name a numalias or stralias defines; target: the symbol

@@ -1,0 +1,545 @@
+#include "write/html5/reading_page.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "analysis/characters.h"
+#include "codepage.h"
+#include "html5.h"
+#include "nscr/error.h"
+#include "write/html5/markup.h"
+
+namespace write::html5 {
+
+using analysis::Model;
+using analysis::Span;
+using analysis::SpanKind;
+using analysis::Symbol;
+using analysis::SymbolKind;
+using analysis::none;
+
+std::uint32_t winningDefinition(const Model& model, SymbolKind kind, std::string_view key, input::DuplicateRule rule) {
+    const Model::KeyMap& map = model.definitions[static_cast<std::size_t>(kind)];
+    auto found = map.find(key);
+    if (found == map.end()) return none;
+    return rule == input::DuplicateRule::Last ? found->second.back() : found->second.front();
+}
+
+namespace {
+
+// Script bytes into the page's UTF-8, escaped for HTML. A byte that is not
+// valid in the script's encoding shows as U+FFFD.
+class TextWriter {
+public:
+    TextWriter(std::string& out, input::Encoding encoding) : out_(out), encoding_(encoding), gbk_("UTF-8", "GBK") {}
+
+    void write(std::string_view bytes) {
+        if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return analysis::isAsciiByte(c); })) {
+            ::html5::appendEscaped(out_, bytes);
+            return;
+        }
+        decoded_.clear();
+        if (!decode(bytes, decoded_)) {
+            decoded_.clear();
+            decodeEach(bytes);
+        }
+        ::html5::appendEscaped(out_, decoded_);
+    }
+
+private:
+    bool decode(std::string_view bytes, std::string& into) {
+        try {
+            switch (encoding_) {
+                case input::Encoding::CP932: cp932_.appendUtf8(into, bytes); return true;
+                case input::Encoding::UTF8:
+                    checkUtf8(bytes);
+                    into += bytes;
+                    return true;
+                case input::Encoding::GBK: {
+                    std::string piece;
+                    if (gbk_.convert(bytes, piece) != IconvDescriptor::Result::converted) return false;
+                    into += piece;
+                    return true;
+                }
+            }
+        } catch (const nscr::Error&) {
+        }
+        return false;
+    }
+
+    // One character at a time, so that only the bad ones are replaced.
+    void decodeEach(std::string_view bytes) {
+        for (std::size_t at = 0; at < bytes.size();) {
+            std::size_t size = analysis::characterSize(bytes, at, encoding_);
+            if (!decode(bytes.substr(at, size), decoded_)) decoded_ += "\xEF\xBF\xBD";
+            at += size;
+        }
+    }
+
+    std::string& out_;
+    input::Encoding encoding_;
+    Cp932Decoder cp932_;
+    IconvDescriptor gbk_;
+    std::string decoded_;
+};
+
+std::string lineId(std::uint32_t line) { return "L" + std::to_string(line + 1); }
+
+class PageWriter {
+public:
+    PageWriter(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options)
+        : model_(model),
+          layout_(layout),
+          partIndex_(part),
+          part_(layout.parts()[part]),
+          options_(options),
+          text_(out_, model.files[part_.file].encoding) {}
+
+    std::string write() {
+        const input::SourceFile& file = model_.files[part_.file];
+        std::string lang = options_.lang.empty() ? languageOf(model_, part_.file) : options_.lang;
+        std::string title = file.name + (part_.number > 1 ? " (" + std::to_string(part_.number) + ")" : "");
+        out_.reserve(file.bytes.size() * 3 + 4096);
+        out_ += pageHead(title, lang, options_.lineNumbers);
+        writeBar();
+        writeLabelIndex();
+        out_ += "<main class=\"code\">\n";
+        seekJumps();
+        seekFindings();
+        for (std::uint32_t first = part_.firstLine; first < part_.endLine; first += blockLines)
+            writeBlock(first, std::min(part_.endLine, first + blockLines));
+        out_ += "</main>\n";
+        out_ += pageScript(partTable());
+        out_ += "</body>\n</html>\n";
+        return std::move(out_);
+    }
+
+private:
+    // ---- Around the text -------------------------------------------------
+
+    void writeBar() {
+        out_ += "<nav class=\"bar\">";
+        if (!options_.frontPagePath.empty()) {
+            out_ += "<a class=\"home\" href=\"" + layout_.hrefToPath(partIndex_, options_.frontPagePath, "") + "\">";
+            ::html5::appendEscaped(out_, options_.frontPageTitle.empty() ? "Index" : options_.frontPageTitle);
+            out_ += "</a> ";
+        }
+        writeNeighbour(part_.file == 0 ? none : part_.file - 1, "prev", "\xE2\x86\x90 ");
+        out_ += "<b class=\"here\">";
+        ::html5::appendEscaped(out_, model_.files[part_.file].name);
+        out_ += "</b>";
+        writeNeighbour(part_.file + 1 < model_.files.size() ? part_.file + 1 : none, "next", "\xE2\x86\x92 ");
+        writeParts();
+        out_ += "</nav>\n";
+    }
+
+    void writeNeighbour(std::uint32_t file, const char* rel, const char* arrow) {
+        if (file == none || options_.frontPagePath.empty()) return;
+        std::size_t first = layout_.partsOfFile(file).first;
+        out_ += std::string(" <a rel=\"") + rel + "\" href=\"" + layout_.href(partIndex_, first, "") + "\">" + arrow;
+        ::html5::appendEscaped(out_, model_.files[file].name);
+        out_ += "</a> ";
+    }
+
+    void writeParts() {
+        auto [first, last] = layout_.partsOfFile(part_.file);
+        if (last - first < 2) return;
+        out_ += "<span class=\"parts\">";
+        for (std::size_t k = first; k < last; ++k) {
+            const PagePart& part = layout_.parts()[k];
+            std::string range = std::to_string(part.firstLine + 1) + "\xE2\x80\x93" + std::to_string(part.endLine);
+            if (k == partIndex_) {
+                out_ += " <b>" + range + "</b>";
+            } else {
+                out_ += " <a href=\"" + layout_.href(partIndex_, k, "") + "\">" + range + "</a>";
+            }
+        }
+        out_ += "</span>";
+    }
+
+    // [[first line, last line, "page"], ...] of the file's parts, when it
+    // has more than one: a line's link lands on the part that holds it.
+    std::string partTable() const {
+        auto [first, last] = layout_.partsOfFile(part_.file);
+        if (last - first < 2) return {};
+        std::string table = "[";
+        for (std::size_t k = first; k < last; ++k) {
+            const PagePart& part = layout_.parts()[k];
+            if (k != first) table += ',';
+            std::string href = layout_.href(partIndex_, k, "");
+            table += "[" + std::to_string(part.firstLine + 1) + "," + std::to_string(part.endLine) + ",\"" + href + "\"]";
+        }
+        return table + "]";
+    }
+
+    void writeLabelIndex() {
+        std::vector<std::uint32_t> labels;
+        for (std::uint32_t line = part_.firstLine; line < part_.endLine; ++line) {
+            std::uint32_t global = model_.lineIndex(part_.file, line);
+            if (model_.lines[global].kind != analysis::LineKind::Label) continue;
+            auto [first, last] = model_.spansOf(global);
+            for (const Span* span = first; span != last; ++span)
+                if (span->kind == SpanKind::LabelDef) labels.push_back(span->target);
+        }
+        if (labels.empty()) return;
+        ::html5::appendIndexOpening(out_, labels.size());
+        for (std::uint32_t symbol : labels) {
+            const Symbol& label = model_.symbols[symbol];
+            ::html5::appendIndexEntry(out_, label.name, symbolId(label), label.pos.line + 1, "");
+        }
+        ::html5::appendIndexClosing(out_);
+    }
+
+    // ---- Blocks and lines ------------------------------------------------
+
+    void writeBlock(std::uint32_t first, std::uint32_t end) {
+        out_ += "<pre class=\"b\"";
+        if (options_.lineNumbers || end - first != blockLines) {
+            out_ += " style=\"";
+            if (options_.lineNumbers) out_ += "counter-reset:n " + std::to_string(first) + ";";
+            if (end - first != blockLines) out_ += "contain-intrinsic-size:auto " + std::to_string((end - first) * 3 / 2) + "em";
+            out_ += "\"";
+        }
+        out_ += ">";
+        for (std::uint32_t line = first; line < end; ++line) {
+            writeLine(line);
+            if (line + 1 != end) out_ += '\n';
+        }
+        out_ += "</pre>\n";
+    }
+
+    void writeLine(std::uint32_t line) {
+        std::uint32_t global = model_.lineIndex(part_.file, line);
+        std::string_view text = model_.lineText(part_.file, line);
+        std::string findings = findingsAt(line);
+        out_ += "<span class=\"l";
+        if (!findings.empty()) out_ += " fd";
+        out_ += "\" id=\"L";
+        appendNumber(line + 1);
+        out_ += '"';
+        if (!findings.empty()) {
+            out_ += " title=\"";
+            ::html5::appendEscaped(out_, findings);
+            out_ += '"';
+        }
+        out_ += '>';
+        auto [first, last] = model_.spansOf(global);
+        std::uint32_t at = 0;
+        const Span* label = nullptr;
+        for (const Span* span = first; span != last; ++span) {
+            if (span->begin < at) continue;
+            writePlain(text.substr(at, span->begin - at));
+            writeSpan(*span, text.substr(span->begin, span->end - span->begin), line);
+            if (span->kind == SpanKind::LabelDef) label = span;
+            at = span->end;
+        }
+        closeElement();
+        writePlain(text.substr(at));
+        if (label != nullptr) writeReferences(model_.symbols[label->target]);
+        out_ += "</span>";
+    }
+
+    void appendNumber(std::uint64_t number) {
+        char digits[24];
+        auto result = std::to_chars(digits, digits + sizeof digits, number);
+        out_.append(digits, result.ptr);
+    }
+
+    void writePlain(std::string_view bytes) {
+        if (bytes.empty()) return;
+        closeElement();
+        text_.write(bytes);
+    }
+
+    // ---- Pieces ----------------------------------------------------------
+
+    // Neighbouring pieces of one class share one element: the last one is
+    // left open until the next piece shows whether it may go on.
+    void openElement(std::string_view className) {
+        if (open_ == className && !className.empty()) return;
+        closeElement();
+        out_ += "<span class=\"";
+        out_ += className;
+        out_ += "\">";
+        open_ = className;
+    }
+
+    void closeElement() {
+        if (open_.empty()) return;
+        out_ += "</span>";
+        open_ = {};
+    }
+
+    void writeColoured(std::string_view className, std::string_view bytes) {
+        if (className.empty()) {
+            writePlain(bytes);
+            return;
+        }
+        openElement(className);
+        text_.write(bytes);
+    }
+
+    // An element of its own: a link or a piece with a title.
+    void writeElement(std::string_view tag, std::string_view className, const std::string& attributes,
+                      std::string_view bytes) {
+        closeElement();
+        out_ += '<';
+        out_ += tag;
+        out_ += " class=\"";
+        out_ += className;
+        out_ += '"';
+        out_ += attributes;
+        out_ += '>';
+        text_.write(bytes);
+        out_ += "</";
+        out_ += tag;
+        out_ += '>';
+    }
+
+    static std::string attribute(std::string_view name, std::string_view value) {
+        std::string written = " ";
+        written += name;
+        written += "=\"";
+        ::html5::appendEscaped(written, value);
+        written += '"';
+        return written;
+    }
+
+    void writeSpan(const Span& span, std::string_view bytes, std::uint32_t line) {
+        switch (span.kind) {
+            case SpanKind::LabelDef: return writeLabelDefinition(span, bytes);
+            case SpanKind::LabelRef: return writeLabelReference(span, bytes);
+            case SpanKind::LabelDynamic:
+                return writeElement("span", "dy", attribute("title", "a label chosen at run time"), bytes);
+            case SpanKind::Command: return writeCommand(span, bytes, line);
+            case SpanKind::UserCommand: return writeUserCommand(span, bytes);
+            case SpanKind::UnknownCommand: return writeElement("span", "uk", attribute("title", "unknown command"), bytes);
+            case SpanKind::AliasDef: return writeAliasDefinition(span, bytes);
+            case SpanKind::AliasUse: return writeAliasUse(span, bytes);
+            default: return writeColoured(classOf(span.kind), bytes);
+        }
+    }
+
+    void writeLabelDefinition(const Span& span, std::string_view bytes) {
+        const Symbol& label = model_.symbols[span.target];
+        std::string id = symbolId(label);
+        std::string attributes = attribute("id", id) + " href=\"#" + ::html5::escaped(::html5::hrefOfFile(id)) + "\"";
+        std::uint32_t winner = winningDefinition(model_, SymbolKind::Label, label.key, options_.labelRule);
+        if (model_.definitionsOf(SymbolKind::Label, label.key).size() > 1)
+            attributes += attribute("title", winner == span.target ? "label defined more than once; links go here"
+                                                                   : "label defined more than once; links go to " +
+                                                                         place(model_.symbols[winner].pos));
+        writeElement("a", "tl", attributes, bytes);
+    }
+
+    void writeLabelReference(const Span& span, std::string_view bytes) {
+        if (span.target == none) return writeColoured(classOf(SpanKind::LabelRef), bytes);
+        const analysis::Reference& reference = model_.references[span.target];
+        if (reference.dynamic) return writeElement("span", "dy", attribute("title", "a label chosen at run time"), bytes);
+        std::uint32_t target = reference.key.empty() ? none
+                                                     : winningDefinition(model_, SymbolKind::Label, reference.key, options_.labelRule);
+        if (target == none) {
+            std::string message = reference.badForm ? "not a label argument: the engine looks for *" + reference.key
+                                                    : "no label *" + reference.key;
+            return writeElement("span", "gl u", attribute("title", message) + attribute("data-to", reference.key), bytes);
+        }
+        writeElement("a", "gl", " href=\"" + hrefTo(model_.symbols[target]) + "\"", bytes);
+    }
+
+    void writeCommand(const Span& span, std::string_view bytes, std::uint32_t line) {
+        std::string_view className = commandClass(span.target);
+        const analysis::Jump* jump = jumpAt(line, span.begin);
+        if (jump == nullptr) return writeColoured(className, bytes);
+        std::string classes = std::string(className) + " j";
+        if (jump->site == analysis::TildeSite::Missing)
+            return writeElement("span", classes, attribute("title", "no place to land: no ~ after it"), bytes);
+        std::size_t to = layout_.partOf(jump->to.file, jump->to.line);
+        std::string where = place(jump->to);
+        writeElement("a", classes,
+                     " href=\"" + layout_.href(partIndex_, to, lineId(jump->to.line)) + "\"" +
+                         attribute("title", std::string(jump->command) + " goes to " + where),
+                     bytes);
+    }
+
+    void writeUserCommand(const Span& span, std::string_view bytes) {
+        const Symbol& command = model_.symbols[span.target];
+        std::uint32_t label = winningDefinition(model_, SymbolKind::Label, command.key, options_.labelRule);
+        std::string title = "user command " + command.name + ", defined at " + place(command.pos);
+        if (label == none) return writeElement("span", "uc u", attribute("title", title + "; no label *" + command.key), bytes);
+        writeElement("a", "uc", " href=\"" + hrefTo(model_.symbols[label]) + "\"" + attribute("title", title), bytes);
+    }
+
+    void writeAliasDefinition(const Span& span, std::string_view bytes) {
+        const Symbol& alias = model_.symbols[span.target];
+        writeElement("span", "ad", attribute("id", symbolId(alias)) + attribute("title", aliasTitle(alias)), bytes);
+    }
+
+    void writeAliasUse(const Span& span, std::string_view bytes) {
+        if (span.target == none) {
+            std::string name(bytes);
+            name.erase(0, name.find_first_not_of("%$?"));
+            return writeElement("span", "al u", attribute("title", "no alias " + name), bytes);
+        }
+        const Symbol& used = model_.symbols[span.target];
+        std::uint32_t winner = winningDefinition(model_, used.kind, used.key, options_.aliasRule);
+        const Symbol& alias = model_.symbols[winner];
+        writeElement("a", "al", " href=\"" + hrefTo(alias) + "\"" + attribute("title", aliasTitle(alias)), bytes);
+    }
+
+    // "numalias bgm_vol = 30, 0.txt:120", with every other definition of
+    // the name after it.
+    std::string aliasTitle(const Symbol& alias) const {
+        std::string title;
+        for (std::uint32_t k : model_.definitionsOf(alias.kind, alias.key)) {
+            const Symbol& definition = model_.symbols[k];
+            if (!title.empty()) title += definition.alternative ? "\nor " : "\nagain: ";
+            title += std::string(analysis::symbolKindName(definition.kind)) + " " + definition.name + " = " + definition.value;
+            if (definition.number && std::to_string(*definition.number) != definition.value)
+                title += " (" + std::to_string(*definition.number) + ")";
+            title += ", " + place(definition.pos);
+        }
+        return title;
+    }
+
+    // ---- References of a label -------------------------------------------
+
+    static constexpr std::size_t shownReferences = 8;
+
+    void writeReferences(const Symbol& label) {
+        auto [first, last] = model_.referencesTo(model_.find(SymbolKind::Label, label.key));
+        auto count = static_cast<std::size_t>(last - first);
+        if (count == 0) {
+            out_ += "<span class=\"refs none\">no references</span>";
+            return;
+        }
+        out_ += "<span class=\"refs\">";
+        out_ += std::to_string(count) + (count == 1 ? " reference:" : " references:");
+        for (std::size_t k = 0; k < count; ++k) {
+            if (k == shownReferences) out_ += " <button class=\"unfold\">+" + std::to_string(count - k) + " more</button><span class=\"rest\" hidden>";
+            const analysis::Reference& reference = model_.references[first[k]];
+            std::size_t to = layout_.partOf(reference.pos.file, reference.pos.line);
+            out_ += " <a href=\"" + layout_.href(partIndex_, to, lineId(reference.pos.line)) + "\"" +
+                    attribute("title", reference.command) + ">";
+            std::string where = reference.pos.file == part_.file ? std::to_string(reference.pos.line + 1) : place(reference.pos);
+            ::html5::appendEscaped(out_, where);
+            out_ += "</a>";
+        }
+        if (count > shownReferences) out_ += "</span>";
+        out_ += "</span>";
+    }
+
+    // ---- Places, ids and links ---------------------------------------------
+
+    std::string place(const analysis::Pos& pos) const { return model_.files[pos.file].name + ":" + std::to_string(pos.line + 1); }
+
+    static std::string symbolId(const Symbol& symbol) {
+        std::string id = symbol.kind == SymbolKind::Label ? "l-" : symbol.kind == SymbolKind::UserCommand ? "u-" : "a-";
+        id += symbol.key;
+        if (symbol.ordinal > 1) id += "-" + std::to_string(symbol.ordinal);
+        return id;
+    }
+
+    std::string hrefTo(const Symbol& symbol) const {
+        return layout_.href(partIndex_, layout_.partOf(symbol.pos.file, symbol.pos.line), symbolId(symbol));
+    }
+
+    // ---- Jumps and findings, met in script order -------------------------
+
+    void seekJumps() {
+        const auto& jumps = model_.jumps;
+        auto before = [&](const analysis::Jump& jump) {
+            return jump.from.file < part_.file || (jump.from.file == part_.file && jump.from.line < part_.firstLine);
+        };
+        nextJump_ = static_cast<std::size_t>(std::partition_point(jumps.begin(), jumps.end(), before) - jumps.begin());
+    }
+
+    const analysis::Jump* jumpAt(std::uint32_t line, std::uint32_t column) {
+        const auto& jumps = model_.jumps;
+        while (nextJump_ < jumps.size()) {
+            const analysis::Jump& jump = jumps[nextJump_];
+            if (jump.from.file != part_.file || jump.from.line > line || (jump.from.line == line && jump.from.column > column))
+                return nullptr;
+            ++nextJump_;
+            if (jump.from.line == line && jump.from.column == column) return &jump;
+        }
+        return nullptr;
+    }
+
+    void seekFindings() {
+        if (options_.findings == nullptr) return;
+        const auto& findings = *options_.findings;
+        auto before = [&](const analysis::Finding& finding) {
+            return finding.pos.file < part_.file || (finding.pos.file == part_.file && finding.pos.line < part_.firstLine);
+        };
+        nextFinding_ = static_cast<std::size_t>(std::partition_point(findings.begin(), findings.end(), before) - findings.begin());
+    }
+
+    // The messages of the findings on a line, one a line.
+    std::string findingsAt(std::uint32_t line) {
+        std::string messages;
+        if (options_.findings == nullptr) return messages;
+        const auto& findings = *options_.findings;
+        while (nextFinding_ < findings.size() && findings[nextFinding_].pos.file == part_.file &&
+               findings[nextFinding_].pos.line <= line) {
+            const analysis::Finding& finding = findings[nextFinding_++];
+            if (finding.pos.line != line) continue;
+            if (!messages.empty()) messages += '\n';
+            messages += finding.message + " [" + finding.id + "]";
+        }
+        return messages;
+    }
+
+    const Model& model_;
+    const PageLayout& layout_;
+    std::size_t partIndex_;
+    const PagePart& part_;
+    const ReadingOptions& options_;
+    std::string out_;
+    TextWriter text_;
+    std::string_view open_;
+    std::size_t nextJump_ = 0;
+    std::size_t nextFinding_ = 0;
+};
+
+}  // namespace
+
+std::string readingPage(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options) {
+    return PageWriter(model, layout, part, options).write();
+}
+
+std::string languageOf(const Model& model, std::uint32_t file) {
+    const input::SourceFile& source = model.files[file];
+    std::size_t kana = 0, han = 0, latin = 0;
+    const analysis::FileInfo& info = model.fileInfo[file];
+    for (std::uint32_t line = 0; line < info.lineCount && kana + han + latin < 200000; ++line) {
+        std::uint32_t global = info.firstLine + line;
+        if (model.lines[global].kind != analysis::LineKind::Text) continue;
+        std::string_view text = model.lineText(file, line);
+        for (std::size_t at = 0; at < text.size();) {
+            std::size_t size = analysis::characterSize(text, at, source.encoding);
+            auto lead = static_cast<unsigned char>(text[at]);
+            auto trail = size > 1 ? static_cast<unsigned char>(text[at + 1]) : 0;
+            if (size == 1) {
+                latin += analysis::isLetterByte(text[at]) ? 1 : 0;
+            } else if (source.encoding == input::Encoding::CP932) {
+                bool isKana = (lead == 0x82 && trail >= 0x9F) || (lead == 0x83 && trail <= 0x96);
+                (isKana ? kana : han) += lead >= 0x88 ? 1 : isKana ? 1 : 0;
+            } else if (source.encoding == input::Encoding::UTF8) {
+                bool isKana = lead == 0xE3 && (trail == 0x81 || trail == 0x82 || trail == 0x83);
+                bool isHan = lead >= 0xE4 && lead <= 0xE9;
+                kana += isKana ? 1 : 0;
+                han += isHan ? 1 : 0;
+            } else {
+                bool isKana = lead == 0xA4 || lead == 0xA5;
+                (isKana ? kana : han) += 1;
+            }
+            at += size;
+        }
+    }
+    if (kana * 10 >= han && kana > 0 && kana * 4 >= latin / 10) return "ja";
+    if (han > 0 && han * 4 >= latin / 10) return kana > 0 ? "ja" : "zh";
+    if (latin > 0) return "en";
+    return "ja";
+}
+
+}  // namespace write::html5

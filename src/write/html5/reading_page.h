@@ -1,0 +1,43 @@
+#pragma once
+
+// The reading page of a script, or of one part of it, written from the
+// model: text shown as text, command words by kind, and links for labels,
+// their references, user commands, aliases and jumps.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "analysis/model.h"
+#include "write/html5/page_layout.h"
+
+namespace write::html5 {
+
+struct ReadingOptions {
+    bool lineNumbers = false;
+    std::string lang;            // the page's language; empty: taken from the text
+    std::string frontPagePath;   // a front page to link to; empty: none
+    std::string frontPageTitle;  // its name on every page's bar
+    input::DuplicateRule labelRule = input::DuplicateRule::First;  // which of two definitions links go to
+    input::DuplicateRule aliasRule = input::DuplicateRule::First;
+    // Findings to mark on the page: their places and messages.
+    const std::vector<analysis::Finding>* findings = nullptr;
+};
+
+// The lines a block of the page holds: the browser lays out only the blocks
+// on screen.
+inline constexpr std::uint32_t blockLines = 256;
+
+// The page of part `part` of the layout.
+std::string readingPage(const analysis::Model& model, const PageLayout& layout, std::size_t part,
+                        const ReadingOptions& options);
+
+// The language of a file's text: "ja" where kana are found, "zh" for Chinese
+// characters without kana, "en" otherwise.
+std::string languageOf(const analysis::Model& model, std::uint32_t file);
+
+// The definition of a key that links go to under a rule (the first or the last).
+std::uint32_t winningDefinition(const analysis::Model& model, analysis::SymbolKind kind, std::string_view key,
+                                input::DuplicateRule rule);
+
+}  // namespace write::html5
