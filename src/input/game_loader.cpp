@@ -196,7 +196,8 @@ private:
     void readNumbered(const FirstFile& first) {
         std::string stopped;  // why the files from here on are not read
         for (std::size_t i = 0; i <= lastNumber; ++i) {
-            std::string plain = std::to_string(i) + std::string(first.extension);
+            std::string plain = std::to_string(i);
+            plain.append(first.extension);
             std::string padded;
             if (profile_.twoDigitNames && i < 10) padded.append(1, '0').append(plain);
             if (!stopped.empty()) {
