@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <exception>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "input/encoding_check.h"
@@ -95,23 +96,27 @@ public:
 private:
     struct Read {
         bool ok = false;
-        std::string bytes;
+        std::string bytes;  // moved out once the file is taken into the game
         std::string error;
     };
 
     bool listFolder() {
-        DIR* dir = ::opendir(out_.folder.c_str());
+        std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(out_.folder.c_str()), ::closedir);
         if (dir == nullptr) {
             folderError(std::strerror(errno));
             return false;
         }
-        errno = 0;
-        while (const dirent* entry = ::readdir(dir)) {
+        int error = 0;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir.get());
+            if (entry == nullptr) {
+                error = errno;
+                break;
+            }
             std::string name = entry->d_name;
             if (name != "." && name != "..") names_.insert(std::move(name));
         }
-        int error = errno;
-        ::closedir(dir);
         if (error != 0) {
             folderError(std::strerror(error));
             return false;
@@ -121,7 +126,7 @@ private:
 
     bool present(const std::string& name) const { return names_.count(name) != 0; }
 
-    const Read& read(const std::string& name) {
+    Read& read(const std::string& name) {
         auto found = reads_.find(name);
         if (found != reads_.end()) return found->second;
         Read result;
@@ -137,9 +142,9 @@ private:
 
     // Reads name when it is there; one that cannot be read is reported and
     // then taken as missing, as the engine's open fails on it.
-    const Read* tryRead(const std::string& name) {
+    Read* tryRead(const std::string& name) {
         if (!present(name) || accounted_.count(name) != 0) return nullptr;
-        const Read& result = read(name);
+        Read& result = read(name);
         if (result.ok) return &result;
         fileError(name, 0, 0, result.error);
         skip(name, result.error, false);
@@ -157,8 +162,8 @@ private:
                     break;
                 case ScriptKind::XorDat:
                 case ScriptKind::XorKeyDat:
-                    if (const Read* found = tryRead(name)) {
-                        addFile(name, found->bytes, first);
+                    if (Read* found = tryRead(name)) {
+                        addFile(name, std::move(found->bytes), first);
                         return &first;
                     }
                     break;
@@ -206,7 +211,7 @@ private:
                 continue;
             }
             std::string chosen;
-            const Read* found = tryRead(plain);
+            Read* found = tryRead(plain);
             if (found != nullptr) {
                 chosen = plain;
                 if (!padded.empty() && present(padded)) skip(padded, "shadowed by " + plain);
@@ -222,7 +227,7 @@ private:
                 stopped = "after the empty file " + chosen + ", where this engine stops";
                 continue;
             }
-            addFile(chosen, found->bytes, first);
+            addFile(chosen, std::move(found->bytes), first);
         }
     }
 
