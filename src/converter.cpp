@@ -12,6 +12,7 @@
 #include <optional>
 #include <unistd.h>
 
+#include "cli/reading_run.h"
 #include "cmdline.h"
 #include "html5.h"
 #include "labels.h"
@@ -376,6 +377,7 @@ int convertAll(const std::vector<std::string>& arguments) {
 
     nscr::loadReservedCommands(commandsPath);
     nscr::loadColorFile(colorPath);
+    if (settings.mode == OutputMode::HTML5) return runReadingPages(options);
     // Made after both files are read, so that a CLASS page's style sheet
     // carries the colours of "color.txt".
     Generator generator(settings.mode, settings.lineNumbers, settings.pageEncoding);

@@ -195,8 +195,8 @@ void addSchemeRules(std::string& sheet, const Scheme& scheme) {
     addRule(sheet, ".n,.ln", "color:" + std::string(scheme.muted));
     addRule(sheet, ".idx a,.pages a", "color:" + std::string(scheme.link));
     // Two rules: a browser without :has() drops only the second.
-    addRule(sheet, ".l:target", "background:" + std::string(scheme.target));
-    addRule(sheet, ".l:has(:target)", "background:" + std::string(scheme.target));
+    addRule(sheet, ".l:target,.b>span:target", "background:" + std::string(scheme.target));
+    addRule(sheet, ".l:has(:target),.b>span:has(:target)", "background:" + std::string(scheme.target));
 }
 
 void addLightTokenRules(std::string& sheet) {
@@ -279,6 +279,27 @@ std::string hrefOfFile(std::string_view fileName) {
         href += hexDigits[byte & 0xf];
     }
     return href;
+}
+
+std::string colourRules() {
+    std::string sheet;
+    addSchemeRules(sheet, lightScheme);
+    addLightTokenRules(sheet);
+    sheet += "@media (prefers-color-scheme: dark){\n";
+    addSchemeRules(sheet, darkScheme);
+    addDarkTokenRules(sheet);
+    sheet += "}\n";
+    return sheet;
+}
+
+bool hasBodyColour(TokenType type) {
+    auto index = static_cast<std::size_t>(type);
+    if (index >= typeCount) return false;
+    bool body = lightScheme.tokens[index] == lightScheme.text && darkScheme.tokens[index] == darkScheme.text;
+    const nscr::WebFontInfo& font = nscr::fontInfos[index];
+    bool own = (font.color != nscr::defaultColor(type) && isPlainCssValue(font.color)) ||
+               (font.fontWeight != "normal" && isPlainCssValue(font.fontWeight));
+    return body && !own;
 }
 
 std::string styleSheet(bool lineNumbers) {

@@ -37,6 +37,14 @@ std::string hrefOfFile(std::string_view fileName);
 // scheme of its own under prefers-color-scheme: dark.
 std::string styleSheet(bool lineNumbers);
 
+// The colour rules of both schemes: the page's background and text, and
+// one rule per token type (for classes of className).
+std::string colourRules();
+
+// Whether a token type has the colour of body text in both schemes and no
+// colour or weight of its own from color.txt: its text needs no element.
+bool hasBodyColour(nscr::TokenType type);
+
 // From "<!DOCTYPE html>" to "<body>\n", with the title (UTF-8) escaped.
 std::string pageHead(std::string_view title, bool lineNumbers);
 

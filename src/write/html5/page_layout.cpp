@@ -64,7 +64,11 @@ std::pair<std::size_t, std::size_t> PageLayout::partsOfFile(std::uint32_t file) 
 }
 
 std::string PageLayout::href(std::size_t from, std::size_t to, std::string_view id) const {
-    if (from == to) return "#" + ::html5::escaped(::html5::hrefOfFile(id));
+    if (from == to) {
+        std::string href = "#";
+        ::html5::appendEscaped(href, ::html5::hrefOfFile(id));
+        return href;
+    }
     return relativeHref(parts_[from].path, parts_[to].path, id);
 }
 
@@ -82,7 +86,8 @@ std::string relativeHref(const std::string& fromPath, const std::string& toPath,
     fs::path relative = to.lexically_relative(from);
     if (relative.empty()) relative = to.filename();
     std::string href = ::html5::hrefOfFile(relative.generic_string());
-    if (!id.empty()) href += "#" + ::html5::hrefOfFile(id);
+    if (!id.empty()) href += "#";
+        href += ::html5::hrefOfFile(id);
     return ::html5::escaped(href);
 }
 

@@ -83,7 +83,7 @@ private:
     std::string decoded_;
 };
 
-std::string lineId(std::uint32_t line) { return "L" + std::to_string(line + 1); }
+std::string lineId(std::uint32_t line) { return std::string("L") + std::to_string(line + 1); }
 
 class PageWriter {
 public:
@@ -98,7 +98,7 @@ public:
     std::string write() {
         const input::SourceFile& file = model_.files[part_.file];
         std::string lang = options_.lang.empty() ? languageOf(model_, part_.file) : options_.lang;
-        std::string title = file.name + (part_.number > 1 ? " (" + std::to_string(part_.number) + ")" : "");
+        std::string title = file.name + (part_.number > 1 ? std::string(" (") + std::to_string(part_.number) + ")" : "");
         out_.reserve(file.bytes.size() * 3 + 4096);
         out_ += pageHead(title, lang, options_.lineNumbers);
         writeBar();
@@ -109,6 +109,7 @@ public:
         for (std::uint32_t first = part_.firstLine; first < part_.endLine; first += blockLines)
             writeBlock(first, std::min(part_.endLine, first + blockLines));
         out_ += "</main>\n";
+        if (!tips_.empty()) out_ += "<script type=\"application/json\" id=\"tips\">" + tips_ + "}</script>\n";
         out_ += pageScript(partTable());
         out_ += "</body>\n</html>\n";
         return std::move(out_);
@@ -149,7 +150,9 @@ private:
             const PagePart& part = layout_.parts()[k];
             std::string range = std::to_string(part.firstLine + 1) + "\xE2\x80\x93" + std::to_string(part.endLine);
             if (k == partIndex_) {
-                out_ += " <b>" + range + "</b>";
+                out_ += " <b>";
+                out_ += range;
+                out_ += "</b>";
             } else {
                 out_ += " <a href=\"" + layout_.href(partIndex_, k, "") + "\">" + range + "</a>";
             }
@@ -167,7 +170,7 @@ private:
             const PagePart& part = layout_.parts()[k];
             if (k != first) table += ',';
             std::string href = layout_.href(partIndex_, k, "");
-            table += "[" + std::to_string(part.firstLine + 1) + "," + std::to_string(part.endLine) + ",\"" + href + "\"]";
+            table += std::string("[") + std::to_string(part.firstLine + 1) + "," + std::to_string(part.endLine) + ",\"" + href + "\"]";
         }
         return table + "]";
     }
@@ -196,8 +199,8 @@ private:
         out_ += "<pre class=\"b\"";
         if (options_.lineNumbers || end - first != blockLines) {
             out_ += " style=\"";
-            if (options_.lineNumbers) out_ += "counter-reset:n " + std::to_string(first) + ";";
-            if (end - first != blockLines) out_ += "contain-intrinsic-size:auto " + std::to_string((end - first) * 3 / 2) + "em";
+            if (options_.lineNumbers) out_ += std::string("counter-reset:n ") + std::to_string(first) + ";";
+            if (end - first != blockLines) out_ += std::string("contain-intrinsic-size:auto ") + std::to_string((end - first) * 3 / 2) + "em";
             out_ += "\"";
         }
         out_ += ">";
@@ -212,9 +215,7 @@ private:
         std::uint32_t global = model_.lineIndex(part_.file, line);
         std::string_view text = model_.lineText(part_.file, line);
         std::string findings = findingsAt(line);
-        out_ += "<span class=\"l";
-        if (!findings.empty()) out_ += " fd";
-        out_ += "\" id=\"L";
+        out_ += findings.empty() ? "<span id=\"L" : "<span class=\"fd\" id=\"L";
         appendNumber(line + 1);
         out_ += '"';
         if (!findings.empty()) {
@@ -323,7 +324,7 @@ private:
     void writeLabelDefinition(const Span& span, std::string_view bytes) {
         const Symbol& label = model_.symbols[span.target];
         std::string id = symbolId(label);
-        std::string attributes = attribute("id", id) + " href=\"#" + ::html5::escaped(::html5::hrefOfFile(id)) + "\"";
+        std::string attributes = attribute("id", id) + " href=\"" + layout_.href(partIndex_, partIndex_, id) + "\"";
         std::uint32_t winner = winningDefinition(model_, SymbolKind::Label, label.key, options_.labelRule);
         if (model_.definitionsOf(SymbolKind::Label, label.key).size() > 1)
             attributes += attribute("title", winner == span.target ? "label defined more than once; links go here"
@@ -366,7 +367,8 @@ private:
         std::uint32_t label = winningDefinition(model_, SymbolKind::Label, command.key, options_.labelRule);
         std::string title = "user command " + command.name + ", defined at " + place(command.pos);
         if (label == none) return writeElement("span", "uc u", attribute("title", title + "; no label *" + command.key), bytes);
-        writeElement("a", "uc", " href=\"" + hrefTo(model_.symbols[label]) + "\"" + attribute("title", title), bytes);
+        addTip("u-" + command.key, span.target, title);
+        writeElement("a", "uc", " href=\"" + hrefTo(model_.symbols[label]) + "\"", bytes);
     }
 
     void writeAliasDefinition(const Span& span, std::string_view bytes) {
@@ -378,12 +380,40 @@ private:
         if (span.target == none) {
             std::string name(bytes);
             name.erase(0, name.find_first_not_of("%$?"));
-            return writeElement("span", "al u", attribute("title", "no alias " + name), bytes);
+            return writeElement("span", "al u", attribute("title", std::string("no alias ") + name), bytes);
         }
         const Symbol& used = model_.symbols[span.target];
         std::uint32_t winner = winningDefinition(model_, used.kind, used.key, options_.aliasRule);
         const Symbol& alias = model_.symbols[winner];
-        writeElement("a", "al", " href=\"" + hrefTo(alias) + "\"" + attribute("title", aliasTitle(alias)), bytes);
+        if (!tipped_[winner]) addTip(symbolId(alias), winner, aliasTitle(alias));
+        writeElement("a", "al", " href=\"" + hrefTo(alias) + "\"", bytes);
+    }
+
+    // The tooltips of links are written once a page, in a table the page's
+    // script reads when the pointer comes over a link.
+    void addTip(const std::string& key, std::uint32_t symbol, const std::string& title) {
+        if (tipped_[symbol]) return;
+        tipped_[symbol] = true;
+        tips_ += tips_.empty() ? "{" : ",";
+        appendJsonString(tips_, key);
+        tips_ += ':';
+        appendJsonString(tips_, title);
+    }
+
+    static void appendJsonString(std::string& out, std::string_view text) {
+        out += '"';
+        for (char c : text) {
+            switch (c) {
+                case '"': out += "\\\""; break;
+                case '\\': out += "\\\\"; break;
+                case '\n': out += "\\n"; break;
+                case '<': out += "\\u003c"; break;
+                default:
+                    if (static_cast<unsigned char>(c) < 0x20) break;
+                    out += c;
+            }
+        }
+        out += '"';
     }
 
     // "numalias bgm_vol = 30, 0.txt:120", with every other definition of
@@ -395,8 +425,9 @@ private:
             if (!title.empty()) title += definition.alternative ? "\nor " : "\nagain: ";
             title += std::string(analysis::symbolKindName(definition.kind)) + " " + definition.name + " = " + definition.value;
             if (definition.number && std::to_string(*definition.number) != definition.value)
-                title += " (" + std::to_string(*definition.number) + ")";
-            title += ", " + place(definition.pos);
+                title += std::string(" (") + std::to_string(*definition.number) + ")";
+            title += ", ";
+            title += place(definition.pos);
         }
         return title;
     }
@@ -435,7 +466,7 @@ private:
     static std::string symbolId(const Symbol& symbol) {
         std::string id = symbol.kind == SymbolKind::Label ? "l-" : symbol.kind == SymbolKind::UserCommand ? "u-" : "a-";
         id += symbol.key;
-        if (symbol.ordinal > 1) id += "-" + std::to_string(symbol.ordinal);
+        if (symbol.ordinal > 1) id += std::string("-") + std::to_string(symbol.ordinal);
         return id;
     }
 
@@ -499,6 +530,8 @@ private:
     std::string_view open_;
     std::size_t nextJump_ = 0;
     std::size_t nextFinding_ = 0;
+    std::vector<bool> tipped_ = std::vector<bool>(model_.symbols.size());
+    std::string tips_;
 };
 
 }  // namespace

@@ -1,0 +1,138 @@
+#include "write/html5/front_page.h"
+
+#include "html5.h"
+#include "write/html5/markup.h"
+
+namespace write::html5 {
+
+namespace {
+
+using ::html5::appendEscaped;
+using ::html5::escaped;
+
+std::string count(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+void writeFiles(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path) {
+    page += "<h2>Files in the engine's order</h2>\n<table class=\"files\">\n"
+            "<tr><th>file</th><th>encoding</th><th>bytes</th><th>lines</th><th>engine lines</th></tr>\n";
+    for (std::uint32_t file = 0; file < model.files.size(); ++file) {
+        const analysis::FileInfo& info = model.fileInfo[file];
+        std::size_t first = layout.partsOfFile(file).first;
+        page += "<tr><td><a href=\"" + relativeHref(path, layout.parts()[first].path, "") + "\">";
+        appendEscaped(page, model.files[file].name);
+        page += "</a></td><td>" + std::string(input::encodingName(model.files[file].encoding)) + "</td><td>" +
+                std::to_string(model.files[file].bytes.size()) + "</td><td>" + std::to_string(info.lineCount) +
+                "</td><td>" + std::to_string(info.firstEngineLine) + "\xE2\x80\x93" +
+                std::to_string(info.firstEngineLine + info.lineCount) + "</td></tr>\n";
+    }
+    page += "</table>\n";
+}
+
+void writeNotRead(std::string& page, const std::vector<input::SkippedFile>& notRead) {
+    if (notRead.empty()) return;
+    page += "<h2>Files the engine does not read</h2>\n<ul class=\"skipped\">\n";
+    for (const input::SkippedFile& skipped : notRead) {
+        page += "<li><b>";
+        appendEscaped(page, skipped.name);
+        page += "</b>: ";
+        appendEscaped(page, skipped.reason);
+        page += "</li>\n";
+    }
+    page += "</ul>\n";
+}
+
+// Every label, with the engine line of its definition for the "go to" box.
+void writeLabels(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path) {
+    std::size_t labels = 0;
+    for (const analysis::Symbol& symbol : model.symbols) labels += symbol.kind == analysis::SymbolKind::Label ? 1 : 0;
+    page += "<h2>Labels (" + std::to_string(labels) + ")</h2>\n"
+            "<input id=\"filter\" type=\"search\" placeholder=\"filter labels\" autocomplete=\"off\">\n<ol id=\"labels\">\n";
+    for (const analysis::Symbol& symbol : model.symbols) {
+        if (symbol.kind != analysis::SymbolKind::Label) continue;
+        std::size_t part = layout.partOf(symbol.pos.file, symbol.pos.line);
+        std::string id = "l-" + symbol.key + (symbol.ordinal > 1 ? "-" + std::to_string(symbol.ordinal) : std::string());
+        page += "<li data-e=\"" + std::to_string(model.engineLine(symbol.pos)) + "\"><a href=\"" +
+                relativeHref(path, layout.parts()[part].path, id) + "\">*";
+        appendEscaped(page, symbol.name);
+        page += "</a> <span class=\"ln\">";
+        appendEscaped(page, model.files[symbol.pos.file].name);
+        page += ":" + std::to_string(symbol.pos.line + 1) + "</span></li>\n";
+    }
+    page += "</ol>\n";
+}
+
+// The files with their engine lines and parts, for the "go to" box.
+std::string placeTable(const analysis::Model& model, const PageLayout& layout, const std::string& path) {
+    std::string table = "[";
+    for (std::uint32_t file = 0; file < model.files.size(); ++file) {
+        if (file != 0) table += ',';
+        table += "[\"";
+        for (char c : model.files[file].name) {
+            if (c == '"' || c == '\\') table += '\\';
+            if (c == '<') {
+                table += "\\u003c";
+                continue;
+            }
+            if (static_cast<unsigned char>(c) >= 0x20) table += c;
+        }
+        table += "\"," + std::to_string(model.fileInfo[file].firstEngineLine) + "," +
+                 std::to_string(model.fileInfo[file].lineCount) + ",[";
+        auto [first, last] = layout.partsOfFile(file);
+        for (std::size_t k = first; k < last; ++k) {
+            if (k != first) table += ',';
+            table += "[" + std::to_string(layout.parts()[k].firstLine + 1) + ",\"" +
+                     relativeHref(path, layout.parts()[k].path, "") + "\"]";
+        }
+        table += "]]";
+    }
+    return table + "]";
+}
+
+constexpr const char* frontScript = R"(<script>
+(function(){
+var files=FILES;
+function pageOf(f,line){var p=f[3],h=p[0][1];for(var i=0;i<p.length;i++)if(line>=p[i][0])h=p[i][1];return h+"#L"+line}
+function atEngineLine(n){for(var i=files.length-1;i>=0;i--)if(n>=files[i][1]){var l=n-files[i][1]+1;return l<=files[i][2]?pageOf(files[i],l):null}return null}
+function labelLine(name){var items=document.querySelectorAll("#labels li");name=name.toLowerCase();
+for(var i=0;i<items.length;i++){var a=items[i].firstChild;if(a.textContent.slice(1).toLowerCase()===name)return +items[i].dataset.e}return null}
+function target(q){q=q.trim();var m;
+if(m=/^(?:line\s*)?(\d+)$/.exec(q))return atEngineLine(+m[1]);
+if(m=/^\*?(\w+)(?::(\d+))?$/.exec(q)){var e=labelLine(m[1]);return e===null?null:atEngineLine(e+(+(m[2]||0)))}
+if(m=/^(.+):(\d+)$/.exec(q)){for(var i=0;i<files.length;i++)if(files[i][0]===m[1])return pageOf(files[i],+m[2])}
+return null}
+var go=document.getElementById("go");
+go.addEventListener("submit",function(e){e.preventDefault();var t=target(go.place.value);
+document.getElementById("nowhere").hidden=!!t;if(t)location.href=t});
+var filter=document.getElementById("filter"),timer;
+filter.addEventListener("input",function(){clearTimeout(timer);timer=setTimeout(function(){
+var q=filter.value.toLowerCase(),items=document.getElementById("labels").children;
+for(var i=0;i<items.length;i++){var a=items[i].firstChild.textContent.toLowerCase();items[i].hidden=q!==""&&a.indexOf(q)<0}},60)});
+})();
+</script>
+)";
+
+}  // namespace
+
+std::string frontPage(const analysis::Model& model, const PageLayout& layout, const FrontPage& front,
+                      const std::string& path) {
+    std::string page = pageHead(front.title, "en", false);
+    page += "<main class=\"front\">\n<h1>";
+    appendEscaped(page, front.title);
+    page += "</h1>\n<p>" + count(model.files.size(), "file", "files") + ", " +
+            count(model.lines.size(), "line", "lines") + ".</p>\n";
+    page += "<form id=\"go\"><label>Go to <input name=\"place\" size=\"24\" placeholder=\"7425, *label:12, 0.txt:40\">"
+            "</label> <button>Open</button> <span id=\"nowhere\" hidden>no such place</span></form>\n";
+    writeFiles(page, model, layout, path);
+    writeNotRead(page, front.notRead);
+    writeLabels(page, model, layout, path);
+    page += "</main>\n";
+    std::string script = frontScript;
+    script.replace(script.find("FILES"), 5, placeTable(model, layout, path));
+    page += script;
+    page += "</body>\n</html>\n";
+    return page;
+}
+
+}  // namespace write::html5

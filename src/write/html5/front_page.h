@@ -1,0 +1,26 @@
+#pragma once
+
+// The front page of a game or a run: its files in the engine's order with
+// the engine lines each covers, the files the engine leaves aside, every
+// label with a filter, and a box that opens an engine place ("7425",
+// "*label", "*label:offset", "file:line").
+
+#include <string>
+#include <vector>
+
+#include "analysis/model.h"
+#include "input/game_loader.h"
+#include "write/html5/page_layout.h"
+
+namespace write::html5 {
+
+struct FrontPage {
+    std::string title;
+    std::vector<input::SkippedFile> notRead;
+};
+
+// The page written at path (links are made relative to it).
+std::string frontPage(const analysis::Model& model, const PageLayout& layout, const FrontPage& front,
+                      const std::string& path);
+
+}  // namespace write::html5
