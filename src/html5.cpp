@@ -195,8 +195,8 @@ void addSchemeRules(std::string& sheet, const Scheme& scheme) {
     addRule(sheet, ".n,.ln", "color:" + std::string(scheme.muted));
     addRule(sheet, ".idx a,.pages a", "color:" + std::string(scheme.link));
     // Two rules: a browser without :has() drops only the second.
-    addRule(sheet, ".l:target,.b>span:target", "background:" + std::string(scheme.target));
-    addRule(sheet, ".l:has(:target),.b>span:has(:target)", "background:" + std::string(scheme.target));
+    addRule(sheet, ".l:target", "background:" + std::string(scheme.target));
+    addRule(sheet, ".l:has(:target)", "background:" + std::string(scheme.target));
 }
 
 void addLightTokenRules(std::string& sheet) {

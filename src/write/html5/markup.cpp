@@ -59,6 +59,8 @@ void addLayoutRules(std::string& sheet, bool lineNumbers) {
 // more against both backgrounds of its scheme.
 void addAnalysisColours(std::string& sheet) {
     addRule(sheet, ".bar", "background:#fcfcfa;border-color:#d0d4d9");
+    addRule(sheet, ".b>span:target", "background:#fff6cc");
+    addRule(sheet, ".b>span:has(:target)", "background:#fff6cc");
     addRule(sheet, ".uc", "color:#006d6d;font-weight:bold");
     addRule(sheet, ".uk", "color:#b3261e");
     addRule(sheet, ".al,.ad", "color:#5b3cc4");
@@ -67,6 +69,8 @@ void addAnalysisColours(std::string& sheet) {
     addRule(sheet, ".u,.fd", "text-decoration-color:#b3261e");
     sheet += "@media (prefers-color-scheme: dark){\n";
     addRule(sheet, ".bar", "background:#1c1e22;border-color:#3a3f47");
+    addRule(sheet, ".b>span:target", "background:#3a3420");
+    addRule(sheet, ".b>span:has(:target)", "background:#3a3420");
     addRule(sheet, ".uc", "color:#5fd3c9");
     addRule(sheet, ".uk", "color:#ff8a80");
     addRule(sheet, ".al,.ad", "color:#b9a3ff");

@@ -195,29 +195,32 @@ private:
 
     // ---- Blocks and lines ------------------------------------------------
 
+    // The block's first line sets the counter of the numbers: a block is
+    // laid out on its own, so counting cannot run on from the block before.
     void writeBlock(std::uint32_t first, std::uint32_t end) {
         out_ += "<pre class=\"b\"";
-        if (options_.lineNumbers || end - first != blockLines) {
-            out_ += " style=\"";
-            if (options_.lineNumbers) out_ += std::string("counter-reset:n ") + std::to_string(first) + ";";
-            if (end - first != blockLines) out_ += std::string("contain-intrinsic-size:auto ") + std::to_string((end - first) * 3 / 2) + "em";
-            out_ += "\"";
-        }
+        if (end - first != blockLines)
+            out_ += std::string(" style=\"contain-intrinsic-size:auto ") + std::to_string((end - first) * 3 / 2) + "em\"";
         out_ += ">";
         for (std::uint32_t line = first; line < end; ++line) {
-            writeLine(line);
+            writeLine(line, line == first && options_.lineNumbers);
             if (line + 1 != end) out_ += '\n';
         }
         out_ += "</pre>\n";
     }
 
-    void writeLine(std::uint32_t line) {
+    void writeLine(std::uint32_t line, bool setsCounter) {
         std::uint32_t global = model_.lineIndex(part_.file, line);
         std::string_view text = model_.lineText(part_.file, line);
         std::string findings = findingsAt(line);
         out_ += findings.empty() ? "<span id=\"L" : "<span class=\"fd\" id=\"L";
         appendNumber(line + 1);
         out_ += '"';
+        if (setsCounter) {
+            out_ += " style=\"counter-set:n ";
+            appendNumber(line + 1);
+            out_ += '"';
+        }
         if (!findings.empty()) {
             out_ += " title=\"";
             ::html5::appendEscaped(out_, findings);
