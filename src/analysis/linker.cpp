@@ -34,6 +34,7 @@ public:
     Linker(FirstPass& pass, const CommandSet& commands) : pass_(pass), model_(pass.model), commands_(commands) {}
 
     void run() {
+        relateDefinitions();
         SpanLines lines(model_);
         for (const PendingWord& word : pass_.pending) decide(word, lines.lineOf(word.span));
         for (Reference& reference : model_.references)
@@ -73,6 +74,20 @@ private:
             }
             case Role::LabelWord: return decideLabelWord(span, key, word.reference);
         }
+    }
+
+    // Every definition learns the first and last of its key, and a user
+    // command its label.
+    void relateDefinitions() {
+        for (const Model::KeyMap& map : model_.definitions)
+            for (const auto& [key, all] : map)
+                for (std::uint32_t k : all) {
+                    Symbol& symbol = model_.symbols[k];
+                    symbol.firstOfKey = all.front();
+                    symbol.lastOfKey = all.back();
+                    symbol.definitionCount = static_cast<std::uint32_t>(all.size());
+                    if (symbol.kind == SymbolKind::UserCommand) symbol.label = model_.find(SymbolKind::Label, key);
+                }
     }
 
     void setUse(Span& span, std::uint32_t alias, std::uint8_t use) {

@@ -96,6 +96,11 @@ struct Symbol {
     std::optional<std::int64_t> number;  // a numeric alias's value where it is known
     bool alternative = false;      // defined between a jumpf and its "~": a choice made at run time
     std::uint8_t usedAs = 0;       // bits of VariableUse: how the alias names variables
+    // The definitions of the same kind and key: the first, the last and how many.
+    std::uint32_t firstOfKey = none;
+    std::uint32_t lastOfKey = none;
+    std::uint32_t definitionCount = 1;
+    std::uint32_t label = none;    // a user command's label (its first definition), none when missing
 };
 
 enum VariableUse : std::uint8_t { UsedAsNumber = 1, UsedAsString = 2, UsedAsArray = 4 };

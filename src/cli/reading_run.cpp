@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include "input/game_loader.h"
 #include "nscr/error.h"
 #include "nscr/file.h"
+#include "nscr/parallel.h"
 #include "nscr/token.h"
 #include "write/html5/front_page.h"
 #include "write/html5/reading_page.h"
@@ -115,7 +118,7 @@ std::string pagePathOf(const input::SourceFile& file, const std::string& folder)
 std::size_t splitLines(const OptionList& options, bool& valid) {
     valid = true;
     std::string value = optionValue(options, "split");
-    if (value.empty()) return write::html5::defaultSplitLines;
+    if (value.empty()) return writers::html5::defaultSplitLines;
     std::size_t lines = 0;
     for (char c : value) {
         if (c < '0' || c > '9' || lines > 100000000) {
@@ -133,6 +136,17 @@ void reportFindings(const analysis::Model& model, bool lenient) {
     for (const analysis::Finding& finding : model.findings)
         printError(model.files[finding.pos.file].path + ":" + std::to_string(finding.pos.line + 1) + ":" +
                    std::to_string(finding.pos.column + 1) + ": warning: " + finding.message);
+}
+
+// Every part's page, on every processor: the model is only read.
+void writePages(const analysis::Model& model, const writers::html5::PageLayout& layout,
+                const writers::html5::ReadingOptions& reading) {
+    std::atomic<std::size_t> next{0};
+    std::size_t workers = std::min(nscr::processorCount(), layout.parts().size());
+    nscr::runSideBySide(workers, [&](std::size_t) {
+        for (std::size_t part; (part = next++) < layout.parts().size();)
+            nscr::writeWholeFile(layout.parts()[part].path, writers::html5::readingPage(model, layout, part, reading));
+    });
 }
 
 }  // namespace
@@ -173,20 +187,19 @@ int runReadingPages(const OptionList& options) {
         if (!folder.empty()) std::filesystem::create_directories(folder);
         std::vector<std::string> pagePaths;
         for (const input::SourceFile& file : model.files) pagePaths.push_back(pagePathOf(file, folder));
-        write::html5::PageLayout layout(model, pagePaths, split);
+        writers::html5::PageLayout layout(model, pagePaths, split);
         bool frontPage = !run.gameFolder.empty() || options.hasOption("index");
-        write::html5::ReadingOptions reading;
+        writers::html5::ReadingOptions reading;
         reading.lineNumbers = options.hasOption("lineno");
         reading.lang = optionValue(options, "lang");
         if (frontPage) {
             reading.frontPagePath = folder.empty() ? std::string("index.html") : (std::filesystem::path(folder) / "index.html").string();
             reading.frontPageTitle = run.gameName.empty() ? "Index" : run.gameName;
         }
-        for (std::size_t part = 0; part < layout.parts().size(); ++part)
-            nscr::writeWholeFile(layout.parts()[part].path, write::html5::readingPage(model, layout, part, reading));
+        writePages(model, layout, reading);
         if (frontPage) {
-            write::html5::FrontPage front{reading.frontPageTitle, run.notRead};
-            nscr::writeWholeFile(reading.frontPagePath, write::html5::frontPage(model, layout, front, reading.frontPagePath));
+            writers::html5::FrontPage front{reading.frontPageTitle, run.notRead};
+            nscr::writeWholeFile(reading.frontPagePath, writers::html5::frontPage(model, layout, front, reading.frontPagePath));
         }
     } catch (const std::bad_alloc&) {
         printError(std::strerror(ENOMEM));

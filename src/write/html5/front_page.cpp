@@ -3,7 +3,7 @@
 #include "html5.h"
 #include "write/html5/markup.h"
 
-namespace write::html5 {
+namespace writers::html5 {
 
 namespace {
 
@@ -52,13 +52,16 @@ void writeLabels(std::string& page, const analysis::Model& model, const PageLayo
     for (const analysis::Symbol& symbol : model.symbols) {
         if (symbol.kind != analysis::SymbolKind::Label) continue;
         std::size_t part = layout.partOf(symbol.pos.file, symbol.pos.line);
-        std::string id = "l-" + symbol.key + (symbol.ordinal > 1 ? "-" + std::to_string(symbol.ordinal) : std::string());
+        std::string id = "l-" + symbol.key;
+        if (symbol.ordinal > 1) id += std::string("-") + std::to_string(symbol.ordinal);
         page += "<li data-e=\"" + std::to_string(model.engineLine(symbol.pos)) + "\"><a href=\"" +
                 relativeHref(path, layout.parts()[part].path, id) + "\">*";
         appendEscaped(page, symbol.name);
         page += "</a> <span class=\"ln\">";
         appendEscaped(page, model.files[symbol.pos.file].name);
-        page += ":" + std::to_string(symbol.pos.line + 1) + "</span></li>\n";
+        page += ':';
+        page += std::to_string(symbol.pos.line + 1);
+        page += "</span></li>\n";
     }
     page += "</ol>\n";
 }
@@ -82,8 +85,11 @@ std::string placeTable(const analysis::Model& model, const PageLayout& layout, c
         auto [first, last] = layout.partsOfFile(file);
         for (std::size_t k = first; k < last; ++k) {
             if (k != first) table += ',';
-            table += "[" + std::to_string(layout.parts()[k].firstLine + 1) + ",\"" +
-                     relativeHref(path, layout.parts()[k].path, "") + "\"]";
+            table += '[';
+            table += std::to_string(layout.parts()[k].firstLine + 1);
+            table += ",\"";
+            table += relativeHref(path, layout.parts()[k].path, "");
+            table += "\"]";
         }
         table += "]]";
     }
@@ -135,4 +141,4 @@ std::string frontPage(const analysis::Model& model, const PageLayout& layout, co
     return page;
 }
 
-}  // namespace write::html5
+}  // namespace writers::html5

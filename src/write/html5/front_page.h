@@ -12,7 +12,7 @@
 #include "input/game_loader.h"
 #include "write/html5/page_layout.h"
 
-namespace write::html5 {
+namespace writers::html5 {
 
 struct FrontPage {
     std::string title;
@@ -23,4 +23,4 @@ struct FrontPage {
 std::string frontPage(const analysis::Model& model, const PageLayout& layout, const FrontPage& front,
                       const std::string& path);
 
-}  // namespace write::html5
+}  // namespace writers::html5

@@ -2,7 +2,7 @@
 
 #include "html5.h"
 
-namespace write::html5 {
+namespace writers::html5 {
 
 namespace {
 
@@ -154,4 +154,4 @@ std::string pageScript(const std::string& partTable) {
     return script;
 }
 
-}  // namespace write::html5
+}  // namespace writers::html5

@@ -9,7 +9,7 @@
 
 #include "analysis/model.h"
 
-namespace write::html5 {
+namespace writers::html5 {
 
 // From "<!DOCTYPE html>" to "<body>\n".
 std::string pageHead(std::string_view title, std::string_view lang, bool lineNumbers);
@@ -25,4 +25,4 @@ std::string_view commandClass(std::uint32_t block);
 // sends a line's link on to the part that holds it.
 std::string pageScript(const std::string& partTable);
 
-}  // namespace write::html5
+}  // namespace writers::html5

@@ -5,7 +5,7 @@
 
 #include "html5.h"
 
-namespace write::html5 {
+namespace writers::html5 {
 
 namespace {
 
@@ -91,4 +91,4 @@ std::string relativeHref(const std::string& fromPath, const std::string& toPath,
     return ::html5::escaped(href);
 }
 
-}  // namespace write::html5
+}  // namespace writers::html5

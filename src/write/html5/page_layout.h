@@ -12,7 +12,7 @@
 
 #include "analysis/model.h"
 
-namespace write::html5 {
+namespace writers::html5 {
 
 struct PagePart {
     std::uint32_t file = 0;
@@ -55,4 +55,4 @@ std::string relativeHref(const std::string& fromPath, const std::string& toPath,
 // The page name of a part: "a.txt.html" for the first, "a.txt.2.html" after.
 std::string partPath(const std::string& firstPagePath, std::uint32_t number);
 
-}  // namespace write::html5
+}  // namespace writers::html5

@@ -9,7 +9,7 @@
 #include "nscr/error.h"
 #include "write/html5/markup.h"
 
-namespace write::html5 {
+namespace writers::html5 {
 
 using analysis::Model;
 using analysis::Span;
@@ -17,13 +17,6 @@ using analysis::SpanKind;
 using analysis::Symbol;
 using analysis::SymbolKind;
 using analysis::none;
-
-std::uint32_t winningDefinition(const Model& model, SymbolKind kind, std::string_view key, input::DuplicateRule rule) {
-    const Model::KeyMap& map = model.definitions[static_cast<std::size_t>(kind)];
-    auto found = map.find(key);
-    if (found == map.end()) return none;
-    return rule == input::DuplicateRule::Last ? found->second.back() : found->second.front();
-}
 
 namespace {
 
@@ -327,9 +320,9 @@ private:
     void writeLabelDefinition(const Span& span, std::string_view bytes) {
         const Symbol& label = model_.symbols[span.target];
         std::string id = symbolId(label);
-        std::string attributes = attribute("id", id) + " href=\"" + layout_.href(partIndex_, partIndex_, id) + "\"";
-        std::uint32_t winner = winningDefinition(model_, SymbolKind::Label, label.key, options_.labelRule);
-        if (model_.definitionsOf(SymbolKind::Label, label.key).size() > 1)
+        std::string attributes = attribute("id", id) + " href=\"" + hrefToPart(partIndex_, id) + "\"";
+        std::uint32_t winner = winningDefinition(model_, span.target, options_.labelRule);
+        if (label.definitionCount > 1)
             attributes += attribute("title", winner == span.target ? "label defined more than once; links go here"
                                                                    : "label defined more than once; links go to " +
                                                                          place(model_.symbols[winner].pos));
@@ -340,8 +333,7 @@ private:
         if (span.target == none) return writeColoured(classOf(SpanKind::LabelRef), bytes);
         const analysis::Reference& reference = model_.references[span.target];
         if (reference.dynamic) return writeElement("span", "dy", attribute("title", "a label chosen at run time"), bytes);
-        std::uint32_t target = reference.key.empty() ? none
-                                                     : winningDefinition(model_, SymbolKind::Label, reference.key, options_.labelRule);
+        std::uint32_t target = reference.symbol == none ? none : winningDefinition(model_, reference.symbol, options_.labelRule);
         if (target == none) {
             std::string message = reference.badForm ? "not a label argument: the engine looks for *" + reference.key
                                                     : "no label *" + reference.key;
@@ -360,14 +352,14 @@ private:
         std::size_t to = layout_.partOf(jump->to.file, jump->to.line);
         std::string where = place(jump->to);
         writeElement("a", classes,
-                     " href=\"" + layout_.href(partIndex_, to, lineId(jump->to.line)) + "\"" +
+                     " href=\"" + hrefToPart(to, lineId(jump->to.line)) + "\"" +
                          attribute("title", std::string(jump->command) + " goes to " + where),
                      bytes);
     }
 
     void writeUserCommand(const Span& span, std::string_view bytes) {
         const Symbol& command = model_.symbols[span.target];
-        std::uint32_t label = winningDefinition(model_, SymbolKind::Label, command.key, options_.labelRule);
+        std::uint32_t label = command.label == none ? none : winningDefinition(model_, command.label, options_.labelRule);
         std::string title = "user command " + command.name + ", defined at " + place(command.pos);
         if (label == none) return writeElement("span", "uc u", attribute("title", title + "; no label *" + command.key), bytes);
         addTip("u-" + command.key, span.target, title);
@@ -385,8 +377,7 @@ private:
             name.erase(0, name.find_first_not_of("%$?"));
             return writeElement("span", "al u", attribute("title", std::string("no alias ") + name), bytes);
         }
-        const Symbol& used = model_.symbols[span.target];
-        std::uint32_t winner = winningDefinition(model_, used.kind, used.key, options_.aliasRule);
+        std::uint32_t winner = winningDefinition(model_, span.target, options_.aliasRule);
         const Symbol& alias = model_.symbols[winner];
         if (!tipped_[winner]) addTip(symbolId(alias), winner, aliasTitle(alias));
         writeElement("a", "al", " href=\"" + hrefTo(alias) + "\"", bytes);
@@ -422,16 +413,22 @@ private:
     // "numalias bgm_vol = 30, 0.txt:120", with every other definition of
     // the name after it.
     std::string aliasTitle(const Symbol& alias) const {
+        if (alias.definitionCount == 1) return definitionTitle(alias);
         std::string title;
         for (std::uint32_t k : model_.definitionsOf(alias.kind, alias.key)) {
             const Symbol& definition = model_.symbols[k];
             if (!title.empty()) title += definition.alternative ? "\nor " : "\nagain: ";
-            title += std::string(analysis::symbolKindName(definition.kind)) + " " + definition.name + " = " + definition.value;
-            if (definition.number && std::to_string(*definition.number) != definition.value)
-                title += std::string(" (") + std::to_string(*definition.number) + ")";
-            title += ", ";
-            title += place(definition.pos);
+            title += definitionTitle(definition);
         }
+        return title;
+    }
+
+    std::string definitionTitle(const Symbol& definition) const {
+        std::string title = std::string(analysis::symbolKindName(definition.kind)) + " " + definition.name + " = " + definition.value;
+        if (definition.number && std::to_string(*definition.number) != definition.value)
+            title += std::string(" (") + std::to_string(*definition.number) + ")";
+        title += ", ";
+        title += place(definition.pos);
         return title;
     }
 
@@ -440,7 +437,7 @@ private:
     static constexpr std::size_t shownReferences = 8;
 
     void writeReferences(const Symbol& label) {
-        auto [first, last] = model_.referencesTo(model_.find(SymbolKind::Label, label.key));
+        auto [first, last] = model_.referencesTo(label.firstOfKey);
         auto count = static_cast<std::size_t>(last - first);
         if (count == 0) {
             out_ += "<span class=\"refs none\">no references</span>";
@@ -452,7 +449,7 @@ private:
             if (k == shownReferences) out_ += " <button class=\"unfold\">+" + std::to_string(count - k) + " more</button><span class=\"rest\" hidden>";
             const analysis::Reference& reference = model_.references[first[k]];
             std::size_t to = layout_.partOf(reference.pos.file, reference.pos.line);
-            out_ += " <a href=\"" + layout_.href(partIndex_, to, lineId(reference.pos.line)) + "\"" +
+            out_ += " <a href=\"" + hrefToPart(to, lineId(reference.pos.line)) + "\"" +
                     attribute("title", reference.command) + ">";
             std::string where = reference.pos.file == part_.file ? std::to_string(reference.pos.line + 1) : place(reference.pos);
             ::html5::appendEscaped(out_, where);
@@ -473,8 +470,22 @@ private:
         return id;
     }
 
-    std::string hrefTo(const Symbol& symbol) const {
-        return layout_.href(partIndex_, layout_.partOf(symbol.pos.file, symbol.pos.line), symbolId(symbol));
+    std::string hrefTo(const Symbol& symbol) {
+        return hrefToPart(layout_.partOf(symbol.pos.file, symbol.pos.line), symbolId(symbol));
+    }
+
+    // A link to an id on the page of a part; the way to each other page is
+    // worked out once.
+    std::string hrefToPart(std::size_t to, const std::string& id) {
+        std::string href;
+        if (to != partIndex_) {
+            std::string& prefix = partHrefs_[to];
+            if (prefix.empty()) prefix = layout_.href(partIndex_, to, "");
+            href = prefix;
+        }
+        href += '#';
+        ::html5::appendEscaped(href, ::html5::hrefOfFile(id));
+        return href;
     }
 
     // ---- Jumps and findings, met in script order -------------------------
@@ -534,6 +545,7 @@ private:
     std::size_t nextJump_ = 0;
     std::size_t nextFinding_ = 0;
     std::vector<bool> tipped_ = std::vector<bool>(model_.symbols.size());
+    std::vector<std::string> partHrefs_ = std::vector<std::string>(layout_.parts().size());
     std::string tips_;
 };
 
@@ -547,7 +559,8 @@ std::string languageOf(const Model& model, std::uint32_t file) {
     const input::SourceFile& source = model.files[file];
     std::size_t kana = 0, han = 0, latin = 0;
     const analysis::FileInfo& info = model.fileInfo[file];
-    for (std::uint32_t line = 0; line < info.lineCount && kana + han + latin < 200000; ++line) {
+    // The first few thousand characters tell.
+    for (std::uint32_t line = 0; line < info.lineCount && kana + han + latin < 20000; ++line) {
         std::uint32_t global = info.firstLine + line;
         if (model.lines[global].kind != analysis::LineKind::Text) continue;
         std::string_view text = model.lineText(file, line);
@@ -578,4 +591,4 @@ std::string languageOf(const Model& model, std::uint32_t file) {
     return "ja";
 }
 
-}  // namespace write::html5
+}  // namespace writers::html5

@@ -11,7 +11,7 @@
 #include "analysis/model.h"
 #include "write/html5/page_layout.h"
 
-namespace write::html5 {
+namespace writers::html5 {
 
 struct ReadingOptions {
     bool lineNumbers = false;
@@ -36,8 +36,11 @@ std::string readingPage(const analysis::Model& model, const PageLayout& layout, 
 // characters without kana, "en" otherwise.
 std::string languageOf(const analysis::Model& model, std::uint32_t file);
 
-// The definition of a key that links go to under a rule (the first or the last).
-std::uint32_t winningDefinition(const analysis::Model& model, analysis::SymbolKind kind, std::string_view key,
-                                input::DuplicateRule rule);
+// The definition that links to a name go to under a rule (the first or the
+// last), given any definition of the name.
+inline std::uint32_t winningDefinition(const analysis::Model& model, std::uint32_t symbol, input::DuplicateRule rule) {
+    const analysis::Symbol& definition = model.symbols[symbol];
+    return rule == input::DuplicateRule::Last ? definition.lastOfKey : definition.firstOfKey;
+}
 
-}  // namespace write::html5
+}  // namespace writers::html5
