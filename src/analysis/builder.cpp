@@ -2,9 +2,11 @@
 
 #include <array>
 #include <string>
+#include <unordered_map>
 
 #include "analysis/characters.h"
 #include "nscr/lines.h"
+#include "nscr/parallel.h"
 
 namespace analysis {
 
@@ -77,10 +79,21 @@ constexpr std::array<CommandRule, 47> commandRules = {{
 }};
 
 const CommandRule* ruleFor(std::string_view lowerName) {
-    for (const CommandRule& rule : commandRules)
-        if (rule.name == lowerName) return &rule;
-    return nullptr;
+    static const std::unordered_map<std::string_view, const CommandRule*> rules = [] {
+        std::unordered_map<std::string_view, const CommandRule*> byName;
+        for (const CommandRule& rule : commandRules) byName.emplace(rule.name, &rule);
+        return byName;
+    }();
+    auto found = rules.find(lowerName);
+    return found == rules.end() ? nullptr : found->second;
 }
+
+// Bytes that may start a text code: any other byte of text is plain.
+constexpr std::array<bool, 256> textCodeBytes = [] {
+    std::array<bool, 256> codes{};
+    for (unsigned char c : std::string_view("@\\/!#%$?(<[~")) codes[c] = true;
+    return codes;
+}();
 
 // Whether argument number index (from 0) of a command is a label.
 bool isLabelArgument(LabelArgs labels, std::uint32_t index) {
@@ -636,9 +649,13 @@ private:
         std::size_t runStart = at;
         std::size_t lastCode = lastCodeEnd();
         while (at < text_.size()) {
+            if (!textCodeBytes[static_cast<unsigned char>(text_[at])]) {
+                at += characterSize(text_, at, encoding_);
+                continue;
+            }
             TextCode code = textCodeAt(at, caretText, lastCode);
             if (code.end == at) {
-                at += characterSize(text_, at, encoding_);
+                ++at;
                 continue;
             }
             if (code.kind == SpanKind::Text && !code.maybeAlias) {
@@ -747,7 +764,8 @@ private:
 
 }  // namespace
 
-FirstPass readLines(std::vector<input::SourceFile> files) {
+FirstPass readLines(std::vector<input::SourceFile> files,
+                    const std::function<void(const std::vector<input::SourceFile>&)>& alongside) {
     FirstPass pass;
     pass.model.files = std::move(files);
     std::size_t bytes = 0;
@@ -756,7 +774,10 @@ FirstPass readLines(std::vector<input::SourceFile> files) {
     pass.model.lines.reserve(bytes / 32 + 16);
     pass.model.spans.reserve(bytes / 12 + 16);
     LineReader reader(pass);
-    for (std::uint32_t file = 0; file < pass.model.files.size(); ++file) reader.readFile(file);
+    nscr::runSideBySide(alongside ? 2 : 1, [&](std::size_t k) {
+        if (k == 1) return alongside(pass.model.files);
+        for (std::uint32_t file = 0; file < pass.model.files.size(); ++file) reader.readFile(file);
+    });
     return pass;
 }
 

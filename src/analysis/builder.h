@@ -42,7 +42,8 @@ struct FirstPass {
 };
 
 // Cuts and classifies every line; definitions become symbols at once.
-FirstPass readLines(std::vector<input::SourceFile> files);
+FirstPass readLines(std::vector<input::SourceFile> files,
+                    const std::function<void(const std::vector<input::SourceFile>&)>& alongside);
 
 // Decides the pending words, resolves references, jumps and alias values.
 void link(FirstPass& pass, const CommandSet& commands);

@@ -8,12 +8,6 @@ namespace analysis {
 
 namespace {
 
-std::string keyOf(std::string_view name) {
-    std::string key(name);
-    for (char& c : key) c = lowerByte(c);
-    return key;
-}
-
 // The line (global index) whose span index is `span`: spans are kept line
 // after line, so the pending words, in the same order, walk the lines once.
 class SpanLines {
@@ -54,7 +48,10 @@ private:
 
     void decide(const PendingWord& word, std::uint32_t line) {
         Span& span = model_.spans[word.span];
-        std::string key = keyOf(nameOf(span, line));
+        std::string_view name = nameOf(span, line);
+        key_.assign(name);
+        for (char& c : key_) c = lowerByte(c);
+        const std::string& key = key_;
         using Role = PendingWord::Role;
         switch (word.role) {
             case Role::CommandWord: return decideCommand(span, key, line);
@@ -166,6 +163,7 @@ private:
     FirstPass& pass_;
     Model& model_;
     const CommandSet& commands_;
+    std::string key_;  // the word at hand in lower case, its room kept from word to word
 };
 
 }  // namespace
@@ -176,8 +174,9 @@ void link(FirstPass& pass, const CommandSet& commands) {
     evaluateAliases(pass.model, pass.values);
 }
 
-Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands) {
-    FirstPass pass = readLines(std::move(files));
+Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands,
+              const std::function<void(const std::vector<input::SourceFile>&)>& alongside) {
+    FirstPass pass = readLines(std::move(files), alongside);
     link(pass, commands);
     return std::move(pass.model);
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -198,6 +199,9 @@ public:
 std::string_view symbolKindName(SymbolKind kind);
 
 // Builds the model of the files, read as one game in the given order.
-Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands);
+// alongside, when given, runs on another thread with the files while their
+// lines are read (a check of their bytes, say).
+Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands,
+              const std::function<void(const std::vector<input::SourceFile>&)>& alongside = {});
 
 }  // namespace analysis

@@ -53,9 +53,8 @@ struct RunInput {
     bool failed = false;
 };
 
-// One script given by name: its encoding forced, or CP932; bytes not valid
-// in it are an error, or with -lenient a warning (the page shows U+FFFD).
-bool readScript(const std::string& path, std::optional<input::Encoding> forced, bool lenient, RunInput& run) {
+// One script given by name: its encoding forced, or CP932.
+bool readScript(const std::string& path, std::optional<input::Encoding> forced, RunInput& run) {
     input::SourceFile file;
     file.path = path;
     file.name = std::filesystem::path(path).filename().string();
@@ -68,18 +67,27 @@ bool readScript(const std::string& path, std::optional<input::Encoding> forced, 
     }
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     if (file.encoding == input::Encoding::UTF8 && std::string_view(file.bytes).starts_with(bom)) file.bytes.erase(0, bom.size());
-    if (auto bad = input::validate(file.bytes, file.encoding)) {
-        std::string message = path + ":" + std::to_string(bad->line) + ":" + std::to_string(bad->column) + ": " +
+    run.files.push_back(std::move(file));
+    return true;
+}
+
+// Bytes not valid in a script's encoding are an error, or with -lenient a
+// warning (the page shows U+FFFD for them); the message names the first
+// and the encoding the bytes look like.
+std::vector<std::string> encodingMessages(const std::vector<input::SourceFile>& files, bool lenient) {
+    std::vector<std::string> messages;
+    for (const input::SourceFile& file : files) {
+        auto bad = input::validate(file.bytes, file.encoding);
+        if (!bad) continue;
+        std::string message = file.path + ":" + std::to_string(bad->line) + ":" + std::to_string(bad->column) + ": " +
                               (lenient ? "warning" : "error") + ": not valid " +
                               std::string(input::encodingName(file.encoding));
         if (auto guess = input::guessEncoding(file.bytes); guess && *guess != file.encoding)
             message += "; the file looks like " + std::string(input::encodingName(*guess)) +
                        (*guess == input::Encoding::UTF8 ? ": try -utf8" : ": try -enc gbk");
-        printError(message);
-        if (!lenient) return false;
+        messages.push_back(std::move(message));
     }
-    run.files.push_back(std::move(file));
-    return true;
+    return messages;
 }
 
 bool readGame(const std::string& folder, const OptionList& options, RunInput& run) {
@@ -174,14 +182,20 @@ int runReadingPages(const OptionList& options) {
             printError(argument + ": one game a run: give a game folder alone");
             return 1;
         }
-        if (!readScript(argument, forcedEncoding(options), lenient, run)) {
+        if (!readScript(argument, forcedEncoding(options), run)) {
             allRead = false;
             if (!lenient) return 1;
         }
     }
     if (run.files.empty()) return 1;
     try {
-        analysis::Model model = analysis::analyze(std::move(run.files), analysis::commandSetFrom(nscr::reservedCommands));
+        // The encodings are checked while the model is built.
+        std::vector<std::string> badEncodings;
+        analysis::Model model = analysis::analyze(
+            std::move(run.files), analysis::commandSetFrom(nscr::reservedCommands),
+            [&](const std::vector<input::SourceFile>& files) { badEncodings = encodingMessages(files, lenient); });
+        for (const std::string& message : badEncodings) printError(message);
+        if (!badEncodings.empty() && !lenient) return 1;
         reportFindings(model, lenient);
         std::string folder = outputFolder(options);
         if (!folder.empty()) std::filesystem::create_directories(folder);

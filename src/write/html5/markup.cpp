@@ -1,5 +1,7 @@
 #include "write/html5/markup.h"
 
+#include <array>
+
 #include "html5.h"
 
 namespace writers::html5 {
@@ -80,8 +82,18 @@ void addAnalysisColours(std::string& sheet) {
     sheet += "}\n";
 }
 
+// Asked for every piece of a page: worked out once a run, after color.txt
+// is read.
 std::string_view classIfColoured(TokenType type) {
-    return ::html5::hasBodyColour(type) ? std::string_view() : ::html5::className(type);
+    static const std::array<std::string_view, nscr::tokenTypeCount> classes = [] {
+        std::array<std::string_view, nscr::tokenTypeCount> all;
+        for (int k = 0; k < nscr::tokenTypeCount; ++k) {
+            auto each = static_cast<TokenType>(k);
+            all[static_cast<std::size_t>(k)] = ::html5::hasBodyColour(each) ? std::string_view() : ::html5::className(each);
+        }
+        return all;
+    }();
+    return classes[static_cast<std::size_t>(type)];
 }
 
 }  // namespace
