@@ -1,0 +1,113 @@
+// The reading page and its parts, written from the model of small scripts.
+
+#include <gtest/gtest.h>
+
+#include "analysis/model.h"
+#include "nscr/token.h"
+#include "write/html5/front_page.h"
+#include "write/html5/reading_page.h"
+
+namespace {
+
+using writers::html5::PageLayout;
+
+analysis::Model modelOf(std::vector<std::string> texts) {
+    std::vector<input::SourceFile> files;
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        files.push_back({"g/" + std::to_string(k) + ".txt", std::to_string(k) + ".txt", texts[k], input::Encoding::CP932});
+    analysis::CommandSet commands;
+    for (const char* name : {"goto", "gosub", "defsub", "numalias", "stralias", "game", "mov", "return", "jumpf"})
+        commands.add(name, analysis::CommandSet::Block::Both);
+    return analysis::analyze(std::move(files), commands);
+}
+
+std::vector<std::string> pagePaths(const analysis::Model& model) {
+    std::vector<std::string> paths;
+    for (const input::SourceFile& file : model.files) paths.push_back("site/" + file.name + ".html");
+    return paths;
+}
+
+std::string lines(std::size_t count, const std::string& line) {
+    std::string text;
+    for (std::size_t k = 0; k < count; ++k) text += line + "\n";
+    return text;
+}
+
+TEST(ReadingPageLayout, PartsAreCutAtALabelNearTheLimit) {
+    struct Case {
+        const char* name;
+        std::string script;
+        std::size_t split;
+        std::vector<std::uint32_t> starts;  // first line of each part, from 0
+    };
+    const std::vector<Case> cases = {
+        {"no cut below the limit", lines(1050, "mov %0,1"), 1000, {0}},
+        {"cut at the label before the limit", lines(990, "mov %0,1") + "*here\n" + lines(1000, "mov %0,1"), 1000, {0, 990}},
+        {"cut at the limit without a label near", lines(2500, "mov %0,1"), 1000, {0, 1000, 2000}},
+        {"never cut", lines(2500, "mov %0,1"), 0, {0}},
+    };
+    for (const Case& test : cases) {
+        analysis::Model model = modelOf({test.script});
+        PageLayout layout(model, pagePaths(model), test.split);
+        std::vector<std::uint32_t> starts;
+        for (const writers::html5::PagePart& part : layout.parts()) starts.push_back(part.firstLine);
+        EXPECT_EQ(starts, test.starts) << test.name;
+        EXPECT_EQ(layout.parts().back().endLine, model.fileInfo[0].lineCount) << test.name;
+    }
+    analysis::Model model = modelOf({lines(2500, "mov %0,1")});
+    PageLayout layout(model, pagePaths(model), 1000);
+    EXPECT_EQ(layout.parts()[2].path, "site/0.txt.3.html");
+    EXPECT_EQ(layout.partOf(0, 1999), 1u);
+    EXPECT_EQ(layout.href(2, 0, "L12"), "0.txt.html#L12");
+}
+
+TEST(ReadingPageLinks, HrefsAreRelativeEncodedAndEscaped) {
+    struct Case {
+        std::string from, to, id, href;
+    };
+    const std::vector<Case> cases = {
+        {"a/0.txt.html", "a/1.txt.html", "l-x", "1.txt.html#l-x"},
+        {"a/0.txt.html", "b c/2.txt.html", "", "../b%20c/2.txt.html"},
+        {"a/0.txt.html", "a/x&y#1.txt.html", "", "x&amp;y%231.txt.html"},
+        {"/abs/0.txt.html", "/abs/q?\"1.txt.html", "L3", "q%3F%221.txt.html#L3"},
+    };
+    for (const Case& test : cases) EXPECT_EQ(writers::html5::relativeHref(test.from, test.to, test.id), test.href) << test.to;
+}
+
+bool holds(const std::string& page, const std::string& part) { return page.find(part) != std::string::npos; }
+
+TEST(ReadingPageContent, TheModelsLinksAndReferencesAreOnThePage) {
+    analysis::Model model = modelOf({"*define\nnumalias vol,30\ndefsub face\ngame\n*start\nface vol\ngoto *end\n`Hi, *rumble; if@\n",
+                                     "*face\nreturn\n*end\njumpf\n;x\n~\nHello there\n"});
+    PageLayout layout(model, pagePaths(model), 0);
+    writers::html5::ReadingOptions options;
+    std::string zero = writers::html5::readingPage(model, layout, 0, options);
+    std::string one = writers::html5::readingPage(model, layout, 1, options);
+    const std::vector<std::pair<const std::string*, std::string>> expected = {
+        {&zero, "<a class=\"uc\" href=\"1.txt.html#l-face\">face</a> <a class=\"al\" href=\"#a-vol\">vol</a>"},
+        {&zero, "<span class=\"ad\" id=\"a-vol\" title=\"numalias vol = 30, 0.txt:2\">vol</span>"},
+        {&zero, "<a class=\"gl\" href=\"1.txt.html#l-end\">*end</a>"},
+        {&zero, "<span id=\"L8\">`Hi, *rumble; if<span class=\"sc\">@</span></span>"},
+        {&zero, "\"a-vol\":\"numalias vol = 30, 0.txt:2\""},
+        {&one, "<span class=\"refs\">1 reference: <a href=\"0.txt.html#L7\" title=\"goto\">0.txt:7</a></span>"},
+        {&one, "<a class=\"cc j\" href=\"#L6\" title=\"jumpf goes to 1.txt:6\">jumpf</a>"},
+        {&one, "<span class=\"uk\" title=\"unknown command\">Hello</span>"},
+        {&zero, "<span class=\"refs\">1 reference: <a href=\"#L4\" title=\"game\">4</a></span>"},
+    };
+    for (const auto& [page, part] : expected) EXPECT_TRUE(holds(*page, part)) << part;
+    EXPECT_TRUE(holds(zero, "<html lang=\"en\">"));
+}
+
+TEST(ReadingPageFront, GameFilesLabelsAndPlaces) {
+    analysis::Model model = modelOf({"*define\ngame\n", "*start\ngoto *start\n"});
+    PageLayout layout(model, pagePaths(model), 0);
+    writers::html5::FrontPage front{"game", {{"g/00.txt", "00.txt", "shadowed by 0.txt"}}};
+    std::string page = writers::html5::frontPage(model, layout, front, "site/index.html");
+    EXPECT_TRUE(holds(page, "<td><a href=\"1.txt.html\">1.txt</a></td><td>CP932</td><td>19</td><td>2</td><td>4\xE2\x80\x93" "6</td>"))
+        << "two lines, a final line end and the engine's own: lines 4 to 6";
+    EXPECT_TRUE(holds(page, "<li><b>00.txt</b>: shadowed by 0.txt</li>"));
+    EXPECT_TRUE(holds(page, "<li data-e=\"4\"><a href=\"1.txt.html#l-start\">*start</a>"));
+    EXPECT_TRUE(holds(page, "[\"1.txt\",4,2,[[1,\"1.txt.html\"]]]"));
+}
+
+}  // namespace
