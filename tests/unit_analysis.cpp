@@ -138,7 +138,7 @@ TEST(AnalysisAliases, ValuesAreWorkedOutAsTheDefinitionBlockRuns) {
     std::vector<std::uint32_t> f = model.definitionsOf(analysis::SymbolKind::NumAlias, "f");
     ASSERT_EQ(f.size(), 2u);
     EXPECT_TRUE(model.symbols[f[0]].alternative);
-    EXPECT_EQ(model.symbols[f[1]].value, "2");
+    EXPECT_EQ(model.valueOf(model.symbols[f[1]]), "2");
 }
 
 TEST(AnalysisJumps, JumpfLandsOnTheNextTildeByteWhereverItIs) {

@@ -239,13 +239,11 @@ private:
     std::uint32_t addSymbol(SymbolKind kind, std::string_view name, std::size_t column) {
         Symbol symbol;
         symbol.kind = kind;
-        symbol.name = std::string(name);
-        symbol.key = lowerCase(name);
         symbol.pos = pos(column);
         symbol.length = static_cast<std::uint32_t>(name.size());
         symbol.alternative = inDefineBlock_ && inJumpRegion_;
         auto id = static_cast<std::uint32_t>(model_.symbols.size());
-        std::vector<std::uint32_t>& all = model_.definitions[static_cast<std::size_t>(kind)][symbol.key];
+        std::vector<std::uint32_t>& all = model_.definitions[static_cast<std::size_t>(kind)][lowerCase(name)];
         all.push_back(id);
         symbol.ordinal = static_cast<std::uint32_t>(all.size());
         model_.symbols.push_back(std::move(symbol));
@@ -435,7 +433,8 @@ private:
         std::size_t stop = readArguments(valueStart, state);
         std::size_t valueEnd = stop;
         while (valueEnd > valueStart && isBlankByte(text_[valueEnd - 1])) --valueEnd;
-        model_.symbols[symbol].value = std::string(text_.substr(valueStart, valueEnd - valueStart));
+        model_.symbols[symbol].valueColumn = static_cast<std::uint32_t>(valueStart);
+        model_.symbols[symbol].valueLength = static_cast<std::uint32_t>(valueEnd - valueStart);
         if (kind == SymbolKind::NumAlias) pass_.values.push_back({state.statement, symbol});
         return stop;
     }

@@ -9,6 +9,13 @@ std::string_view Model::lineText(std::uint32_t file, std::uint32_t line) const {
     return std::string_view(files[file].bytes).substr(where.offset, where.length);
 }
 
+std::string Model::keyOf(const Symbol& symbol) const {
+    std::string key(nameOf(symbol));
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return key;
+}
+
 std::pair<const Span*, const Span*> Model::spansOf(std::uint32_t globalLine) const {
     std::uint32_t first = lines[globalLine].firstSpan;
     std::uint32_t last = globalLine + 1 < lines.size() ? lines[globalLine + 1].firstSpan : static_cast<std::uint32_t>(spans.size());
@@ -34,7 +41,7 @@ std::vector<std::uint32_t> Model::definitionsOf(SymbolKind kind, std::string_vie
 
 std::pair<const std::uint32_t*, const std::uint32_t*> Model::referencesTo(std::uint32_t symbol) const {
     const Symbol& label = symbols[symbol];
-    std::uint32_t first = find(label.kind, label.key);
+    std::uint32_t first = label.firstOfKey;
     if (first == none || first + 1 >= refsStart.size()) return {nullptr, nullptr};
     return {refsByLabel.data() + refsStart[first], refsByLabel.data() + refsStart[first + 1]};
 }

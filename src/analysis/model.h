@@ -86,15 +86,16 @@ struct Statement {
 
 enum class SymbolKind : std::uint8_t { Label, UserCommand, NumAlias, StrAlias };
 
+// A definition. Its name and value are places in its line, not copies: a
+// script of nothing but labels stays small (Model::nameOf, keyOf, valueOf).
 struct Symbol {
-    SymbolKind kind = SymbolKind::Label;
-    std::string name;  // as written
-    std::string key;   // lower case
-    Pos pos;
+    Pos pos;                       // of the name
     std::uint32_t length = 0;      // of the name as written, in bytes
     std::uint32_t ordinal = 1;     // 1 for the first definition of its key and kind, 2 for the next...
-    std::string value;             // an alias's value as written
+    std::uint32_t valueColumn = 0;  // an alias's value as written: where it stands in the line...
+    std::uint32_t valueLength = 0;  // ...and its bytes
     std::optional<std::int64_t> number;  // a numeric alias's value where it is known
+    SymbolKind kind = SymbolKind::Label;
     bool alternative = false;      // defined between a jumpf and its "~": a choice made at run time
     std::uint8_t usedAs = 0;       // bits of VariableUse: how the alias names variables
     // The definitions of the same kind and key: the first, the last and how many.
@@ -171,6 +172,14 @@ public:
     std::uint32_t lineIndex(std::uint32_t file, std::uint32_t line) const { return fileInfo[file].firstLine + line; }
     const Line& line(std::uint32_t file, std::uint32_t line) const { return lines[lineIndex(file, line)]; }
     std::string_view lineText(std::uint32_t file, std::uint32_t line) const;
+    // A definition's name as written, in lower case, and its value as written.
+    std::string_view nameOf(const Symbol& symbol) const {
+        return lineText(symbol.pos.file, symbol.pos.line).substr(symbol.pos.column, symbol.length);
+    }
+    std::string keyOf(const Symbol& symbol) const;
+    std::string_view valueOf(const Symbol& symbol) const {
+        return lineText(symbol.pos.file, symbol.pos.line).substr(symbol.valueColumn, symbol.valueLength);
+    }
     // The spans of a line given by its global index.
     std::pair<const Span*, const Span*> spansOf(std::uint32_t globalLine) const;
     // The first definition of a name of a kind (labels; user commands; both

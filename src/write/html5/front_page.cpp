@@ -52,11 +52,11 @@ void writeLabels(std::string& page, const analysis::Model& model, const PageLayo
     for (const analysis::Symbol& symbol : model.symbols) {
         if (symbol.kind != analysis::SymbolKind::Label) continue;
         std::size_t part = layout.partOf(symbol.pos.file, symbol.pos.line);
-        std::string id = "l-" + symbol.key;
+        std::string id = "l-" + model.keyOf(symbol);
         if (symbol.ordinal > 1) id += std::string("-") + std::to_string(symbol.ordinal);
         page += "<li data-e=\"" + std::to_string(model.engineLine(symbol.pos)) + "\"><a href=\"" +
                 relativeHref(path, layout.parts()[part].path, id) + "\">*";
-        appendEscaped(page, symbol.name);
+        appendEscaped(page, model.nameOf(symbol));
         page += "</a> <span class=\"ln\">";
         appendEscaped(page, model.files[symbol.pos.file].name);
         page += ':';

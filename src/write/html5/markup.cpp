@@ -44,6 +44,7 @@ void addLayoutRules(std::string& sheet, bool lineNumbers) {
     addRule(sheet, ".refs",
             "margin-left:2ch;font:.75rem system-ui,sans-serif;user-select:none;-webkit-user-select:none");
     addRule(sheet, ".refs a", "margin-left:.5ch");
+    addRule(sheet, ".refs.none::before", "content:\"no references\"");
     addRule(sheet, ".unfold", "margin-left:.5ch;font:inherit;cursor:pointer");
     addRule(sheet, ".bar", "position:sticky;top:0;z-index:1;padding:.25em 2ch;font-size:.875rem;border-bottom:1px solid");
     addRule(sheet, ".bar a", "text-decoration:none");
@@ -155,7 +156,8 @@ std::string pageScript(const std::string& partTable) {
         "parseFloat(getComputedStyle(t).paddingLeft))location.hash=t.id});\n"
         "var tips=document.getElementById(\"tips\");tips=tips?JSON.parse(tips.textContent):{};"
         "document.addEventListener(\"mouseover\",function(e){var t=e.target;if(!t.classList||t.title)return;"
-        "var k=t.classList.contains(\"al\")?t.hash.slice(1):t.classList.contains(\"uc\")?\"u-\"+t.textContent.toLowerCase():\"\";"
+        "var k=t.classList.contains(\"al\")?t.hash.slice(1):t.classList.contains(\"uc\")?\"u-\"+t.textContent.toLowerCase():"
+        "t.classList.contains(\"dup\")?t.id.replace(/-\\d+$/,\"\"):\"\";"
         "if(k&&tips[k])t.title=tips[k]});\n";
     if (!partTable.empty())
         script += "(function(){var p=" + partTable +

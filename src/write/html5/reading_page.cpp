@@ -181,7 +181,7 @@ private:
         ::html5::appendIndexOpening(out_, labels.size());
         for (std::uint32_t symbol : labels) {
             const Symbol& label = model_.symbols[symbol];
-            ::html5::appendIndexEntry(out_, label.name, symbolId(label), label.pos.line + 1, "");
+            ::html5::appendIndexEntry(out_, model_.nameOf(label), symbolId(label), label.pos.line + 1, "");
         }
         ::html5::appendIndexClosing(out_);
     }
@@ -319,14 +319,13 @@ private:
 
     void writeLabelDefinition(const Span& span, std::string_view bytes) {
         const Symbol& label = model_.symbols[span.target];
-        std::string id = symbolId(label);
-        std::string attributes = attribute("id", id) + " href=\"" + hrefToPart(partIndex_, id) + "\"";
+        if (label.definitionCount == 1) return writeElement("a", "tl", attribute("id", symbolId(label)), bytes);
+        // A name defined again says so once a page, in the tooltip table.
         std::uint32_t winner = winningDefinition(model_, span.target, options_.labelRule);
-        if (label.definitionCount > 1)
-            attributes += attribute("title", winner == span.target ? "label defined more than once; links go here"
-                                                                   : "label defined more than once; links go to " +
-                                                                         place(model_.symbols[winner].pos));
-        writeElement("a", "tl", attributes, bytes);
+        addTip("l-" + model_.keyOf(label), label.firstOfKey,
+               "label *" + std::string(model_.nameOf(label)) + " is defined " + std::to_string(label.definitionCount) +
+                   " times; links go to " + place(model_.symbols[winner].pos));
+        writeElement("a", "tl dup", attribute("id", symbolId(label)), bytes);
     }
 
     void writeLabelReference(const Span& span, std::string_view bytes) {
@@ -360,9 +359,10 @@ private:
     void writeUserCommand(const Span& span, std::string_view bytes) {
         const Symbol& command = model_.symbols[span.target];
         std::uint32_t label = command.label == none ? none : winningDefinition(model_, command.label, options_.labelRule);
-        std::string title = "user command " + command.name + ", defined at " + place(command.pos);
-        if (label == none) return writeElement("span", "uc u", attribute("title", title + "; no label *" + command.key), bytes);
-        addTip("u-" + command.key, span.target, title);
+        std::string title = "user command " + std::string(model_.nameOf(command)) + ", defined at " + place(command.pos);
+        if (label == none)
+            return writeElement("span", "uc u", attribute("title", title + "; no label *" + model_.keyOf(command)), bytes);
+        addTip("u-" + model_.keyOf(command), span.target, title);
         writeElement("a", "uc", " href=\"" + hrefTo(model_.symbols[label]) + "\"", bytes);
     }
 
@@ -415,7 +415,7 @@ private:
     std::string aliasTitle(const Symbol& alias) const {
         if (alias.definitionCount == 1) return definitionTitle(alias);
         std::string title;
-        for (std::uint32_t k : model_.definitionsOf(alias.kind, alias.key)) {
+        for (std::uint32_t k : model_.definitionsOf(alias.kind, model_.keyOf(alias))) {
             const Symbol& definition = model_.symbols[k];
             if (!title.empty()) title += definition.alternative ? "\nor " : "\nagain: ";
             title += definitionTitle(definition);
@@ -424,8 +424,10 @@ private:
     }
 
     std::string definitionTitle(const Symbol& definition) const {
-        std::string title = std::string(analysis::symbolKindName(definition.kind)) + " " + definition.name + " = " + definition.value;
-        if (definition.number && std::to_string(*definition.number) != definition.value)
+        std::string_view value = model_.valueOf(definition);
+        std::string title = std::string(analysis::symbolKindName(definition.kind)) + " " +
+                            std::string(model_.nameOf(definition)) + " = " + std::string(value);
+        if (definition.number && std::to_string(*definition.number) != value)
             title += std::string(" (") + std::to_string(*definition.number) + ")";
         title += ", ";
         title += place(definition.pos);
@@ -440,7 +442,7 @@ private:
         auto [first, last] = model_.referencesTo(label.firstOfKey);
         auto count = static_cast<std::size_t>(last - first);
         if (count == 0) {
-            out_ += "<span class=\"refs none\">no references</span>";
+            out_ += "<span class=\"refs none\"></span>";
             return;
         }
         out_ += "<span class=\"refs\">";
@@ -463,9 +465,9 @@ private:
 
     std::string place(const analysis::Pos& pos) const { return model_.files[pos.file].name + ":" + std::to_string(pos.line + 1); }
 
-    static std::string symbolId(const Symbol& symbol) {
+    std::string symbolId(const Symbol& symbol) const {
         std::string id = symbol.kind == SymbolKind::Label ? "l-" : symbol.kind == SymbolKind::UserCommand ? "u-" : "a-";
-        id += symbol.key;
+        id += model_.keyOf(symbol);
         if (symbol.ordinal > 1) id += std::string("-") + std::to_string(symbol.ordinal);
         return id;
     }
@@ -559,8 +561,9 @@ std::string languageOf(const Model& model, std::uint32_t file) {
     const input::SourceFile& source = model.files[file];
     std::size_t kana = 0, han = 0, latin = 0;
     const analysis::FileInfo& info = model.fileInfo[file];
-    // The first few thousand characters tell.
-    for (std::uint32_t line = 0; line < info.lineCount && kana + han + latin < 20000; ++line) {
+    // The first few thousand characters of text tell, within the first lines.
+    std::uint32_t lines = std::min<std::uint32_t>(info.lineCount, 50000);
+    for (std::uint32_t line = 0; line < lines && kana + han + latin < 20000; ++line) {
         std::uint32_t global = info.firstLine + line;
         if (model.lines[global].kind != analysis::LineKind::Text) continue;
         std::string_view text = model.lineText(file, line);
