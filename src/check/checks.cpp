@@ -1,5 +1,6 @@
 #include "check/checks.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string_view>
@@ -173,36 +174,110 @@ private:
     }
 
     // A statement that reads as an English sentence: three words or more of
-    // letters, with blanks and punctuation between them and nothing else.
+    // letters, with blanks and punctuation between them and nothing else
+    // (a full-width "?" or the like among them, as ports leave).
     static bool readsLikeSentence(std::string_view text) {
         std::size_t words = 0;
+        std::size_t letters = 0;
+        std::size_t wide = 0;
         bool inWord = false;
         for (char c : text) {
             if (analysis::isLetterByte(c)) {
                 if (!inWord) ++words;
                 inWord = true;
+                ++letters;
                 continue;
             }
             inWord = c == '\'' && inWord;
+            if (!analysis::isAsciiByte(c)) {
+                ++wide;
+                continue;
+            }
             if (c == ' ' || c == '\t' || c == '\'') continue;
             if (std::string_view(".,!?\"-;:").find(c) == std::string_view::npos) return false;
         }
-        return words >= 3;
+        return words >= 3 && wide * 4 <= letters;
     }
 
+    // A statement's command word and place, when the word is of the kind.
+    std::optional<std::pair<Pos, std::string_view>> commandOf(const analysis::Statement& statement, SpanKind kind) const {
+        if (statement.commandSpan == none) return std::nullopt;
+        const analysis::Span& span = model_.spans[statement.commandSpan];
+        if (span.kind != kind) return std::nullopt;
+        std::uint32_t file = model_.fileOfLine(statement.line);
+        Pos pos{file, statement.line - model_.fileInfo[file].firstLine, span.begin};
+        return std::pair(pos, model_.lineText(pos.file, pos.line).substr(span.begin, span.end - span.begin));
+    }
+
+    // Each unknown word once, at its first place, with how often it comes:
+    // a word used throughout is more likely a command of an engine this
+    // program does not know than a fault at each place. A line that reads
+    // as a sentence is reported wherever it stands.
     void unknownCommands() {
+        std::unordered_map<std::string, std::uint32_t> uses;
+        for (const analysis::Statement& statement : model_.statements)
+            if (auto command = commandOf(statement, SpanKind::UnknownCommand)) ++uses[lowerCase(command->second)];
         for (const analysis::Statement& statement : model_.statements) {
-            if (statement.commandSpan == none) continue;
-            const analysis::Span& span = model_.spans[statement.commandSpan];
-            if (span.kind != SpanKind::UnknownCommand) continue;
-            std::uint32_t file = model_.fileOfLine(statement.line);
-            Pos pos{file, statement.line - model_.fileInfo[file].firstLine, span.begin};
+            auto command = commandOf(statement, SpanKind::UnknownCommand);
+            if (!command) continue;
+            auto& [pos, word] = *command;
             std::string_view line = model_.lineText(pos.file, pos.line);
-            std::string_view word = line.substr(span.begin, span.end - span.begin);
+            bool sentence = readsLikeSentence(line.substr(statement.begin));
+            std::uint32_t& count = uses[lowerCase(word)];
+            if (count == 0 && !sentence) continue;  // reported at its first place
             std::string message = "unknown command " + std::string(word);
-            if (readsLikeSentence(line.substr(statement.begin))) message += ": an English text line without its backquote?";
+            if (sentence) {
+                message += ": an English text line without its backquote?";
+            } else if (count > 1) {
+                message += " (used as a command on " + std::to_string(count - 1) + " more lines)";
+            }
+            count = 0;
             report(CheckId::UnknownCommand, pos, std::move(message));
         }
+    }
+
+    // Per label section (an index into labelLines_), whether the definition
+    // block calls or jumps to it, itself or through sections it reaches:
+    // such a section runs as part of the block.
+    std::vector<bool> sectionsOfDefinitionBlock() {
+        for (std::uint32_t k = 0; k < model_.symbols.size(); ++k) {
+            const Symbol& symbol = model_.symbols[k];
+            if (symbol.kind == SymbolKind::Label) labelLines_.push_back({model_.lineIndex(symbol.pos.file, symbol.pos.line), k});
+        }
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> refLines;  // global line, reference
+        for (std::uint32_t k = 0; k < model_.references.size(); ++k) {
+            const Reference& reference = model_.references[k];
+            if (reference.symbol == none || reference.kind == analysis::RefKind::Check) continue;
+            refLines.push_back({model_.lineIndex(reference.pos.file, reference.pos.line), k});
+        }
+        std::sort(refLines.begin(), refLines.end());
+        std::unordered_map<std::uint32_t, std::uint32_t> sectionOfSymbol;
+        for (std::uint32_t k = 0; k < labelLines_.size(); ++k) sectionOfSymbol.emplace(labelLines_[k].second, k);
+        std::vector<bool> reached(labelLines_.size(), false);
+        std::vector<std::uint32_t> queue;
+        auto reach = [&](std::uint32_t reference) {
+            auto found = sectionOfSymbol.find(model_.references[reference].symbol);
+            if (found == sectionOfSymbol.end() || reached[found->second]) return;
+            reached[found->second] = true;
+            queue.push_back(found->second);
+        };
+        for (const auto& [line, reference] : refLines)
+            if (model_.lines[line].inDefineBlock) reach(reference);
+        while (!queue.empty()) {
+            std::uint32_t section = queue.back();
+            queue.pop_back();
+            std::uint32_t first = labelLines_[section].first;
+            std::uint32_t last = section + 1 < labelLines_.size() ? labelLines_[section + 1].first : static_cast<std::uint32_t>(model_.lines.size());
+            auto from = std::lower_bound(refLines.begin(), refLines.end(), std::pair(first, 0u));
+            for (auto at = from; at != refLines.end() && at->first < last; ++at) reach(at->second);
+        }
+        return reached;
+    }
+
+    // The label section a line stands in, or none before the first label.
+    std::uint32_t sectionOf(std::uint32_t globalLine) const {
+        auto after = std::upper_bound(labelLines_.begin(), labelLines_.end(), std::pair(globalLine, none));
+        return after == labelLines_.begin() ? none : static_cast<std::uint32_t>(after - labelLines_.begin() - 1);
     }
 
     void commandsInWrongBlock() {
@@ -210,19 +285,18 @@ private:
         if (define == none) return;  // a fragment: nothing runs as a definition block
         const Pos& definePos = model_.symbols[define].pos;
         std::uint32_t defineLine = model_.lineIndex(definePos.file, definePos.line);
-        std::uint32_t file = 0;
+        std::vector<bool> calledFromBlock = sectionsOfDefinitionBlock();
         for (const analysis::Statement& statement : model_.statements) {
-            if (statement.inDefineBlock || statement.line <= defineLine || statement.commandSpan == none) continue;
-            const analysis::Span& span = model_.spans[statement.commandSpan];
-            if (span.kind != SpanKind::Command) continue;
-            while (file + 1 < model_.fileInfo.size() && model_.fileInfo[file + 1].firstLine <= statement.line) ++file;
-            Pos pos{file, statement.line - model_.fileInfo[file].firstLine, span.begin};
-            std::string_view word = model_.lineText(pos.file, pos.line).substr(span.begin, span.end - span.begin);
-            std::string lower = lowerCase(word);
-            const analysis::CommandSet::Block* block = commands_.find(lower);
+            if (statement.inDefineBlock || statement.line <= defineLine) continue;
+            auto command = commandOf(statement, SpanKind::Command);
+            if (!command) continue;
+            const analysis::CommandSet::Block* block = commands_.find(lowerCase(command->second));
             if (block == nullptr || *block != analysis::CommandSet::Block::Definition) continue;
-            report(CheckId::CommandInWrongBlock, pos,
-                   std::string(word) + " belongs in the definition block, between *define and game; here it does not take effect");
+            std::uint32_t section = sectionOf(statement.line);
+            if (section != none && calledFromBlock[section]) continue;
+            report(CheckId::CommandInWrongBlock, command->first,
+                   std::string(command->second) +
+                       " belongs in the definition block, between *define and game; here it does not take effect");
         }
         for (std::uint32_t f = 0; f < model_.fileInfo.size(); ++f)
             for (std::uint32_t local = 0; local < model_.fileInfo[f].lineCount; ++local) {
@@ -401,7 +475,8 @@ private:
     const analysis::CommandSet& commands_;
     input::Engine engine_;
     DiagnosticSink& sink_;
-    std::vector<std::uint32_t> nextTarget_;  // per line: the next line holding a "~" target
+    std::vector<std::uint32_t> nextTarget_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> labelLines_;  // global line, label symbol  // per line: the next line holding a "~" target
 };
 
 }  // namespace
