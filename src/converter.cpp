@@ -12,6 +12,7 @@
 #include <optional>
 #include <unistd.h>
 
+#include "cli/check_command.h"
 #include "cli/reading_run.h"
 #include "cmdline.h"
 #include "html5.h"
@@ -373,6 +374,7 @@ int convertAll(const std::vector<std::string>& arguments) {
         printToStdout(versionText());
         return 0;
     }
+    if (wantsCheckCommand(options)) return runCheckCommand(options, commandsPath);
     RunSettings settings = runSettingsFor(options);
 
     nscr::loadReservedCommands(commandsPath);

@@ -373,7 +373,9 @@ private:
             case Special::Mov:
             case Special::IncDec:
             case Special::AddSub:
-                if (inDefineBlock_) pass_.values.push_back({state.statement, none});
+                // Also after game: a label the definition block calls may
+                // stand there and set the variables its aliases are made of.
+                pass_.values.push_back({state.statement, none});
                 break;
             default: break;
         }

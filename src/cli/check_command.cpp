@@ -1,0 +1,145 @@
+#include "cli/check_command.h"
+
+#include <cstdio>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "analysis/command_set.h"
+#include "analysis/model.h"
+#include "check/checks.h"
+#include "check/report.h"
+#include "nscr/error.h"
+#include "nscr/file.h"
+#include "nscr/token.h"
+
+namespace {
+
+constexpr int usageError = 2;
+constexpr int unreadableInput = 2;
+
+void printError(const std::string& text) { std::fputs(text.c_str(), stderr); }
+
+// Every ID of "-check=a,b" style options, in order.
+std::vector<std::string_view> idsOf(std::string_view list) {
+    std::vector<std::string_view> ids;
+    while (true) {
+        std::size_t comma = list.find(',');
+        std::string_view id = list.substr(0, comma);
+        if (!id.empty()) ids.push_back(id);
+        if (comma == std::string_view::npos) return ids;
+        list.remove_prefix(comma + 1);
+    }
+}
+
+struct CheckOptions {
+    check::CheckSelection selection = check::CheckSelection::defaults();
+    check::Format format = check::Format::Text;
+};
+
+// The selection and format the options ask for; nullopt after a usage
+// error (reported).
+std::optional<CheckOptions> checkOptionsOf(const OptionList& options) {
+    CheckOptions result;
+    std::vector<check::CheckId> only;
+    std::vector<check::CheckId> off;
+    for (const auto& [name, given] : options.options) {
+        std::string_view option = name;
+        std::vector<check::CheckId>* into = nullptr;
+        if (option.starts_with("check=")) {
+            into = &only;
+            option.remove_prefix(6);
+        } else if (option.starts_with("no-check=")) {
+            into = &off;
+            option.remove_prefix(9);
+        } else if (option.starts_with("check-format=")) {
+            option.remove_prefix(13);
+            if (option == "text" || option == "gcc") {
+                result.format = check::Format::Text;
+            } else if (option == "json") {
+                result.format = check::Format::Json;
+            } else if (option == "sarif") {
+                result.format = check::Format::Sarif;
+            } else {
+                printError("hibarune: unknown check format \"" + std::string(option) + "\" (text, json or sarif)\n");
+                return std::nullopt;
+            }
+            continue;
+        } else {
+            continue;
+        }
+        std::vector<std::string_view> ids = idsOf(option);
+        if (ids.empty()) {
+            printError("hibarune: -" + name + " names no check\n");
+            return std::nullopt;
+        }
+        for (std::string_view id : ids) {
+            std::optional<check::CheckId> known = check::checkNamed(id);
+            if (!known) {
+                printError("hibarune: unknown check \"");
+                printError(std::string(id) + "\"; the checks are:");
+                for (const check::CheckInfo& info : check::checkTable) {
+                    printError(" ");
+                    printError(std::string(info.name));
+                }
+                printError("\n");
+                return std::nullopt;
+            }
+            into->push_back(*known);
+        }
+    }
+    if (!only.empty()) {
+        result.selection = check::CheckSelection::none();
+        for (check::CheckId id : only) result.selection.set(id, true);
+    }
+    for (check::CheckId id : off) result.selection.set(id, false);
+    return result;
+}
+
+}  // namespace
+
+bool wantsCheckCommand(const OptionList& options) {
+    if (options.hasOption("check")) return true;
+    auto after = options.options.lower_bound(std::string_view("check="));
+    return after != options.options.end() && after->first.starts_with("check=");
+}
+
+int runCheckCommand(const OptionList& options, const std::string& commandsPath) {
+    std::optional<CheckOptions> chosen = checkOptionsOf(options);
+    if (!chosen) return usageError;
+    if (options.files.empty()) {
+        printError("hibarune: -check needs one or more script files\n");
+        return usageError;
+    }
+    nscr::loadReservedCommands(commandsPath);
+    analysis::CommandSet commands = analysis::commandSetFrom(nscr::reservedCommands);
+    input::Encoding encoding = options.hasOption("utf8") ? input::Encoding::UTF8 : input::Encoding::CP932;
+
+    // The files that can be read are checked as one game, in the order given.
+    std::vector<input::SourceFile> files;
+    bool unreadable = false;
+    for (const std::string& path : options.files) {
+        try {
+            std::string bytes = nscr::readWholeFile(path);
+            std::size_t slash = path.rfind('/');
+            files.push_back({path, slash == std::string::npos ? path : path.substr(slash + 1), std::move(bytes), encoding});
+        } catch (const nscr::Error& error) {
+            printError(path + ": error: cannot be read: " + error.what() + "\n");
+            unreadable = true;
+        }
+    }
+    std::size_t fileCount = files.size();
+    check::CollectingSink sink;
+    if (!files.empty()) {
+        analysis::Model model = analysis::analyze(std::move(files), commands);
+        // The engine is not chosen yet: messages tell each engine's way.
+        check::runChecks(model, commands, chosen->selection, input::Engine::NScripter, sink);
+    }
+    std::vector<check::Diagnostic> diagnostics = std::move(sink).sorted();
+    check::writeDiagnostics(stdout, chosen->format, diagnostics);
+    printError(check::summaryLine(diagnostics, fileCount));
+    if (unreadable) return unreadableInput;
+    for (const check::Diagnostic& diagnostic : diagnostics)
+        if (diagnostic.severity == check::Severity::Error) return 1;
+    return 0;
+}
