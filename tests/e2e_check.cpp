@@ -161,7 +161,7 @@ TEST(e2eCheck, UnreadableFileIsNamed) {
     CheckRun run;
     run.write("bad.txt", broken);
     run.check({"missing.txt", "bad.txt"});
-    EXPECT_NE(run.errors.find("missing.txt: error: cannot be read: missing.txt: No such file or directory"), std::string::npos)
+    EXPECT_NE(run.errors.find("missing.txt: error: cannot be read: No such file or directory"), std::string::npos)
         << run.errors;
 }
 

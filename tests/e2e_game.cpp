@@ -46,6 +46,12 @@ TEST(e2eGame, AFolderIsReadInTheEnginesOrderAndWrittenAsASite) {
     EXPECT_TRUE(holds(front, "<b>00.txt</b>"));
     EXPECT_TRUE(holds(front, "<td>1.txt</a></td><td>CP932</td>") || holds(front, ">1.txt</a></td><td>CP932</td>"));
     EXPECT_FALSE(holds(front, box.dir.string())) << "no path of this machine on a page";
+
+    // The checker reads the same game: the shadowed file is a finding.
+    Outcome checked = box.hibarune({"-check", "game"});
+    EXPECT_EQ(checked.status, 0);
+    EXPECT_TRUE(holds(checked.out, "game/00.txt:1:1: warning: not read by the engine: shadowed by 0.txt [file-shadowed]"))
+        << checked.out;
 }
 
 TEST(e2eGame, EncodedAndOddGames) {

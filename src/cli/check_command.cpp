@@ -9,6 +9,7 @@
 #include "analysis/model.h"
 #include "check/checks.h"
 #include "check/report.h"
+#include "cli/run_input.h"
 #include "nscr/error.h"
 #include "nscr/file.h"
 #include "nscr/token.h"
@@ -113,32 +114,36 @@ int runCheckCommand(const OptionList& options, const std::string& commandsPath) 
     }
     nscr::loadReservedCommands(commandsPath);
     analysis::CommandSet commands = analysis::commandSetFrom(nscr::reservedCommands);
-    input::Encoding encoding = options.hasOption("utf8") ? input::Encoding::UTF8 : input::Encoding::CP932;
 
-    // The files that can be read are checked as one game, in the order given.
-    std::vector<input::SourceFile> files;
-    bool unreadable = false;
-    for (const std::string& path : options.files) {
-        try {
-            std::string bytes = nscr::readWholeFile(path);
-            std::size_t slash = path.rfind('/');
-            files.push_back({path, slash == std::string::npos ? path : path.substr(slash + 1), std::move(bytes), encoding});
-        } catch (const nscr::Error& error) {
-            printError(path + ": error: cannot be read: " + error.what() + "\n");
-            unreadable = true;
-        }
-    }
-    std::size_t fileCount = files.size();
+    // The files that can be read are checked as one game: a folder in the
+    // engine's order, scripts in the order given.
+    RunInput run = readRunInput(options);
+    if (run.unusable) return usageError;
+    bool unreadable = run.unreadable;
+    bool badBytes = false;  // bytes not valid in their encoding: an error
+    std::size_t fileCount = run.files.size();
     check::CollectingSink sink;
-    if (!files.empty()) {
-        analysis::Model model = analysis::analyze(std::move(files), commands);
-        // The engine is not chosen yet: messages tell each engine's way.
-        check::runChecks(model, commands, chosen->selection, input::Engine::NScripter, sink);
+    // Without -engine, the messages tell every engine's way.
+    input::Engine engine = run.engineChosen ? run.engine : input::Engine::NScripter;
+    for (const input::SkippedFile& skipped : run.notRead)
+        check::reportFileDiagnostic(sink, chosen->selection, check::CheckId::FileShadowed, skipped.path, 0,
+                                    "not read by the engine: " + skipped.reason);
+    if (!run.files.empty()) {
+        bool lenient = options.hasOption("lenient");
+        std::vector<std::string> badEncodings;
+        auto checkEncodings = [&](const std::vector<input::SourceFile>& files) {
+            if (run.gameFolder.empty()) badEncodings = encodingMessages(files, lenient);
+        };
+        analysis::Model model = analysis::analyze(std::move(run.files), commands, checkEncodings);
+        for (const std::string& message : badEncodings) printError(message + "\n");
+        badBytes = !badEncodings.empty() && !lenient;
+        check::runChecks(model, commands, chosen->selection, engine, sink);
     }
     std::vector<check::Diagnostic> diagnostics = std::move(sink).sorted();
     check::writeDiagnostics(stdout, chosen->format, diagnostics);
     printError(check::summaryLine(diagnostics, fileCount));
     if (unreadable) return unreadableInput;
+    if (badBytes) return 1;
     for (const check::Diagnostic& diagnostic : diagnostics)
         if (diagnostic.severity == check::Severity::Error) return 1;
     return 0;

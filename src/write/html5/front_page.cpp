@@ -43,6 +43,32 @@ void writeNotRead(std::string& page, const std::vector<input::SkippedFile>& notR
     page += "</ul>\n";
 }
 
+// The checks' findings, each linked to its line; the first thousand.
+void writeFindings(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path,
+                   const std::vector<analysis::Finding>* findings) {
+    if (findings == nullptr || findings->empty()) return;
+    constexpr std::size_t listed = 1000;
+    page += "<h2>Findings (" + std::to_string(findings->size()) + ")</h2>\n<ol class=\"findings\">\n";
+    for (std::size_t k = 0; k < findings->size() && k < listed; ++k) {
+        const analysis::Finding& finding = (*findings)[k];
+        std::size_t part = layout.partOf(finding.pos.file, finding.pos.line);
+        std::string line = "L";
+        line += std::to_string(finding.pos.line + 1);
+        page += "<li><a href=\"" + relativeHref(path, layout.parts()[part].path, line) + "\">";
+        appendEscaped(page, model.files[finding.pos.file].name);
+        page += ':';
+        page += std::to_string(finding.pos.line + 1);
+        page += "</a> ";
+        appendEscaped(page, finding.message);
+        page += " <span class=\"ln\">";
+        appendEscaped(page, finding.id);
+        page += "</span></li>\n";
+    }
+    page += "</ol>\n";
+    if (findings->size() > listed)
+        page += "<p>" + std::to_string(findings->size() - listed) + " more: run hibarune -check for the whole list.</p>\n";
+}
+
 // Every label, with the engine line of its definition for the "go to" box.
 void writeLabels(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path) {
     std::size_t labels = 0;
@@ -132,6 +158,7 @@ std::string frontPage(const analysis::Model& model, const PageLayout& layout, co
             "</label> <button>Open</button> <span id=\"nowhere\" hidden>no such place</span></form>\n";
     writeFiles(page, model, layout, path);
     writeNotRead(page, front.notRead);
+    writeFindings(page, model, layout, path, front.findings);
     writeLabels(page, model, layout, path);
     page += "</main>\n";
     std::string script = frontScript;

@@ -17,6 +17,7 @@ namespace writers::html5 {
 struct FrontPage {
     std::string title;
     std::vector<input::SkippedFile> notRead;
+    const std::vector<analysis::Finding>* findings = nullptr;  // in script order
 };
 
 // The page written at path (links are made relative to it).
