@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.." || exit 1
 seconds=${FUZZ_SECONDS:-60}
 max_len=${FUZZ_MAX_LEN:-16384}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-targets=(fuzz_tokenizer fuzz_convert fuzz_config)
+targets=(fuzz_tokenizer fuzz_convert fuzz_config fuzz_analysis)
 # Seeds beyond this are left out; those beyond max_len are cut when loaded.
 max_seed_bytes=$((1024 * 1024))
 
@@ -98,6 +98,8 @@ for file in "${scripts[@]}"; do
   cp "$file" "$tmp/corpus/fuzz_tokenizer/script-$count"
   # The leading digit picks the mode and the line numbers: cycle through all six.
   add_prefixed "$((count % 6))" "$file" "$tmp/corpus/fuzz_convert/script-$count"
+  # Two leading bytes: the encoding, and where the script is cut into two files.
+  add_prefixed "$((count % 3))~" "$file" "$tmp/corpus/fuzz_analysis/script-$count"
   count=$((count + 1))
 done
 

@@ -420,6 +420,8 @@ private:
             if (!title.empty()) title += definition.alternative ? "\nor " : "\nagain: ";
             title += definitionTitle(definition);
         }
+        // Most engines keep the first definition, Ponscripter the last.
+        title += options_.aliasRule == input::DuplicateRule::Last ? "\nthe engine uses the last" : "\nthe engine uses the first";
         return title;
     }
 
