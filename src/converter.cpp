@@ -7,9 +7,12 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
+#include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cmdline.h"
@@ -185,6 +188,7 @@ struct RunSettings {
     ScriptSettings script;
     TextEncoding pageEncoding = TextEncoding::CP932;
     bool writeIndex = false;
+    std::string outputDirectory;  // empty: pages beside their scripts
 };
 
 OutputMode outputModeFor(const OptionList& options) {
@@ -204,6 +208,7 @@ RunSettings runSettingsFor(const OptionList& options) {
     bool utf8Page = settings.script.encoding == TextEncoding::UTF8 || settings.mode == OutputMode::HTML5;
     settings.pageEncoding = utf8Page ? TextEncoding::UTF8 : TextEncoding::CP932;
     settings.writeIndex = settings.mode == OutputMode::HTML5 && options.hasOption("index");
+    settings.outputDirectory = options.value("o").value_or("");
     return settings;
 }
 
@@ -304,7 +309,7 @@ private:
         std::string file;
         Page page;
     };
-    static std::string pagePath(const std::string& file) { return file + ".html"; }
+    std::string pagePath(const std::string& file) const { return pagePathFor(file, settings_.outputDirectory); }
 
     ConvertedScript convertFile(const std::string& file) {
         // The script is let go before the page is written.
@@ -330,8 +335,6 @@ std::vector<html5::Label> indexEntries(const Page& page) {
     return entries;
 }
 
-constexpr const char* indexPath = "index.html";
-
 bool Run::finish() {
     if (!settings_.writeIndex) return true;
     LabelDirectory directory;
@@ -347,13 +350,17 @@ bool Run::finish() {
             allWritten = false;
             continue;
         }
-        std::string href = html5::hrefOfFile(std::filesystem::path(path).lexically_normal().generic_string());
+        // With an output folder the index sits beside the pages.
+        std::filesystem::path fromIndex = settings_.outputDirectory.empty()
+                                              ? std::filesystem::path(path).lexically_normal()
+                                              : std::filesystem::path(path).filename();
+        std::string href = html5::hrefOfFile(fromIndex.generic_string());
         summaries.push_back({href, titleFor(held.file), held.page.lineCount(), indexEntries(held.page)});
     }
     // An index of no page would only replace the one of an earlier run.
     if (summaries.empty()) return allWritten;
     try {
-        nscr::writeWholeFile(indexPath, html5::indexPage(summaries));
+        nscr::writeWholeFile(indexPathFor(settings_.outputDirectory), html5::indexPage(summaries));
     } catch (const nscr::Error& error) {
         printToStdout(std::string(error.what()) + "\n");
         return false;
@@ -361,9 +368,102 @@ bool Run::finish() {
     return allWritten;
 }
 
+// ---- Where the pages of a run go ---------------------------------------------
+
+// A file as the system knows it, after following links; none when nothing
+// is there.
+std::optional<std::pair<dev_t, ino_t>> fileIdentity(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return std::pair(info.st_dev, info.st_ino);
+}
+
+// What names one output: the file already there, else its absolute path
+// with every link that exists on the way followed.
+std::string outputKey(const std::string& path) {
+    if (auto identity = fileIdentity(path))
+        return "file " + std::to_string(identity->first) + ":" + std::to_string(identity->second);
+    std::error_code ignored;
+    return "path " + std::filesystem::weakly_canonical(std::filesystem::absolute(path), ignored).string();
+}
+
+// The scripts of the run, each once: a script named again, by any path, is
+// converted once.
+std::vector<std::string> distinctScripts(const std::vector<std::string>& files) {
+    std::set<std::string> seen;
+    std::vector<std::string> scripts;
+    for (const std::string& file : files) {
+        auto identity = fileIdentity(file);
+        std::string key = identity ? std::to_string(identity->first) + ":" + std::to_string(identity->second)
+                                   : "name " + file;
+        if (seen.insert(key).second) scripts.push_back(file);
+    }
+    return scripts;
+}
+
+// One file the run will write, and what it holds.
+struct PlannedOutput {
+    std::string path;
+    std::string what;  // "the page of a.txt", "the index"
+};
+
+// Why the run must not write its outputs, or none: an output that is not a
+// regular file, one that is an input of the run (a script or a
+// configuration file, links followed), or two outputs that are one file.
+std::optional<std::string> outputProblem(const std::vector<PlannedOutput>& outputs,
+                                         const std::vector<std::string>& inputs) {
+    std::vector<std::pair<std::pair<dev_t, ino_t>, std::string>> inputIdentities;
+    for (const std::string& input : inputs)
+        if (auto identity = fileIdentity(input)) inputIdentities.emplace_back(*identity, input);
+    std::map<std::string, const PlannedOutput*> byKey;
+    for (const PlannedOutput& output : outputs) {
+        struct stat info {};
+        if (::stat(output.path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            return output.path + ": not a regular file";
+        if (auto identity = fileIdentity(output.path)) {
+            for (const auto& [inputIdentity, input] : inputIdentities)
+                if (inputIdentity == *identity)
+                    return output.path + ": " + output.what + " would overwrite the input " + input +
+                           "; nothing written";
+        }
+        auto [at, added] = byKey.emplace(outputKey(output.path), &output);
+        if (!added)
+            return output.path + ": " + at->second->what + " and " + output.what +
+                   " would be the same file; nothing written";
+    }
+    return std::nullopt;
+}
+
+// Makes the output folder, with its parents, when it is missing.
+void makeOutputDirectory(const std::string& directory) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode)) throw nscr::Error(directory + ": not a directory");
+        return;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) throw nscr::Error(directory + ": " + error.message());
+}
+
+// ---- The run ------------------------------------------------------------------
+
+// Warns of each option that has no effect, naming the nearest known one.
+void warnOfUnknownOptions(const OptionList& options) {
+    std::string text;
+    for (const std::string& option : options.unknown) {
+        text += "warning: unknown option " + option + " ignored";
+        if (auto nearest = nearestOption(std::string_view(option).substr(1)))
+            text += "; did you mean " + *nearest + "?";
+        text += "\n";
+    }
+    printToStderr(text);
+}
+
 int convertAll(const std::vector<std::string>& arguments) {
     std::string commandsPath = commandsPathFor(programDirectory(arguments[0]));
     OptionList options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+    warnOfUnknownOptions(options);
     if (options.hasOption("help") || options.hasOption("-help") || options.hasOption("h")) {
         printToStdout(toLocaleText(helpText()));
         return 0;
@@ -372,16 +472,44 @@ int convertAll(const std::vector<std::string>& arguments) {
         printToStdout(versionText());
         return 0;
     }
+    if (!options.missingValues.empty()) {
+        printToStdout(options.missingValues.front() + ": needs a value\n");
+        return 1;
+    }
+    if (options.files.empty()) {
+        printToStdout(toLocaleText(usageText()));
+        printToStderr("warning: no script given; nothing converted\n");
+        return 1;
+    }
     RunSettings settings = runSettingsFor(options);
+    if (options.hasOption("o") && settings.outputDirectory.empty()) {
+        printToStdout("-o: needs the name of a folder\n");
+        return 1;
+    }
 
     nscr::loadReservedCommands(commandsPath);
     nscr::loadColorFile(colorPath);
+
+    std::vector<std::string> scripts = distinctScripts(options.files);
+    std::vector<PlannedOutput> outputs;
+    for (const std::string& script : scripts)
+        outputs.push_back({pagePathFor(script, settings.outputDirectory), "the page of " + script});
+    if (settings.writeIndex) outputs.push_back({indexPathFor(settings.outputDirectory), "the index"});
+    std::vector<std::string> inputs = scripts;
+    inputs.push_back(commandsPath);
+    inputs.push_back(colorPath);
+    if (auto problem = outputProblem(outputs, inputs)) {
+        printToStdout(*problem + "\n");
+        return 1;
+    }
+    if (!settings.outputDirectory.empty()) makeOutputDirectory(settings.outputDirectory);
+
     // Made after both files are read, so that a CLASS page's style sheet
     // carries the colours of "color.txt".
     Generator generator(settings.mode, settings.lineNumbers, settings.pageEncoding);
     Run run(settings, generator);
     bool allConverted = true;
-    for (const std::string& file : options.files) {
+    for (const std::string& file : scripts) {
         if (run.convert(file)) continue;
         allConverted = false;
         // A strict run stops at the first script that fails; a lenient one
@@ -449,6 +577,15 @@ std::string programDirectory(const std::string& argv0) {
         return directoryPart(target);
     }
     return directoryPart(argv0);
+}
+
+std::string pagePathFor(const std::string& script, const std::string& outputDirectory) {
+    if (outputDirectory.empty()) return script + ".html";
+    return joinPath(outputDirectory, std::filesystem::path(script).filename().string() + ".html");
+}
+
+std::string indexPathFor(const std::string& outputDirectory) {
+    return outputDirectory.empty() ? std::string("index.html") : joinPath(outputDirectory, "index.html");
 }
 
 std::string commandsPathFor(const std::string& directory) {

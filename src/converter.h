@@ -25,6 +25,13 @@ std::string programDirectory(const std::string& argv0);
 // program when neither exists.
 std::string commandsPathFor(const std::string& directory);
 
+// Where the page of a script goes: beside it (a.txt.html), or in the output
+// folder under the script's file name (DIR/a.txt.html) when one is given.
+std::string pagePathFor(const std::string& script, const std::string& outputDirectory);
+// Where the index of a run's pages goes: the current directory, or the
+// output folder.
+std::string indexPathFor(const std::string& outputDirectory);
+
 // How a script is read: its encoding, and whether lines the tokenizer
 // rejects are converted anyway.
 struct ScriptSettings {
