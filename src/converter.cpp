@@ -460,6 +460,17 @@ void warnOfUnknownOptions(const OptionList& options) {
     printToStderr(text);
 }
 
+// Loads the command table; a line out of format is also named, with its
+// number, on standard error.
+void loadCommands(const std::string& path) {
+    try {
+        nscr::loadReservedCommands(path);
+    } catch (const nscr::CommandsFormatError& error) {
+        printToStderr(path + ":" + std::to_string(error.line()) + ": error: " + error.reason() + "\n");
+        throw;
+    }
+}
+
 int convertAll(const std::vector<std::string>& arguments) {
     std::string commandsPath = commandsPathFor(programDirectory(arguments[0]));
     OptionList options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
@@ -487,8 +498,10 @@ int convertAll(const std::vector<std::string>& arguments) {
         return 1;
     }
 
-    nscr::loadReservedCommands(commandsPath);
-    nscr::loadColorFile(colorPath);
+    loadCommands(commandsPath);
+    for (const nscr::ColorWarning& warning : nscr::loadColorFile(colorPath))
+        printToStderr(std::string(colorPath) + ":" + std::to_string(warning.line) + ": warning: " + warning.message +
+                      "\n");
 
     std::vector<std::string> scripts = distinctScripts(options.files);
     std::vector<PlannedOutput> outputs;

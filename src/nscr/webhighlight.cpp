@@ -81,36 +81,44 @@ std::string_view trimWhiteSpace(std::string_view text) {
     return text;
 }
 
-// A colour is copied into a style attribute or a style sheet: a byte that
-// could end the attribute or the rule there (and so add markup to every
-// page) makes the line name no colour.
-bool couldBreakOutOfStyle(unsigned char c) {
-    switch (c) {
-        case '"':
-        case '<':
-        case '>':
-        case '&':
-        case ';':
-        case '{':
-        case '}':
-        case '\\': return true;
-        default: return (c < 0x20 && c != '\t') || c == 0x7F;
+// A colour is copied into a style attribute or a style sheet, in the
+// page's encoding: only the characters of CSS colour values, all ASCII, are
+// let through, so that no value can end the attribute or rule, comment out
+// the rules after it, or fail the page's encoding.
+bool isColorCharacter(unsigned char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    return std::strchr("#(),.% ", c) != nullptr && c != '\0';
+}
+
+// The first character of value a colour may not hold, as a message shows it.
+std::optional<std::string> badColorCharacter(std::string_view value) {
+    for (char c : value) {
+        auto byte = static_cast<unsigned char>(c);
+        if (isColorCharacter(byte)) continue;
+        if (byte > 0x20 && byte < 0x7F) return std::string{'\'', c, '\''};
+        static constexpr char hex[] = "0123456789ABCDEF";
+        return std::string("byte 0x") + hex[byte >> 4] + hex[byte & 0xF];
     }
+    return std::nullopt;
 }
 
-bool isSafeColorValue(std::string_view value) {
-    for (char c : value)
-        if (couldBreakOutOfStyle(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
-void applyColorLine(std::string_view line) {
+// Applies one line; the reason it was skipped when it names a colour that
+// cannot be used.
+std::optional<std::string> applyColorLine(std::string_view line) {
     std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return;
+    if (equals == std::string_view::npos) return std::nullopt;
     std::string_view value = line.substr(equals + 1);
     value = trimWhiteSpace(value.substr(0, value.find('=')));
-    std::optional<TokenType> type = typeByName(trimWhiteSpace(line.substr(0, equals)));
-    if (type && isSafeColorValue(value)) fontInfos[static_cast<std::size_t>(*type)].color = std::string(value);
+    std::string_view name = trimWhiteSpace(line.substr(0, equals));
+    std::optional<TokenType> type = typeByName(name);
+    if (!type) return std::nullopt;
+    if (auto bad = badColorCharacter(value)) {
+        std::string message = "colour of ";
+        message.append(name).append(" skipped: it holds ").append(*bad);
+        return message.append("; a colour is letters, digits, blanks and # ( ) , . %");
+    }
+    fontInfos[static_cast<std::size_t>(*type)].color = std::string(value);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -132,11 +140,19 @@ std::optional<TokenType> typeByName(std::string_view name) {
     return std::nullopt;
 }
 
-void applyColorText(std::string_view content) { forEachLine(content, applyColorLine); }
+std::vector<ColorWarning> applyColorText(std::string_view content) {
+    std::vector<ColorWarning> warnings;
+    std::size_t number = 0;
+    forEachLine(content, [&](std::string_view line) {
+        ++number;
+        if (auto skipped = applyColorLine(line)) warnings.push_back({number, std::move(*skipped)});
+    });
+    return warnings;
+}
 
-void loadColorFile(const std::string& path) {
-    if (!pathExists(path)) return;
-    applyColorText(readWholeFile(path));
+std::vector<ColorWarning> loadColorFile(const std::string& path) {
+    if (!pathExists(path)) return {};
+    return applyColorText(readWholeFile(path));
 }
 
 // ---- Span writer ----------------------------------------------------------

@@ -28,10 +28,17 @@ void initWebHighlight();
 // The built-in colour of a type, before "color.txt"; empty outside 0..25.
 std::string_view defaultColor(TokenType type);
 std::optional<TokenType> typeByName(std::string_view name);
-// Overwrites colours from the text of a colour file (raw bytes).
-void applyColorText(std::string_view content);
+// A line of a colour file that was skipped, counted from 1, and why.
+struct ColorWarning {
+    std::size_t line;
+    std::string message;
+};
+// Overwrites colours from the text of a colour file (raw bytes). A colour
+// holding anything but ASCII letters, digits, blanks and # ( ) , . % is
+// skipped, with a warning.
+std::vector<ColorWarning> applyColorText(std::string_view content);
 // Reads "color.txt" at path when anything exists there.
-void loadColorFile(const std::string& path);
+std::vector<ColorWarning> loadColorFile(const std::string& path);
 
 // ---- Span writer ----------------------------------------------------------
 
