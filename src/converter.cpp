@@ -90,7 +90,7 @@ std::size_t scriptColumn(const DecodedLine& line, std::size_t column) {
 // where it ends (its CR or LF, or last).
 struct NextLine {
     DecodedLine decoded;
-    const char* end;
+    const char* end = nullptr;
 };
 
 // How the lines of a script are decoded: one reader per part of a script,
@@ -236,7 +236,8 @@ void reportWarnings(const std::string& file, const WarningLog& warnings) {
 
 // The one line on standard output that every failure gives; a line that
 // does not tokenize is also named on standard error as FILE:LINE:COLUMN.
-void reportFailure(const std::string& file, std::string_view message, const ScriptLineError* lineError) {
+template <typename LocatedError = ScriptLineError>
+void reportFailure(const std::string& file, std::string_view message, const LocatedError* lineError) {
     printToStdout(std::string(message) + "\n");
     if (lineError == nullptr) return;
     printToStderr(diagnostic(file, lineError->index(), lineError->column(), "error", lineError->message()) + file +
@@ -290,11 +291,14 @@ public:
         } catch (const ScriptLineError& error) {
             reportFailure(file, error.what(), &error);
             return false;
+        } catch (const ScriptDecodeError& error) {
+            reportFailure(file, error.what(), &error);
+            return false;
         } catch (const std::bad_alloc&) {
-            reportFailure(file, file + ": " + std::strerror(ENOMEM), nullptr);
+            reportFailure<ScriptLineError>(file, file + ": " + std::strerror(ENOMEM), nullptr);
             return false;
         } catch (const nscr::Error& error) {
-            reportFailure(file, error.what(), nullptr);
+            reportFailure<ScriptLineError>(file, error.what(), nullptr);
             return false;
         }
         return true;
@@ -346,7 +350,7 @@ bool Run::finish() {
         try {
             nscr::writeWholeFile(path, held.page.finishedPieces(&directory, path));
         } catch (const nscr::Error& error) {
-            reportFailure(held.file, error.what(), nullptr);
+            reportFailure<ScriptLineError>(held.file, error.what(), nullptr);
             allWritten = false;
             continue;
         }
@@ -627,6 +631,9 @@ void WarningLog::append(const WarningLog& part, std::size_t firstLine) {
 ScriptLineError::ScriptLineError(std::size_t index, std::size_t column, std::string_view message)
     : nscr::Error(nscr::lineErrorMessage(index, message)), index_(index), column_(column), message_(message) {}
 
+ScriptDecodeError::ScriptDecodeError(std::size_t index, std::size_t column, std::string_view message)
+    : nscr::Error(conversionErrorMessage()), index_(index), column_(column), message_(message) {}
+
 namespace {
 
 // A line that does not tokenize, within its part.
@@ -639,7 +646,8 @@ struct LineFault {
 // What went wrong in one part of a script, and what it warns of, kept until
 // every part is done.
 struct PartOutcome {
-    std::exception_ptr failure;  // a line that does not decode stops its part at once
+    std::optional<LineFault> decodeFault;  // a line that does not decode stops its part at once
+    std::exception_ptr failure;  // so does any other failure
     std::optional<LineFault> tokenError;  // the first line that does not tokenize
     std::optional<nscr::Error> pageError;  // the first line that the page cannot take
     WarningLog warnings;
@@ -689,7 +697,80 @@ struct PartWork {
     PartOutcome& outcome;
     WarningRecorder* lenient;
     nscr::TokenLine tokens;
+    Cp932Decoder& decoder;
+    TextEncoding scriptEncoding;
+    std::string repaired;  // a line read leniently past bytes that do not decode
 };
+
+std::string encodingName(TextEncoding encoding) { return encoding == TextEncoding::UTF8 ? "UTF-8" : "CP932"; }
+
+// "not valid CP932 (bytes 82 FF)".
+std::string notValidMessage(std::string_view bytes, TextEncoding encoding) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string text = "not valid " + encodingName(encoding) + (bytes.size() == 1 ? " (byte" : " (bytes");
+    for (char c : bytes) {
+        auto byte = static_cast<unsigned char>(c);
+        text += {' ', hex[byte >> 4], hex[byte & 0xF]};
+    }
+    return text + ")";
+}
+
+// The lenient reading of a line with bytes that do not decode: on a UTF-8
+// page each such run shows as U+FFFD; a CP932 page keeps the script's bytes,
+// read through a shadow (see Cp932Decoder::shadowTo) in which they, all
+// 0x80 and above, stand as they are.
+DecodedLine repairedLine(std::string_view raw, const std::vector<InvalidBytes>& bad, PartWork& work) {
+    std::string& out = work.repaired;
+    out.clear();
+    bool cp932 = work.scriptEncoding == TextEncoding::CP932;
+    if (cp932 && work.page.encoding() == TextEncoding::CP932) {
+        auto run = bad.begin();
+        for (std::size_t at = 0; at < raw.size(); ++at) {
+            out += raw[at];
+            while (run != bad.end() && run->offset + run->length <= at) ++run;
+            bool inBadRun = run != bad.end() && at >= run->offset;
+            if (!inBadRun && isCp932LeadByte(static_cast<unsigned char>(raw[at])) && at + 1 < raw.size())
+                out += static_cast<char>(raw[++at] | 0x80);
+        }
+        return {out, raw, TextEncoding::CP932, {}};
+    }
+    std::size_t from = 0;
+    for (const InvalidBytes& run : bad) {
+        std::string_view good = raw.substr(from, run.offset - from);
+        if (cp932) work.decoder.appendUtf8(out, good);
+        else out += good;
+        out += "\xEF\xBF\xBD";
+        from = run.offset + run.length;
+    }
+    if (cp932) work.decoder.appendUtf8(out, raw.substr(from));
+    else out += raw.substr(from);
+    return {out, out, TextEncoding::UTF8, cp932 ? raw : std::string_view()};
+}
+
+// The line at `at` when the reader found bytes in it that do not decode:
+// strictly, the place is kept as the part's fault and the part stops (a
+// line of nothing is given); leniently, each run is warned of and the line
+// read past them. Raises the reader's error when no such bytes are found.
+NextLine badLine(const char* at, const char* last, std::size_t index, PartWork& work) {
+    const char* end = nscr::findLineEnd(at, last);
+    std::string_view raw(at, static_cast<std::size_t>(end - at));
+    raw = raw.substr(0, raw.find('\0'));
+    std::vector<InvalidBytes> bad = work.scriptEncoding == TextEncoding::UTF8 ? invalidUtf8Bytes(raw)
+                                                                               : work.decoder.invalidBytes(raw);
+    if (bad.empty()) throw;
+    if (work.lenient == nullptr) {
+        const InvalidBytes& first = bad.front();
+        work.outcome.decodeFault =
+            LineFault{index, first.offset, notValidMessage(raw.substr(first.offset, first.length), work.scriptEncoding)};
+        return {{}, end};
+    }
+    std::string_view shown = work.page.encoding() == TextEncoding::UTF8 ? "; shown as U+FFFD" : "; kept on the page";
+    for (const InvalidBytes& run : bad)
+        work.outcome.warnings.add(index, run.offset,
+                                  notValidMessage(raw.substr(run.offset, run.length), work.scriptEncoding) +
+                                      std::string(shown));
+    return {repairedLine(raw, bad, work), end};
+}
 
 // Tokenizes one line and writes it onto the page batch by batch, unless an
 // earlier line failed. After an error the page is never used, so what a
@@ -722,7 +803,13 @@ void convertLines(std::string_view text, std::int64_t firstNumber, LineReader& r
     // Lines are cut as forEachLine cuts them: a line end at the very end of
     // the text starts no other line.
     for (std::size_t index = 0; at != last; ++index) {
-        NextLine line = reader.next(at, last);
+        NextLine line;
+        try {
+            line = reader.next(at, last);
+        } catch (const nscr::Error&) {
+            line = badLine(at, last, index, work);
+            if (work.outcome.decodeFault) return;
+        }
         if (!work.outcome.tokenError)
             convertLine(line.decoded, index, firstNumber + static_cast<std::int64_t>(index), work);
         if (line.end == last) break;
@@ -734,7 +821,7 @@ void convertPart(std::string_view text, std::int64_t firstNumber, const ScriptSe
                  Cp932Decoder& decoder, Page& page, PartOutcome& outcome) noexcept {
     try {
         WarningRecorder recorder(outcome.warnings);
-        PartWork work{page, outcome, settings.lenient ? &recorder : nullptr, {}};
+        PartWork work{page, outcome, settings.lenient ? &recorder : nullptr, {}, decoder, settings.encoding, {}};
         if (settings.encoding == TextEncoding::UTF8) {
             Utf8LineReader reader;
             convertLines(text, firstNumber, reader, work);
@@ -756,14 +843,30 @@ std::size_t linesBefore(std::string_view script, std::string_view piece) {
     return nscr::countLines(script.substr(0, static_cast<std::size_t>(piece.data() - script.data())));
 }
 
+// What to try when a script does not decode: a CP932 script that is UTF-8
+// text throughout is most likely meant to be read as UTF-8.
+std::string decodingHint(std::string_view script, TextEncoding encoding) {
+    if (encoding != TextEncoding::CP932) return {};
+    try {
+        checkUtf8(script);
+    } catch (const nscr::Error&) {
+        return {};
+    }
+    return "; the file looks like UTF-8: try -utf8";
+}
+
 // Raises what a run over the lines one after another would: a line that
 // does not decode stops it at once, wherever that line is; then the first
 // tokenizer error, named by its line's index in the script; then the first
 // page error.
 void raiseFirstError(std::string_view script, const std::vector<std::string_view>& pieces,
-                     const std::vector<PartOutcome>& outcomes) {
-    for (const PartOutcome& outcome : outcomes)
-        if (outcome.failure) std::rethrow_exception(outcome.failure);
+                     const std::vector<PartOutcome>& outcomes, TextEncoding encoding) {
+    for (std::size_t k = 0; k < outcomes.size(); ++k) {
+        if (const auto& fault = outcomes[k].decodeFault)
+            throw ScriptDecodeError(linesBefore(script, pieces[k]) + fault->index, fault->column,
+                                    fault->message + decodingHint(script, encoding));
+        if (outcomes[k].failure) std::rethrow_exception(outcomes[k].failure);
+    }
     for (std::size_t k = 0; k < outcomes.size(); ++k)
         if (const auto& error = outcomes[k].tokenError)
             throw ScriptLineError(linesBefore(script, pieces[k]) + error->index, error->column, error->message);
@@ -844,7 +947,7 @@ ConvertedScript convertScript(std::string_view script, const Generator& generato
         convertPart(pieces[k], firstNumber(k), settings, ownDecoder, pages[k], outcomes[k]);
     });
 
-    raiseFirstError(script, pieces, outcomes);
+    raiseFirstError(script, pieces, outcomes, settings.encoding);
     for (std::size_t k = 1; k < pages.size(); ++k) pages[0].appendPart(pages[k]);
     return {std::move(pages[0]), gatherWarnings(script, pieces, outcomes)};
 }

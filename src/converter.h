@@ -79,6 +79,22 @@ private:
     std::string message_;
 };
 
+// A line that does not decode: what() is the conversion error's message,
+// with the index, the byte column and what is wrong ("not valid CP932
+// (bytes 82 FF)", and a hint when there is one) apart.
+class ScriptDecodeError : public nscr::Error {
+public:
+    ScriptDecodeError(std::size_t index, std::size_t column, std::string_view message);
+    std::size_t index() const { return index_; }
+    std::size_t column() const { return column_; }
+    const std::string& message() const { return message_; }
+
+private:
+    std::size_t index_;
+    std::size_t column_;
+    std::string message_;
+};
+
 struct ConvertedScript {
     Page page;
     WarningLog warnings;
