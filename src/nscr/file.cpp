@@ -307,7 +307,9 @@ namespace detail {
 
 void replaceThroughNamedFile(const std::string& path, const std::string& target,
                              const std::vector<std::string_view>& pieces) {
-    nscr::replaceThroughNamedFile(path, target, ioVectorsOf(pieces), 0);
+    struct stat info {};
+    mode_t mode = ::stat(target.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
+    nscr::replaceThroughNamedFile(path, target, ioVectorsOf(pieces), mode);
 }
 
 }  // namespace detail
