@@ -203,46 +203,82 @@ TEST(e2eLenient, AtMostTwentyWarningsPerScript) {
     }
 }
 
-// Scripts that cannot be read or decoded: a lenient run reports each and
-// goes on, a strict one stops at the first.
+// Scripts that cannot be read: a lenient run reports each and goes on, a
+// strict one stops at the first.
 TEST(e2eLenient, GoesOnPastScriptsThatFail) {
     const std::vector<Line> good = {{";ok", {{"COMMENT", ";ok"}}}};
     const std::string goodPage = expectedPage(Mode::style, false, good);
+    for (bool lenient : {true, false}) {
+        SCOPED_TRACE(lenient ? "lenient" : "strict");
+        Sandbox box;
+        box.write("a.txt", scriptOf(good));
+        box.write("c.txt", scriptOf(good));
+        std::vector<std::string> args{"a.txt", "b.txt", "c.txt"};
+        if (lenient) args.push_back("-lenient");
+        Streams r = runBoth(box, args);
+        EXPECT_EQ(r.out, "b.txt: No such file or directory\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 1);
+        const std::set<std::string> pages = lenient ? std::set<std::string>{"a.txt.html", "c.txt.html"}
+                                                    : std::set<std::string>{"a.txt.html"};
+        EXPECT_EQ(box.pages(), pages);
+        for (const std::string& page : box.pages()) EXPECT_EQ(box.read(page), goodPage) << page;
+    }
+}
+
+// A script that does not decode: strictly, the conversion message as ever
+// and its place on standard error, and the run stops; leniently, a warning
+// and a page that keeps the bytes (CP932 pages) or shows them as U+FFFD
+// (UTF-8 pages).
+TEST(e2eLenient, ScriptsThatDoNotDecodeAreNamedOrConverted) {
+    const std::vector<Line> good = {{";ok", {{"COMMENT", ";ok"}}}};
     const std::string halfAndHalf = "\x82\xA0\r\n\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\r\n";  // あ in CP932, 日本語 in UTF-8
+    const std::string note = "b.txt: note: -lenient converts the script anyway, with a warning for each such place\n";
     struct Case {
         const char* name;
         std::vector<std::string> options;
-        std::map<std::string, std::string> files;
-        std::string lenientOut, strictOut;  // b.txt fails; with -lenient d.txt too, when present
-        std::set<std::string> lenientPages, strictPages;
+        std::string script;
+        std::string place;    // "b.txt:LINE:COLUMN: ", then the kind, then what
+        std::string what;
+        std::string shown;    // what the lenient run's warning adds
+        std::string onPage;   // what the lenient page holds for the bad line
     } cases[] = {
-        {"missing script", {}, {{"a.txt", scriptOf(good)}, {"c.txt", scriptOf(good)}},
-         "b.txt: No such file or directory\n", "b.txt: No such file or directory\n", {"a.txt.html", "c.txt.html"},
-         {"a.txt.html"}},
-        {"invalid CP932, then a tokenizer error", {},
-         {{"a.txt", scriptOf(good)}, {"b.txt", "ok\r\n\x82\xA0\x80\r\n"}, {"c.txt", scriptOf(good)}},
-         convertError + "\n", convertError + "\n", {"a.txt.html", "c.txt.html"}, {"a.txt.html"}},
-        {"half CP932 and half UTF-8", {}, {{"a.txt", scriptOf(good)}, {"b.txt", halfAndHalf}, {"c.txt", scriptOf(good)}},
-         convertError + "\n", convertError + "\n", {"a.txt.html", "c.txt.html"}, {"a.txt.html"}},
-        {"half CP932 and half UTF-8, read as UTF-8", {"-utf8"},
-         {{"a.txt", scriptOf(good)}, {"b.txt", halfAndHalf}, {"c.txt", scriptOf(good)}}, convertError + "\n",
-         convertError + "\n", {"a.txt.html", "c.txt.html"}, {"a.txt.html"}},
+        {"invalid CP932 after a character", {}, "ok\r\n\x82\xA0\x80\r\n", "b.txt:2:3: ", "not valid CP932 (byte 80)",
+         "; kept on the page", "\x82\xA0\x80"},
+        {"half CP932 and half UTF-8", {}, halfAndHalf, "b.txt:2:9: ", "not valid CP932 (byte 9E)", "; kept on the page",
+         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
+        {"half CP932 and half UTF-8, read as UTF-8", {"-utf8"}, halfAndHalf, "b.txt:1:1: ",
+         "not valid UTF-8 (byte 82)", "; shown as U+FFFD", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"UTF-8 text read as CP932", {}, ";\xE3\x81\x82\r\n", "b.txt:1:4: ",
+         "not valid CP932 (byte 82); the file looks like UTF-8: try -utf8", "; kept on the page", "\xE3\x81\x82"},
+        {"UTF-8 text read as CP932 for an HTML5 page", {"-html5"}, ";\xE3\x81\x82\r\n", "b.txt:1:4: ",
+         "not valid CP932 (byte 82); the file looks like UTF-8: try -utf8", "; shown as U+FFFD",
+         "\xE7\xB8\xBA\xEF\xBF\xBD"},
     };
     for (const Case& c : cases) {
         for (bool lenient : {true, false}) {
             SCOPED_TRACE(std::string(c.name) + (lenient ? ", lenient" : ", strict"));
             Sandbox box;
-            for (const auto& [name, bytes] : c.files) box.write(name, bytes);
+            box.write("a.txt", scriptOf(good));
+            box.write("b.txt", c.script);
+            box.write("c.txt", scriptOf(good));
             std::vector<std::string> args = c.options;
             if (lenient) args.push_back("-lenient");
             for (const char* file : {"a.txt", "b.txt", "c.txt"}) args.push_back(file);
             Streams r = runBoth(box, args);
-            EXPECT_EQ(r.out, lenient ? c.lenientOut : c.strictOut);
-            EXPECT_EQ(r.err, "");
-            EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(box.pages(), lenient ? c.lenientPages : c.strictPages);
-            for (const std::string& page : box.pages())
-                EXPECT_EQ(box.read(page), c.options.empty() ? goodPage : withUtf8Meta(goodPage)) << page;
+            if (lenient) {
+                std::string what = c.what.substr(0, c.what.find(';'));
+                EXPECT_EQ(r.out, "");
+                EXPECT_TRUE(r.err.starts_with(c.place + "warning: " + what + c.shown + "\n")) << r.err;
+                EXPECT_EQ(r.status, 0);
+                EXPECT_EQ(box.pages(), (std::set<std::string>{"a.txt.html", "b.txt.html", "c.txt.html"}));
+                EXPECT_NE(box.read("b.txt.html")->find(c.onPage), std::string::npos);
+            } else {
+                EXPECT_EQ(r.out, convertError + "\n");
+                EXPECT_EQ(r.err, c.place + "error: " + c.what + "\n" + note);
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(box.pages(), std::set<std::string>{"a.txt.html"});
+            }
         }
     }
 }
@@ -325,32 +361,43 @@ TEST(e2eUtf8, PagesAreTheCp932PagesInUtf8) {
     }
 }
 
-TEST(e2eUtf8, InvalidUtf8IsAConversionError) {
-    const std::pair<const char*, std::string> cases[] = {
-        {"continuation byte alone", "ok\n\x80\n"},
-        {"byte never in UTF-8", "ok\n\xFF\n"},
-        {"overlong slash", "\xC0\xAF\n"},
-        {"overlong three bytes", "\xE0\x80\xAF\n"},
-        {"surrogate", "\xED\xA0\x80\n"},
-        {"past U+10FFFF", "\xF4\x90\x80\x80\n"},
-        {"cut at the line end", "\xE3\x81\nok\n"},
-        {"cut at the end of the file", "ok\n\xE3\x81"},
-        {"CP932 text", "\x82\xA0\x82\xA2\n"},
-        {"BOM not at the start", "ok\n\xEF\xBB\xBF\xFE\n"},
+// Bad UTF-8: the conversion message on standard output as ever, the place
+// and the bytes on standard error; with -lenient a warning and a page that
+// shows them as U+FFFD.
+TEST(e2eUtf8, InvalidUtf8IsAConversionErrorThatNamesItsPlace) {
+    struct Case {
+        const char* name;
+        std::string script;
+        std::string place;  // "LINE:COLUMN: KIND: not valid UTF-8 (BYTES)", KIND left out
+    } cases[] = {
+        {"continuation byte alone", "ok\n\x80\n", "2:1: not valid UTF-8 (byte 80)"},
+        {"byte never in UTF-8", "ok\n\xFF\n", "2:1: not valid UTF-8 (byte FF)"},
+        {"overlong slash", "\xC0\xAF\n", "1:1: not valid UTF-8 (byte C0)"},
+        {"overlong three bytes", "\xE0\x80\xAF\n", "1:1: not valid UTF-8 (bytes E0 80 AF)"},
+        {"surrogate", "\xED\xA0\x80\n", "1:1: not valid UTF-8 (bytes ED A0 80)"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80\n", "1:1: not valid UTF-8 (bytes F4 90 80 80)"},
+        {"cut at the line end", "\xE3\x81\nok\n", "1:1: not valid UTF-8 (bytes E3 81)"},
+        {"cut at the end of the file", "ok\n\xE3\x81", "2:1: not valid UTF-8 (bytes E3 81)"},
+        {"CP932 text", "\x82\xA0\x82\xA2\n", "1:1: not valid UTF-8 (byte 82)"},
+        {"BOM not at the start", "ok\n\xEF\xBB\xBF\xFE\n", "2:4: not valid UTF-8 (byte FE)"},
     };
-    for (const auto& [name, script] : cases) {
+    for (const Case& c : cases) {
         for (bool lenient : {false, true}) {
-            SCOPED_TRACE(std::string(name) + (lenient ? ", lenient" : ""));
+            SCOPED_TRACE(std::string(c.name) + (lenient ? ", lenient" : ""));
             Sandbox box;
-            box.write("s.txt", script);
+            box.write("s.txt", c.script);
             box.write("z.txt", ";ok\n");
             std::vector<std::string> args{"-utf8", "s.txt", "z.txt"};
             if (lenient) args.insert(args.begin(), "-lenient");
             Streams r = runBoth(box, args);
-            EXPECT_EQ(r.out, convertError + "\n");
-            EXPECT_EQ(r.err, "");
-            EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(box.pages().size(), lenient ? 1u : 0u);
+            std::string kind = lenient ? "warning: " : "error: ";
+            std::string place = c.place;
+            place.insert(place.find(": ") + 2, kind);
+            EXPECT_EQ(r.out, lenient ? "" : convertError + "\n");
+            EXPECT_TRUE(r.err.starts_with("s.txt:" + place)) << r.err;
+            EXPECT_EQ(r.status, lenient ? 0 : 1);
+            EXPECT_EQ(box.pages().size(), lenient ? 2u : 0u);
+            if (lenient) EXPECT_NE(box.read("s.txt.html")->find("\xEF\xBF\xBD"), std::string::npos);
         }
     }
 }
@@ -528,7 +575,8 @@ std::string pngLike() {
            std::string("\0\0\x20\0IDAT\x78\x9C", 10) + randomBytes(8192, 7);
 }
 
-// Files that are not text: one message, no page, earlier pages kept.
+// Files that are not text: one message and the place, no page, earlier
+// pages kept; with -lenient a page with a warning for each bad place.
 TEST(e2eBadInput, BinaryFilesGiveTheirMessage) {
     const std::pair<const char*, std::string> files[] = {{"PNG", pngLike()}, {"random bytes", randomBytes(1 << 16, 99)}};
     const std::vector<Line> good = {{";ok", {{"COMMENT", ";ok"}}}};
@@ -544,11 +592,12 @@ TEST(e2eBadInput, BinaryFilesGiveTheirMessage) {
             std::vector<std::string> args = options;
             for (const char* file : {"a.txt", "b.bin", "c.txt"}) args.push_back(file);
             Streams r = runBoth(box, args);
-            EXPECT_EQ(r.out, convertError + "\n");
-            EXPECT_EQ(r.err, "");
-            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.out, lenient ? "" : convertError + "\n");
+            EXPECT_TRUE(r.err.starts_with("b.bin:")) << r.err;
+            EXPECT_NE(r.err.find(lenient ? ": warning: not valid " : ": error: not valid "), std::string::npos) << r.err;
+            EXPECT_EQ(r.status, lenient ? 0 : 1);
             std::set<std::string> pages{"a.txt.html"};
-            if (lenient) pages.insert("c.txt.html");
+            if (lenient) pages.insert({"b.bin.html", "c.txt.html"});
             EXPECT_EQ(box.pages(), pages);
         }
     }
