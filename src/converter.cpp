@@ -59,6 +59,8 @@ void printToStdout(std::string_view text) {
         throw nscr::Error(std::strerror(errno));
 }
 
+std::string encodingName(TextEncoding encoding) { return encoding == TextEncoding::UTF8 ? "UTF-8" : "CP932"; }
+
 // A line as the tokenizer reads it, and the bytes the page takes piece by
 // piece for its tokens, in the given encoding.
 struct DecodedLine {
@@ -464,6 +466,20 @@ void warnOfUnknownOptions(const OptionList& options) {
     printToStderr(text);
 }
 
+// Colours are written in the page's encoding: one it cannot hold is
+// skipped.
+nscr::ColorValueCheck colorValueCheck(TextEncoding pageEncoding) {
+    return [pageEncoding](std::string_view value) -> std::optional<std::string> {
+        try {
+            if (pageEncoding == TextEncoding::UTF8) checkUtf8(value);
+            else Cp932Encoder().toCp932(value);
+        } catch (const nscr::Error&) {
+            return "the page's encoding, " + encodingName(pageEncoding) + ", cannot hold it";
+        }
+        return std::nullopt;
+    };
+}
+
 // Loads the command table; a line out of format is also named, with its
 // number, on standard error.
 void loadCommands(const std::string& path) {
@@ -503,7 +519,7 @@ int convertAll(const std::vector<std::string>& arguments) {
     }
 
     loadCommands(commandsPath);
-    for (const nscr::ColorWarning& warning : nscr::loadColorFile(colorPath))
+    for (const nscr::ColorWarning& warning : nscr::loadColorFile(colorPath, colorValueCheck(settings.pageEncoding)))
         printToStderr(std::string(colorPath) + ":" + std::to_string(warning.line) + ": warning: " + warning.message +
                       "\n");
 
@@ -701,8 +717,6 @@ struct PartWork {
     TextEncoding scriptEncoding;
     std::string repaired;  // a line read leniently past bytes that do not decode
 };
-
-std::string encodingName(TextEncoding encoding) { return encoding == TextEncoding::UTF8 ? "UTF-8" : "CP932"; }
 
 // "not valid CP932 (bytes 82 FF)".
 std::string notValidMessage(std::string_view bytes, TextEncoding encoding) {

@@ -438,11 +438,50 @@ TEST(e2eCommandLine, DoubleDashEndsTheOptions) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(box.read("-x.txt.html"), expectedPage(Mode::style, true, lines));
     EXPECT_EQ(box.read("-class.html"), expectedPage(Mode::style, true, lines));
-    // Without "--" the name is an option, ignored.
+    // Without "--" the name is an option, ignored with a warning.
     Sandbox other;
     other.write("-x.txt", scriptOf(lines));
-    EXPECT_EQ(runBoth(other, {"-x.txt"}).status, 0);
+    Streams ignored = runBoth(other, {"-x.txt"});
+    EXPECT_TRUE(ignored.err.starts_with("warning: unknown option -x.txt ignored\n")) << ignored.err;
+    EXPECT_EQ(ignored.status, 1);
     EXPECT_TRUE(other.pages().empty());
+}
+
+// Options the program does not know are ignored, each with a warning that
+// names the nearest known one; options without a script are an error.
+TEST(e2eCommandLine, UnknownOptionsAreWarnedOf) {
+    const std::vector<Line> lines = {{";x", {{"COMMENT", ";x"}}}};
+    const std::string usageStart = "Hibarune Ver.1.0\nUSAGE:\n";
+    const std::string noScript = "warning: no script given; nothing converted\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+        bool usage;  // standard output holds the usage text
+        int status;
+    } cases[] = {
+        {{"--lineno", "-Class", "-htlm5", "x.txt"},
+         "warning: unknown option --lineno ignored; did you mean -lineno?\n"
+         "warning: unknown option -Class ignored; did you mean -class?\n"
+         "warning: unknown option -htlm5 ignored; did you mean -html5?\n",
+         false, 0},
+        {{"-", "-zz", "-lineno=1", "x.txt"},
+         "warning: unknown option - ignored\nwarning: unknown option -zz ignored\n"
+         "warning: unknown option -lineno=1 ignored; did you mean -lineno?\n",
+         false, 0},
+        {{"-engine", "onscripter", "-lang", "en", "-check", "-check=labels", "-no-check=x", "x.txt"}, "", false, 0},
+        {{"-lineno"}, noScript, true, 1},
+        {{"-lenitent"}, "warning: unknown option -lenitent ignored; did you mean -lenient?\n" + noScript, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        Sandbox box;
+        box.write("x.txt", scriptOf(lines));
+        Streams r = runBoth(box, c.args);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out.starts_with(usageStart), c.usage) << r.out;
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(box.pages().size(), c.usage ? 0u : 1u);
+    }
 }
 
 // ---- Colours of color.txt ---------------------------------------------------------
@@ -484,49 +523,39 @@ TEST(e2eColours, ValuesAreWrittenInThePagesEncoding) {
     }
 }
 
-// A colour CP932 cannot hold fails the CP932 pages that carry it.
-TEST(e2eColours, ValuesACp932PageCannotHoldFailItsPage) {
+// A colour CP932 cannot hold is skipped, with a warning, where the pages
+// are CP932; UTF-8 pages carry it.
+TEST(e2eColours, ValuesACp932PageCannotHoldAreSkipped) {
     const std::string value = "c\xC3\xA9";  // cé
     for (const ColourModeCase& c : colourModes) {
-        for (const std::vector<Line>* lines : {&commentAndNumber, &numberOnly}) {
-            bool withComment = lines == &commentAndNumber;
-            SCOPED_TRACE(::testing::PrintToString(c.options) + (withComment ? ", comment" : ", no comment"));
-            Sandbox box;
-            box.write("color.txt", "COMMENT=" + value + "\n");
-            box.write("s.txt", scriptOf(*lines));
-            box.write("z.txt", scriptOf(numberOnly));
-            // With -lenient the run goes on past the page that fails.
-            std::vector<std::string> args = argsFor(c, "s.txt");
-            args.insert(args.begin(), "-lenient");
-            args.push_back("z.txt");
-            Streams r = runBoth(box, args);
-            // The style sheet of a class page holds every colour.
-            bool zFails = !c.utf8 && c.mode == Mode::classes;
-            bool fails = zFails || (!c.utf8 && c.mode == Mode::style && withComment);
-            EXPECT_EQ(r.out, std::string(fails ? convertError + "\n" : "") + (zFails ? convertError + "\n" : ""));
-            EXPECT_EQ(r.err, "");
-            EXPECT_EQ(r.status, fails ? 1 : 0);
-            Fonts fonts = fontsWith("COMMENT", value);
-            if (fails) {
-                EXPECT_EQ(box.read("s.txt.html"), std::nullopt);
-            } else {
-                std::string page = expectedPage(c.mode, c.lineNumbers, *lines, fonts);
-                EXPECT_EQ(box.read("s.txt.html"), c.utf8 ? withUtf8Meta(page) : page);
-            }
-            EXPECT_EQ(box.read("z.txt.html").has_value(), !zFails);
-        }
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        Sandbox box;
+        box.write("color.txt", "NUMBER=#123456\nCOMMENT=" + value + "\n");
+        box.write("s.txt", scriptOf(commentAndNumber));
+        Streams r = runBoth(box, argsFor(c, "s.txt"));
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.utf8 ? "" : "color.txt:2: warning: colour of COMMENT skipped: the page's encoding, CP932, "
+                                       "cannot hold it\n");
+        EXPECT_EQ(r.status, 0);
+        Fonts fonts = fontsWith("NUMBER", "#123456");
+        if (c.utf8)
+            for (Font& font : fonts)
+                if (font.name == "COMMENT") font.color = value;
+        std::string page = expectedPage(c.mode, c.lineNumbers, commentAndNumber, fonts);
+        EXPECT_EQ(box.read("s.txt.html"), c.utf8 && c.mode != Mode::text ? withUtf8Meta(page) : page);
     }
 }
 
-// Values that could close the attribute or the rule are ignored; colour
+// Values that could close the attribute or the rule, or comment out the
+// rules after them, are skipped with a warning in every mode; colour
 // notations of letters, digits and "#(),.%" and blanks are kept.
-TEST(e2eColours, ValuesThatCouldAddMarkupAreIgnored) {
+TEST(e2eColours, ValuesThatCouldAddMarkupAreSkipped) {
     const std::string refused[] = {
         "red\" onmouseover=\"alert(1)", "red;background:url(x)", "red}body{display:none", "red<script>",
         "a>b",                          "&quot;",                "red\\22",                "red\x01",
-        "red\x7F",                      "re\x0B" "d",
+        "red\x7F",                      "re\x0B" "d",            "red/*",                  "#ff\t0000",
     };
-    const std::string kept[] = {"rgb(10, 20, 30)", "hsl(120, 50%, 30.5%)", "#AbC", "dark red", "red\tgreen"};
+    const std::string kept[] = {"rgb(10, 20, 30)", "hsl(120, 50%, 30.5%)", "#AbC", "dark red"};
     struct Value {
         std::string text;
         bool keep;
@@ -542,7 +571,9 @@ TEST(e2eColours, ValuesThatCouldAddMarkupAreIgnored) {
             box.write("color.txt", "NUMBER=#123456\r\nCOMMENT=" + v.text + "\r\n");
             box.write("s.txt", scriptOf(commentAndNumber));
             Streams r = runBoth(box, argsFor(c, "s.txt"));
-            EXPECT_EQ(r.out + r.err, "");
+            EXPECT_EQ(r.out, "");
+            if (v.keep) EXPECT_EQ(r.err, "");
+            else EXPECT_TRUE(r.err.starts_with("color.txt:2: warning: colour of COMMENT skipped: it holds ")) << r.err;
             EXPECT_EQ(r.status, 0);
             Fonts fonts = fontsWith("NUMBER", "#123456");
             if (v.keep) fonts = [&] {

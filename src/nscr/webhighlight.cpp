@@ -81,13 +81,13 @@ std::string_view trimWhiteSpace(std::string_view text) {
     return text;
 }
 
-// A colour is copied into a style attribute or a style sheet, in the
-// page's encoding: only the characters of CSS colour values, all ASCII, are
-// let through, so that no value can end the attribute or rule, comment out
-// the rules after it, or fail the page's encoding.
+// A colour is copied into a style attribute or a style sheet: of ASCII,
+// only the characters of CSS colour values are let through, so that no
+// value can end the attribute or rule or comment out the rules after it.
+// Other characters cannot, and are left to the page's encoding to hold.
 bool isColorCharacter(unsigned char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-    return std::strchr("#(),.% ", c) != nullptr && c != '\0';
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80) return true;
+    return c != '\0' && std::strchr("#(),.% ", c) != nullptr;
 }
 
 // The first character of value a colour may not hold, as a message shows it.
@@ -104,7 +104,7 @@ std::optional<std::string> badColorCharacter(std::string_view value) {
 
 // Applies one line; the reason it was skipped when it names a colour that
 // cannot be used.
-std::optional<std::string> applyColorLine(std::string_view line) {
+std::optional<std::string> applyColorLine(std::string_view line, const ColorValueCheck& pageRefuses) {
     std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) return std::nullopt;
     std::string_view value = line.substr(equals + 1);
@@ -112,10 +112,16 @@ std::optional<std::string> applyColorLine(std::string_view line) {
     std::string_view name = trimWhiteSpace(line.substr(0, equals));
     std::optional<TokenType> type = typeByName(name);
     if (!type) return std::nullopt;
+    std::optional<std::string> why;
     if (auto bad = badColorCharacter(value)) {
+        why = "it holds ";
+        why->append(*bad).append("; a colour is letters, digits, blanks and # ( ) , . %");
+    } else if (pageRefuses) {
+        why = pageRefuses(value);
+    }
+    if (why) {
         std::string message = "colour of ";
-        message.append(name).append(" skipped: it holds ").append(*bad);
-        return message.append("; a colour is letters, digits, blanks and # ( ) , . %");
+        return message.append(name).append(" skipped: ").append(*why);
     }
     fontInfos[static_cast<std::size_t>(*type)].color = std::string(value);
     return std::nullopt;
@@ -140,19 +146,19 @@ std::optional<TokenType> typeByName(std::string_view name) {
     return std::nullopt;
 }
 
-std::vector<ColorWarning> applyColorText(std::string_view content) {
+std::vector<ColorWarning> applyColorText(std::string_view content, const ColorValueCheck& pageRefuses) {
     std::vector<ColorWarning> warnings;
     std::size_t number = 0;
     forEachLine(content, [&](std::string_view line) {
         ++number;
-        if (auto skipped = applyColorLine(line)) warnings.push_back({number, std::move(*skipped)});
+        if (auto skipped = applyColorLine(line, pageRefuses)) warnings.push_back({number, std::move(*skipped)});
     });
     return warnings;
 }
 
-std::vector<ColorWarning> loadColorFile(const std::string& path) {
+std::vector<ColorWarning> loadColorFile(const std::string& path, const ColorValueCheck& pageRefuses) {
     if (!pathExists(path)) return {};
-    return applyColorText(readWholeFile(path));
+    return applyColorText(readWholeFile(path), pageRefuses);
 }
 
 // ---- Span writer ----------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,12 +34,15 @@ struct ColorWarning {
     std::size_t line;
     std::string message;
 };
+// Why the pages cannot take a colour value (their encoding cannot hold it);
+// none when they can.
+using ColorValueCheck = std::function<std::optional<std::string>(std::string_view value)>;
 // Overwrites colours from the text of a colour file (raw bytes). A colour
-// holding anything but ASCII letters, digits, blanks and # ( ) , . % is
-// skipped, with a warning.
-std::vector<ColorWarning> applyColorText(std::string_view content);
+// holding an ASCII character other than letters, digits, blanks and
+// # ( ) , . %, or one that pageRefuses, is skipped with a warning.
+std::vector<ColorWarning> applyColorText(std::string_view content, const ColorValueCheck& pageRefuses = {});
 // Reads "color.txt" at path when anything exists there.
-std::vector<ColorWarning> loadColorFile(const std::string& path);
+std::vector<ColorWarning> loadColorFile(const std::string& path, const ColorValueCheck& pageRefuses = {});
 
 // ---- Span writer ----------------------------------------------------------
 
