@@ -469,10 +469,13 @@ void warnOfUnknownOptions(const OptionList& options) {
 // Colours are written in the page's encoding: one it cannot hold is
 // skipped.
 nscr::ColorValueCheck colorValueCheck(TextEncoding pageEncoding) {
-    return [pageEncoding](std::string_view value) -> std::optional<std::string> {
+    auto encoder = std::make_shared<Cp932Encoder>();
+    return [pageEncoding, encoder](std::string_view value) -> std::optional<std::string> {
+        if (std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return std::nullopt;
         try {
             if (pageEncoding == TextEncoding::UTF8) checkUtf8(value);
-            else Cp932Encoder().toCp932(value);
+            else encoder->toCp932(value);
         } catch (const nscr::Error&) {
             return "the page's encoding, " + encodingName(pageEncoding) + ", cannot hold it";
         }

@@ -326,6 +326,10 @@ void writeWholeFile(const std::string& path, const std::vector<std::string_view>
     if (::stat(target.c_str(), &info) == 0) {
         // Writing to a FIFO or a device could wait for ever or reach far.
         if (!S_ISREG(info.st_mode)) raiseNotRegular(path);
+        // The page is replaced in its folder: a folder that takes no new
+        // file is the cause to name, whatever the page's own mode.
+        std::string directory = directoryOf(target);
+        if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) raiseCannotCreate(directory, errno);
         // A page its owner made read-only stays so, as it did when pages
         // were written in place.
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) raiseFileError(path, errno);
