@@ -313,6 +313,26 @@ TEST(e2eDiagnostics, TokenizerErrorNamesFileLineAndColumn) {
     }
 }
 
+// A commands.txt out of format: the fixed message on standard output, the
+// line and what is wrong with it on standard error.
+TEST(e2eDiagnostics, BadCommandsLineIsNamed) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"mov\r\n\r\nbg,E\r\n", "commands.txt:2: error: a blank line\n"},
+        {"mov\nbg,E\nx,F,E\n", "commands.txt:3: error: more than one comma; a line is name or name,CLASS\n"},
+        {"a\rb\r\nc,,\n", "commands.txt:3: error: more than one comma; a line is name or name,CLASS\n"},
+    };
+    for (const auto& [commands, err] : cases) {
+        SCOPED_TRACE(commands);
+        Sandbox box(commands);
+        box.write("s.txt", ";ok\n");
+        Streams r = runBoth(box, {"s.txt"});
+        EXPECT_EQ(r.out, "bad format the description of reserved commands\n");
+        EXPECT_EQ(r.err, (box.dir / err).string());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(box.pages().empty());
+    }
+}
+
 // ---- -utf8 ------------------------------------------------------------------
 
 // Japanese, a character whose CP932 trail byte is "\\", markup to escape,
