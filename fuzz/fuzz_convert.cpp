@@ -44,6 +44,7 @@ struct Setup {
     Cp932Decoder decoder;
     IconvDescriptor toUtf8{"UTF-8", "CP932"};
     IconvDescriptor toCp932{"CP932", "UTF-8"};
+    IconvDescriptor utf8Check{"UTF-32LE", "UTF-8"};  // fails where the text is not UTF-8
 };
 
 Setup* setup = nullptr;
@@ -197,7 +198,11 @@ std::optional<std::string> shownText(std::string_view script, TextEncoding encod
     for (std::string_view raw : cutLines(script)) {
         raw = raw.substr(0, raw.find('\0'));
         std::string utf8;
-        if (encoding == TextEncoding::UTF8 || isAsciiOnly(raw)) {
+        std::string wide;
+        if (isAsciiOnly(raw)) {
+            utf8 = raw;
+        } else if (encoding == TextEncoding::UTF8) {
+            if (setup->utf8Check.convert(raw, wide) != IconvDescriptor::Result::converted) return std::nullopt;
             utf8 = raw;
         } else if (setup->toUtf8.convert(raw, utf8) != IconvDescriptor::Result::converted) {
             return std::nullopt;

@@ -236,13 +236,15 @@ void reportWarnings(const std::string& file, const WarningLog& warnings) {
     printToStderr(text);
 }
 
-// The one line on standard output that every failure gives; a line that
-// does not tokenize is also named on standard error as FILE:LINE:COLUMN.
-template <typename LocatedError = ScriptLineError>
-void reportFailure(const std::string& file, std::string_view message, const LocatedError* lineError) {
-    printToStdout(std::string(message) + "\n");
-    if (lineError == nullptr) return;
-    printToStderr(diagnostic(file, lineError->index(), lineError->column(), "error", lineError->message()) + file +
+// The one line on standard output that every failure gives.
+void reportFailure(std::string_view message) { printToStdout(std::string(message) + "\n"); }
+
+// A line that does not tokenize or decode is also named on standard error
+// as FILE:LINE:COLUMN.
+template <typename LocatedError>
+void reportFailure(const std::string& file, const LocatedError& error) {
+    reportFailure(error.what());
+    printToStderr(diagnostic(file, error.index(), error.column(), "error", error.message()) + file +
                   ": note: -lenient converts the script anyway, with a warning for each such place\n");
 }
 
@@ -291,16 +293,16 @@ public:
             }
             held_.push_back({file, std::move(converted.page)});
         } catch (const ScriptLineError& error) {
-            reportFailure(file, error.what(), &error);
+            reportFailure(file, error);
             return false;
         } catch (const ScriptDecodeError& error) {
-            reportFailure(file, error.what(), &error);
+            reportFailure(file, error);
             return false;
         } catch (const std::bad_alloc&) {
-            reportFailure<ScriptLineError>(file, file + ": " + std::strerror(ENOMEM), nullptr);
+            reportFailure(file + ": " + std::strerror(ENOMEM));
             return false;
         } catch (const nscr::Error& error) {
-            reportFailure<ScriptLineError>(file, error.what(), nullptr);
+            reportFailure(error.what());
             return false;
         }
         return true;
@@ -352,7 +354,7 @@ bool Run::finish() {
         try {
             nscr::writeWholeFile(path, held.page.finishedPieces(&directory, path));
         } catch (const nscr::Error& error) {
-            reportFailure<ScriptLineError>(held.file, error.what(), nullptr);
+            reportFailure(error.what());
             allWritten = false;
             continue;
         }
