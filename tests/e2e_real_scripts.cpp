@@ -417,7 +417,9 @@ TEST(e2eUtf8, InvalidUtf8IsAConversionErrorThatNamesItsPlace) {
             EXPECT_TRUE(r.err.starts_with("s.txt:" + place)) << r.err;
             EXPECT_EQ(r.status, lenient ? 0 : 1);
             EXPECT_EQ(box.pages().size(), lenient ? 2u : 0u);
-            if (lenient) EXPECT_NE(box.read("s.txt.html")->find("\xEF\xBF\xBD"), std::string::npos);
+            if (lenient) {
+                EXPECT_NE(box.read("s.txt.html")->find("\xEF\xBF\xBD"), std::string::npos);
+            }
         }
     }
 }
@@ -592,8 +594,11 @@ TEST(e2eColours, ValuesThatCouldAddMarkupAreSkipped) {
             box.write("s.txt", scriptOf(commentAndNumber));
             Streams r = runBoth(box, argsFor(c, "s.txt"));
             EXPECT_EQ(r.out, "");
-            if (v.keep) EXPECT_EQ(r.err, "");
-            else EXPECT_TRUE(r.err.starts_with("color.txt:2: warning: colour of COMMENT skipped: it holds ")) << r.err;
+            if (v.keep) {
+                EXPECT_EQ(r.err, "");
+            } else {
+                EXPECT_TRUE(r.err.starts_with("color.txt:2: warning: colour of COMMENT skipped: it holds ")) << r.err;
+            }
             EXPECT_EQ(r.status, 0);
             Fonts fonts = fontsWith("NUMBER", "#123456");
             if (v.keep) fonts = [&] {
