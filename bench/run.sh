@@ -129,7 +129,7 @@ run_program() {
 # ---- the comparison -------------------------------------------------------
 
 # HTML5: one page, not cut into parts, so that its size compares.
-declare -A mode_options=([STYLE]="" [CLASS]=-class [TEXT]=-text [LENIENT]=-lenient [UTF8]=-utf8 [HTML5]="-html5 -split=0")
+declare -A mode_options=([STYLE]="" [CLASS]=-class [TEXT]=-text [LENIENT]=-lenient [UTF8]=-utf8 [HTML5]="-html5 -split 0")
 modes=(STYLE CLASS TEXT LENIENT)
 skipped=()
 if command -v iconv >/dev/null; then
@@ -287,7 +287,7 @@ if [[ " ${modes[*]} " == *" HTML5 "* ]]; then
     measure "$hibarune" game-20M.txt
     g_us[style]+="$took_us "
     rm -rf site
-    measure "$hibarune" -html5 -o=site game-20M
+    measure "$hibarune" -html5 -o site game-20M
     g_us[site]+="$took_us "
     g_kb[site]+="${peak_kb:-0} "
     # Findings are no failure: -check exits 1 when it reports an error.

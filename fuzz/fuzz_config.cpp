@@ -92,16 +92,18 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(whiteSpace) - first + 1);
 }
 
-// A byte that could end a style attribute or a CSS rule: quotes, markup,
-// declaration and block ends, escapes, and control characters but the tab.
-bool couldCloseStyle(unsigned char c) {
-    constexpr std::string_view closers = "\"<>&;{}\\";
-    return closers.find(static_cast<char>(c)) != std::string_view::npos || (c < 0x20 && c != '\t') || c == 0x7F;
+// A byte a colour may hold: of ASCII only letters, digits, blanks and
+// "#(),.%", so that nothing can end a style attribute or a CSS rule or open
+// a comment; bytes of 0x80 and above are left to the page's encoding.
+bool isColourByte(unsigned char c) {
+    constexpr std::string_view marks = "#(),.% ";
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80 ||
+           marks.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 bool isSafeColour(std::string_view value) {
     for (char c : value)
-        if (couldCloseStyle(static_cast<unsigned char>(c))) return false;
+        if (!isColourByte(static_cast<unsigned char>(c))) return false;
     return true;
 }
 

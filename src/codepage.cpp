@@ -144,9 +144,9 @@ bool decodeUtf8(std::string_view text, std::size_t i, std::size_t length, std::u
 
 }  // namespace
 
-[[noreturn]] void raiseConversionError() {
-    throw nscr::Error(std::string("Couldn't convert string: ") + std::strerror(EILSEQ));
-}
+std::string conversionErrorMessage() { return std::string("Couldn't convert string: ") + std::strerror(EILSEQ); }
+
+[[noreturn]] void raiseConversionError() { throw nscr::Error(conversionErrorMessage()); }
 
 // ---- IconvDescriptor ----------------------------------------------------
 
@@ -391,6 +391,32 @@ char* Cp932Decoder::shadowSlowly(char* out, const char* in, const char* last) {
     return out;
 }
 
+std::vector<InvalidBytes> Cp932Decoder::invalidBytes(std::string_view cp932) {
+    std::vector<InvalidBytes> runs;
+    for (std::size_t at = 0; at < cp932.size();) {
+        auto lead = static_cast<unsigned char>(cp932[at]);
+        if (lead < 0x80) {
+            ++at;
+            continue;
+        }
+        const Entry& entry = single(lead);
+        if (entry.state != leadByteEntry) {
+            if (entry.state == invalidEntry) runs.push_back({at, 1});
+            ++at;
+            continue;
+        }
+        if (at + 1 == cp932.size()) {
+            runs.push_back({at, 1});
+            break;
+        }
+        auto trail = static_cast<unsigned char>(cp932[at + 1]);
+        std::size_t width = pair(lead, trail).state == invalidEntry && trail < 0x80 ? 1 : 2;
+        if (pair(lead, trail).state == invalidEntry) runs.push_back({at, width});
+        at += width;
+    }
+    return runs;
+}
+
 // ---- Cp932Encoder -------------------------------------------------------
 
 Cp932Encoder::Cp932Encoder() : iconv_("CP932", "UTF-8") {}
@@ -541,6 +567,31 @@ void checkUtf8(std::string_view text) {
         if (!decodeUtf8(text, static_cast<std::size_t>(in - first), length, codePoint)) raiseConversionError();
         in += length;
     }
+}
+
+std::vector<InvalidBytes> invalidUtf8Bytes(std::string_view text) {
+    std::vector<InvalidBytes> runs;
+    for (std::size_t at = 0; at < text.size();) {
+        if (isAscii(text[at])) {
+            ++at;
+            continue;
+        }
+        std::size_t length = utf8SequenceLength(static_cast<unsigned char>(text[at]));
+        std::uint32_t codePoint = 0;
+        if (decodeUtf8(text, at, length, codePoint)) {
+            at += length;
+            continue;
+        }
+        // The lead byte and the continuation bytes that follow it, up to
+        // the sequence's length, stand for one character that is not there.
+        std::size_t taken = 1;
+        while (taken < length && at + taken < text.size() &&
+               (static_cast<unsigned char>(text[at + taken]) & 0xC0u) == 0x80u)
+            ++taken;
+        runs.push_back({at, taken});
+        at += taken;
+    }
+    return runs;
 }
 
 // ---- Locale text ----------------------------------------------------------

@@ -36,6 +36,14 @@ private:
 };
 
 [[noreturn]] void raiseConversionError();
+// The message of that error.
+std::string conversionErrorMessage();
+
+// A run of bytes that does not decode: where it starts and how long it is.
+struct InvalidBytes {
+    std::size_t offset;
+    std::size_t length;
+};
 
 class Cp932Decoder {
 public:
@@ -78,6 +86,11 @@ public:
         const char* stop;
     };
     ShadowedLine shadowLineTo(char* out, const char* in, const char* last);
+
+    // The runs of a CP932 line that do not decode, in order: a byte that
+    // starts no character, or a lead byte and the byte after it when that
+    // is not ASCII (an ASCII byte after a lead byte stands for itself).
+    std::vector<InvalidBytes> invalidBytes(std::string_view cp932);
 
 private:
     // Four bytes, so that a character is copied with one fixed-size move:
@@ -130,6 +143,9 @@ private:
 // Checks that text is well-formed UTF-8 (no overlong forms, surrogates or
 // code points past U+10FFFF); raises the conversion error otherwise.
 void checkUtf8(std::string_view text);
+// The runs of text that are not well-formed UTF-8, in order: each is a
+// byte that starts no sequence, or the start of a sequence cut short.
+std::vector<InvalidBytes> invalidUtf8Bytes(std::string_view text);
 
 // The text in the encoding of the current locale (setlocale must have run):
 // unchanged where that is UTF-8 or ASCII, converted otherwise, and left

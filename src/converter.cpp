@@ -7,12 +7,16 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
+#include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/check_command.h"
+#include "cli/output_plan.h"
 #include "cli/reading_run.h"
 #include "cmdline.h"
 #include "html5.h"
@@ -58,6 +62,8 @@ void printToStdout(std::string_view text) {
         throw nscr::Error(std::strerror(errno));
 }
 
+std::string encodingName(TextEncoding encoding) { return encoding == TextEncoding::UTF8 ? "UTF-8" : "CP932"; }
+
 // A line as the tokenizer reads it, and the bytes the page takes piece by
 // piece for its tokens, in the given encoding.
 struct DecodedLine {
@@ -89,7 +95,7 @@ std::size_t scriptColumn(const DecodedLine& line, std::size_t column) {
 // where it ends (its CR or LF, or last).
 struct NextLine {
     DecodedLine decoded;
-    const char* end;
+    const char* end = nullptr;
 };
 
 // How the lines of a script are decoded: one reader per part of a script,
@@ -187,6 +193,7 @@ struct RunSettings {
     ScriptSettings script;
     TextEncoding pageEncoding = TextEncoding::CP932;
     bool writeIndex = false;
+    std::string outputDirectory;  // empty: pages beside their scripts
 };
 
 OutputMode outputModeFor(const OptionList& options) {
@@ -206,6 +213,7 @@ RunSettings runSettingsFor(const OptionList& options) {
     bool utf8Page = settings.script.encoding == TextEncoding::UTF8 || settings.mode == OutputMode::HTML5;
     settings.pageEncoding = utf8Page ? TextEncoding::UTF8 : TextEncoding::CP932;
     settings.writeIndex = settings.mode == OutputMode::HTML5 && options.hasOption("index");
+    settings.outputDirectory = options.value("o").value_or("");
     return settings;
 }
 
@@ -231,12 +239,15 @@ void reportWarnings(const std::string& file, const WarningLog& warnings) {
     printToStderr(text);
 }
 
-// The one line on standard output that every failure gives; a line that
-// does not tokenize is also named on standard error as FILE:LINE:COLUMN.
-void reportFailure(const std::string& file, std::string_view message, const ScriptLineError* lineError) {
-    printToStdout(std::string(message) + "\n");
-    if (lineError == nullptr) return;
-    printToStderr(diagnostic(file, lineError->index(), lineError->column(), "error", lineError->message()) + file +
+// The one line on standard output that every failure gives.
+void reportFailure(std::string_view message) { printToStdout(std::string(message) + "\n"); }
+
+// A line that does not tokenize or decode is also named on standard error
+// as FILE:LINE:COLUMN.
+template <typename LocatedError>
+void reportFailure(const std::string& file, const LocatedError& error) {
+    reportFailure(error.what());
+    printToStderr(diagnostic(file, error.index(), error.column(), "error", error.message()) + file +
                   ": note: -lenient converts the script anyway, with a warning for each such place\n");
 }
 
@@ -285,13 +296,16 @@ public:
             }
             held_.push_back({file, std::move(converted.page)});
         } catch (const ScriptLineError& error) {
-            reportFailure(file, error.what(), &error);
+            reportFailure(file, error);
+            return false;
+        } catch (const ScriptDecodeError& error) {
+            reportFailure(file, error);
             return false;
         } catch (const std::bad_alloc&) {
-            reportFailure(file, file + ": " + std::strerror(ENOMEM), nullptr);
+            reportFailure(file + ": " + std::strerror(ENOMEM));
             return false;
         } catch (const nscr::Error& error) {
-            reportFailure(file, error.what(), nullptr);
+            reportFailure(error.what());
             return false;
         }
         return true;
@@ -306,7 +320,7 @@ private:
         std::string file;
         Page page;
     };
-    static std::string pagePath(const std::string& file) { return file + ".html"; }
+    std::string pagePath(const std::string& file) const { return pagePathFor(file, settings_.outputDirectory); }
 
     ConvertedScript convertFile(const std::string& file) {
         // The script is let go before the page is written.
@@ -332,8 +346,6 @@ std::vector<html5::Label> indexEntries(const Page& page) {
     return entries;
 }
 
-constexpr const char* indexPath = "index.html";
-
 bool Run::finish() {
     if (!settings_.writeIndex) return true;
     LabelDirectory directory;
@@ -345,17 +357,21 @@ bool Run::finish() {
         try {
             nscr::writeWholeFile(path, held.page.finishedPieces(&directory, path));
         } catch (const nscr::Error& error) {
-            reportFailure(held.file, error.what(), nullptr);
+            reportFailure(error.what());
             allWritten = false;
             continue;
         }
-        std::string href = html5::hrefOfFile(std::filesystem::path(path).lexically_normal().generic_string());
+        // With an output folder the index sits beside the pages.
+        std::filesystem::path fromIndex = settings_.outputDirectory.empty()
+                                              ? std::filesystem::path(path).lexically_normal()
+                                              : std::filesystem::path(path).filename();
+        std::string href = html5::hrefOfFile(fromIndex.generic_string());
         summaries.push_back({href, titleFor(held.file), held.page.lineCount(), indexEntries(held.page)});
     }
     // An index of no page would only replace the one of an earlier run.
     if (summaries.empty()) return allWritten;
     try {
-        nscr::writeWholeFile(indexPath, html5::indexPage(summaries));
+        nscr::writeWholeFile(indexPathFor(settings_.outputDirectory), html5::indexPage(summaries));
     } catch (const nscr::Error& error) {
         printToStdout(std::string(error.what()) + "\n");
         return false;
@@ -363,9 +379,52 @@ bool Run::finish() {
     return allWritten;
 }
 
+// ---- The run ------------------------------------------------------------------
+
+// Warns of each option that has no effect, naming the nearest known one.
+void warnOfUnknownOptions(const OptionList& options) {
+    std::string text;
+    for (const std::string& option : options.unknown) {
+        text += "warning: unknown option " + option + " ignored";
+        if (auto nearest = nearestOption(std::string_view(option).substr(1)))
+            text += "; did you mean " + *nearest + "?";
+        text += "\n";
+    }
+    printToStderr(text);
+}
+
+// Colours are written in the page's encoding: one it cannot hold is
+// skipped.
+nscr::ColorValueCheck colorValueCheck(TextEncoding pageEncoding) {
+    auto encoder = std::make_shared<Cp932Encoder>();
+    return [pageEncoding, encoder](std::string_view value) -> std::optional<std::string> {
+        if (std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return std::nullopt;
+        try {
+            if (pageEncoding == TextEncoding::UTF8) checkUtf8(value);
+            else encoder->toCp932(value);
+        } catch (const nscr::Error&) {
+            return "the page's encoding, " + encodingName(pageEncoding) + ", cannot hold it";
+        }
+        return std::nullopt;
+    };
+}
+
+// Loads the command table; a line out of format is also named, with its
+// number, on standard error.
+void loadCommands(const std::string& path) {
+    try {
+        nscr::loadReservedCommands(path);
+    } catch (const nscr::CommandsFormatError& error) {
+        printToStderr(path + ":" + std::to_string(error.line()) + ": error: " + error.reason() + "\n");
+        throw;
+    }
+}
+
 int convertAll(const std::vector<std::string>& arguments) {
     std::string commandsPath = commandsPathFor(programDirectory(arguments[0]));
     OptionList options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+    warnOfUnknownOptions(options);
     if (options.hasOption("help") || options.hasOption("-help") || options.hasOption("h")) {
         printToStdout(toLocaleText(helpText()));
         return 0;
@@ -374,18 +433,50 @@ int convertAll(const std::vector<std::string>& arguments) {
         printToStdout(versionText());
         return 0;
     }
-    if (wantsCheckCommand(options)) return runCheckCommand(options, commandsPath);
+    if (!options.missingValues.empty()) {
+        printToStdout(options.missingValues.front() + ": needs a value\n");
+        return 1;
+    }
+    bool html5 = options.hasOption("html5");
+    if (wantsCheckCommand(options) && !html5) return runCheckCommand(options, commandsPath);
+    if (options.files.empty()) {
+        printToStdout(toLocaleText(usageText()));
+        printToStderr("warning: no script given; nothing converted\n");
+        return 1;
+    }
     RunSettings settings = runSettingsFor(options);
+    if (options.hasOption("o") && settings.outputDirectory.empty()) {
+        printToStdout("-o: needs the name of a folder\n");
+        return 1;
+    }
 
-    nscr::loadReservedCommands(commandsPath);
-    nscr::loadColorFile(colorPath);
-    if (settings.mode == OutputMode::HTML5) return runReadingPages(options);
+    loadCommands(commandsPath);
+    for (const nscr::ColorWarning& warning : nscr::loadColorFile(colorPath, colorValueCheck(settings.pageEncoding)))
+        printToStderr(std::string(colorPath) + ":" + std::to_string(warning.line) + ": warning: " + warning.message +
+                      "\n");
+    // The reading pages plan their outputs once the game's files are known.
+    if (html5) return runReadingPages(options, settings.outputDirectory, {commandsPath, colorPath});
+
+    std::vector<std::string> scripts = distinctScripts(options.files);
+    std::vector<PlannedOutput> outputs;
+    for (const std::string& script : scripts)
+        outputs.push_back({pagePathFor(script, settings.outputDirectory), "the page of " + script});
+    if (settings.writeIndex) outputs.push_back({indexPathFor(settings.outputDirectory), "the index"});
+    std::vector<std::string> inputs = scripts;
+    inputs.push_back(commandsPath);
+    inputs.push_back(colorPath);
+    if (auto problem = outputProblem(outputs, inputs)) {
+        printToStdout(*problem + "\n");
+        return 1;
+    }
+    if (!settings.outputDirectory.empty()) makeOutputDirectory(settings.outputDirectory);
+
     // Made after both files are read, so that a CLASS page's style sheet
     // carries the colours of "color.txt".
     Generator generator(settings.mode, settings.lineNumbers, settings.pageEncoding);
     Run run(settings, generator);
     bool allConverted = true;
-    for (const std::string& file : options.files) {
+    for (const std::string& file : scripts) {
         if (run.convert(file)) continue;
         allConverted = false;
         // A strict run stops at the first script that fails; a lenient one
@@ -415,6 +506,7 @@ std::string helpText() {
            "  hibarune [option...] file...\n"
            "\n"
            "Each script a.txt gives the page a.txt.html beside it; options apply to every file.\n"
+           "A page never replaces a script or another page of the run.\n"
            "\n"
            "OPTIONS:\n"
            "  -lineno     put the line number in front of every line\n"
@@ -427,10 +519,13 @@ std::string helpText() {
            "  -lenient    convert lines the tokenizer rejects (each place is a warning on\n"
            "              standard error) and go on past scripts that cannot be converted\n"
            "  -utf8       read scripts as UTF-8 and write pages in UTF-8\n"
+           "  -o DIR      write the pages (and index.html) into the folder DIR, made when\n"
+           "              missing, each named after its script's file name\n"
            "  -h, -help, --help\n"
            "              print this help\n"
            "  --version   print the program's name and version\n"
            "  --          every later argument is a file name, even one starting with \"-\"\n"
+           "Other options are ignored, with a warning.\n"
            "\n"
            "FILES:\n"
            "  commands.txt  the reserved commands, beside the program or in\n"
@@ -453,6 +548,15 @@ std::string programDirectory(const std::string& argv0) {
         return directoryPart(target);
     }
     return directoryPart(argv0);
+}
+
+std::string pagePathFor(const std::string& script, const std::string& outputDirectory) {
+    if (outputDirectory.empty()) return script + ".html";
+    return joinPath(outputDirectory, std::filesystem::path(script).filename().string() + ".html");
+}
+
+std::string indexPathFor(const std::string& outputDirectory) {
+    return outputDirectory.empty() ? std::string("index.html") : joinPath(outputDirectory, "index.html");
 }
 
 std::string commandsPathFor(const std::string& directory) {
@@ -481,6 +585,9 @@ void WarningLog::append(const WarningLog& part, std::size_t firstLine) {
 ScriptLineError::ScriptLineError(std::size_t index, std::size_t column, std::string_view message)
     : nscr::Error(nscr::lineErrorMessage(index, message)), index_(index), column_(column), message_(message) {}
 
+ScriptDecodeError::ScriptDecodeError(std::size_t index, std::size_t column, std::string_view message)
+    : nscr::Error(conversionErrorMessage()), index_(index), column_(column), message_(message) {}
+
 namespace {
 
 // A line that does not tokenize, within its part.
@@ -493,7 +600,8 @@ struct LineFault {
 // What went wrong in one part of a script, and what it warns of, kept until
 // every part is done.
 struct PartOutcome {
-    std::exception_ptr failure;  // a line that does not decode stops its part at once
+    std::optional<LineFault> decodeFault;  // a line that does not decode stops its part at once
+    std::exception_ptr failure;  // so does any other failure
     std::optional<LineFault> tokenError;  // the first line that does not tokenize
     std::optional<nscr::Error> pageError;  // the first line that the page cannot take
     WarningLog warnings;
@@ -543,7 +651,78 @@ struct PartWork {
     PartOutcome& outcome;
     WarningRecorder* lenient;
     nscr::TokenLine tokens;
+    Cp932Decoder& decoder;
+    TextEncoding scriptEncoding;
+    std::string repaired;  // a line read leniently past bytes that do not decode
 };
+
+// "not valid CP932 (bytes 82 FF)".
+std::string notValidMessage(std::string_view bytes, TextEncoding encoding) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string text = "not valid " + encodingName(encoding) + (bytes.size() == 1 ? " (byte" : " (bytes");
+    for (char c : bytes) {
+        auto byte = static_cast<unsigned char>(c);
+        text += {' ', hex[byte >> 4], hex[byte & 0xF]};
+    }
+    return text + ")";
+}
+
+// The lenient reading of a line with bytes that do not decode: on a UTF-8
+// page each such run shows as U+FFFD; a CP932 page keeps the script's bytes,
+// read through a shadow (see Cp932Decoder::shadowTo) in which they, all
+// 0x80 and above, stand as they are.
+DecodedLine repairedLine(std::string_view raw, const std::vector<InvalidBytes>& bad, PartWork& work) {
+    std::string& out = work.repaired;
+    out.clear();
+    bool cp932 = work.scriptEncoding == TextEncoding::CP932;
+    if (cp932 && work.page.encoding() == TextEncoding::CP932) {
+        auto run = bad.begin();
+        for (std::size_t at = 0; at < raw.size(); ++at) {
+            out += raw[at];
+            while (run != bad.end() && run->offset + run->length <= at) ++run;
+            bool inBadRun = run != bad.end() && at >= run->offset;
+            if (!inBadRun && isCp932LeadByte(static_cast<unsigned char>(raw[at])) && at + 1 < raw.size())
+                out += static_cast<char>(raw[++at] | 0x80);
+        }
+        return {out, raw, TextEncoding::CP932, {}};
+    }
+    std::size_t from = 0;
+    for (const InvalidBytes& run : bad) {
+        std::string_view good = raw.substr(from, run.offset - from);
+        if (cp932) work.decoder.appendUtf8(out, good);
+        else out += good;
+        out += "\xEF\xBF\xBD";
+        from = run.offset + run.length;
+    }
+    if (cp932) work.decoder.appendUtf8(out, raw.substr(from));
+    else out += raw.substr(from);
+    return {out, out, TextEncoding::UTF8, cp932 ? raw : std::string_view()};
+}
+
+// The line at `at` when the reader found bytes in it that do not decode:
+// strictly, the place is kept as the part's fault and the part stops (a
+// line of nothing is given); leniently, each run is warned of and the line
+// read past them. Raises the reader's error when no such bytes are found.
+NextLine badLine(const char* at, const char* last, std::size_t index, PartWork& work) {
+    const char* end = nscr::findLineEnd(at, last);
+    std::string_view raw(at, static_cast<std::size_t>(end - at));
+    raw = raw.substr(0, raw.find('\0'));
+    std::vector<InvalidBytes> bad = work.scriptEncoding == TextEncoding::UTF8 ? invalidUtf8Bytes(raw)
+                                                                               : work.decoder.invalidBytes(raw);
+    if (bad.empty()) throw;
+    if (work.lenient == nullptr) {
+        const InvalidBytes& first = bad.front();
+        work.outcome.decodeFault =
+            LineFault{index, first.offset, notValidMessage(raw.substr(first.offset, first.length), work.scriptEncoding)};
+        return {{}, end};
+    }
+    std::string_view shown = work.page.encoding() == TextEncoding::UTF8 ? "; shown as U+FFFD" : "; kept on the page";
+    for (const InvalidBytes& run : bad)
+        work.outcome.warnings.add(index, run.offset,
+                                  notValidMessage(raw.substr(run.offset, run.length), work.scriptEncoding) +
+                                      std::string(shown));
+    return {repairedLine(raw, bad, work), end};
+}
 
 // Tokenizes one line and writes it onto the page batch by batch, unless an
 // earlier line failed. After an error the page is never used, so what a
@@ -576,7 +755,13 @@ void convertLines(std::string_view text, std::int64_t firstNumber, LineReader& r
     // Lines are cut as forEachLine cuts them: a line end at the very end of
     // the text starts no other line.
     for (std::size_t index = 0; at != last; ++index) {
-        NextLine line = reader.next(at, last);
+        NextLine line;
+        try {
+            line = reader.next(at, last);
+        } catch (const nscr::Error&) {
+            line = badLine(at, last, index, work);
+            if (work.outcome.decodeFault) return;
+        }
         if (!work.outcome.tokenError)
             convertLine(line.decoded, index, firstNumber + static_cast<std::int64_t>(index), work);
         if (line.end == last) break;
@@ -588,7 +773,7 @@ void convertPart(std::string_view text, std::int64_t firstNumber, const ScriptSe
                  Cp932Decoder& decoder, Page& page, PartOutcome& outcome) noexcept {
     try {
         WarningRecorder recorder(outcome.warnings);
-        PartWork work{page, outcome, settings.lenient ? &recorder : nullptr, {}};
+        PartWork work{page, outcome, settings.lenient ? &recorder : nullptr, {}, decoder, settings.encoding, {}};
         if (settings.encoding == TextEncoding::UTF8) {
             Utf8LineReader reader;
             convertLines(text, firstNumber, reader, work);
@@ -610,14 +795,30 @@ std::size_t linesBefore(std::string_view script, std::string_view piece) {
     return nscr::countLines(script.substr(0, static_cast<std::size_t>(piece.data() - script.data())));
 }
 
+// What to try when a script does not decode: a CP932 script that is UTF-8
+// text throughout is most likely meant to be read as UTF-8.
+std::string decodingHint(std::string_view script, TextEncoding encoding) {
+    if (encoding != TextEncoding::CP932) return {};
+    try {
+        checkUtf8(script);
+    } catch (const nscr::Error&) {
+        return {};
+    }
+    return "; the file looks like UTF-8: try -utf8";
+}
+
 // Raises what a run over the lines one after another would: a line that
 // does not decode stops it at once, wherever that line is; then the first
 // tokenizer error, named by its line's index in the script; then the first
 // page error.
 void raiseFirstError(std::string_view script, const std::vector<std::string_view>& pieces,
-                     const std::vector<PartOutcome>& outcomes) {
-    for (const PartOutcome& outcome : outcomes)
-        if (outcome.failure) std::rethrow_exception(outcome.failure);
+                     const std::vector<PartOutcome>& outcomes, TextEncoding encoding) {
+    for (std::size_t k = 0; k < outcomes.size(); ++k) {
+        if (const auto& fault = outcomes[k].decodeFault)
+            throw ScriptDecodeError(linesBefore(script, pieces[k]) + fault->index, fault->column,
+                                    fault->message + decodingHint(script, encoding));
+        if (outcomes[k].failure) std::rethrow_exception(outcomes[k].failure);
+    }
     for (std::size_t k = 0; k < outcomes.size(); ++k)
         if (const auto& error = outcomes[k].tokenError)
             throw ScriptLineError(linesBefore(script, pieces[k]) + error->index, error->column, error->message);
@@ -698,7 +899,7 @@ ConvertedScript convertScript(std::string_view script, const Generator& generato
         convertPart(pieces[k], firstNumber(k), settings, ownDecoder, pages[k], outcomes[k]);
     });
 
-    raiseFirstError(script, pieces, outcomes);
+    raiseFirstError(script, pieces, outcomes, settings.encoding);
     for (std::size_t k = 1; k < pages.size(); ++k) pages[0].appendPart(pages[k]);
     return {std::move(pages[0]), gatherWarnings(script, pieces, outcomes)};
 }

@@ -25,6 +25,13 @@ std::string programDirectory(const std::string& argv0);
 // program when neither exists.
 std::string commandsPathFor(const std::string& directory);
 
+// Where the page of a script goes: beside it (a.txt.html), or in the output
+// folder under the script's file name (DIR/a.txt.html) when one is given.
+std::string pagePathFor(const std::string& script, const std::string& outputDirectory);
+// Where the index of a run's pages goes: the current directory, or the
+// output folder.
+std::string indexPathFor(const std::string& outputDirectory);
+
 // How a script is read: its encoding, and whether lines the tokenizer
 // rejects are converted anyway.
 struct ScriptSettings {
@@ -62,6 +69,22 @@ private:
 class ScriptLineError : public nscr::Error {
 public:
     ScriptLineError(std::size_t index, std::size_t column, std::string_view message);
+    std::size_t index() const { return index_; }
+    std::size_t column() const { return column_; }
+    const std::string& message() const { return message_; }
+
+private:
+    std::size_t index_;
+    std::size_t column_;
+    std::string message_;
+};
+
+// A line that does not decode: what() is the conversion error's message,
+// with the index, the byte column and what is wrong ("not valid CP932
+// (bytes 82 FF)", and a hint when there is one) apart.
+class ScriptDecodeError : public nscr::Error {
+public:
+    ScriptDecodeError(std::size_t index, std::size_t column, std::string_view message);
     std::size_t index() const { return index_; }
     std::size_t column() const { return column_; }
     const std::string& message() const { return message_; }

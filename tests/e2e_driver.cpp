@@ -9,15 +9,16 @@ namespace {
 
 using namespace e2e;
 
+const std::string usage =
+    "Hibarune Ver.1.0\n"
+    "USAGE:\n"
+    "  hibarune filename ... [-option]\n"
+    "\n"
+    "  filename    スクリプトファイル名\n"
+    "  -lineno     行番号を表示する。\n"
+    "  -class      class属性指定で出力する。\n";
+
 TEST(e2eDriver, UsageTouchesNoFile) {
-    const std::string usage =
-        "Hibarune Ver.1.0\n"
-        "USAGE:\n"
-        "  hibarune filename ... [-option]\n"
-        "\n"
-        "  filename    スクリプトファイル名\n"
-        "  -lineno     行番号を表示する。\n"
-        "  -class      class属性指定で出力する。\n";
     // Neither configuration file could be read: the usage must not try.
     Sandbox box(std::nullopt);
     fs::create_directory(box.dir / "color.txt");
@@ -44,9 +45,9 @@ struct DriverCase {
 TEST(e2eDriver, Runs) {
     const std::string styleA = expectedPage(Mode::style, false, scriptA);
     const DriverCase cases[] = {
-        {"options only", true, {"-lineno"}, "", 0, {}},
-        {"options only, no commands.txt", false, {"-lineno"},
-         "{dir}/commands.txt: No such file or directory\n", 1, {}},
+        {"options only: the usage", true, {"-lineno"}, usage, 1, {}},
+        {"options only, no commands.txt: the usage", false, {"-lineno"}, usage, 1, {}},
+        {"-o without its folder", true, {"a.txt", "-o"}, "-o: needs a value\n", 1, {}},
         {"no commands.txt", false, {"a.txt"}, "{dir}/commands.txt: No such file or directory\n", 1, {}},
         {"middle file missing", true, {"a.txt", "missing.txt", "b.txt"},
          "missing.txt: No such file or directory\n", 1, {{"a.txt.html", styleA}}},
@@ -58,6 +59,8 @@ TEST(e2eDriver, Runs) {
          {{"a.txt.html", expectedPage(Mode::style, true, scriptA)},
           {"b.txt.html", expectedPage(Mode::style, true, scriptB)}}},
         {"same file twice", true, {"a.txt", "a.txt", "-class"}, "", 0,
+         {{"a.txt.html", expectedPage(Mode::classes, false, scriptA)}}},
+        {"same file by two paths", true, {"a.txt", "./a.txt", "-class"}, "", 0,
          {{"a.txt.html", expectedPage(Mode::classes, false, scriptA)}}},
     };
     for (const DriverCase& c : cases) {

@@ -30,7 +30,7 @@ TEST(e2eGame, AFolderIsReadInTheEnginesOrderAndWrittenAsASite) {
     box.write("game/1.txt", "*face\r\nreturn\r\n");
     box.write("game/3.txt", "*two\r\ngoto *start\r\n");
     int status = 0;
-    std::string err = stderrOf(box, "-html5 -o=site game", status);
+    std::string err = stderrOf(box, "-html5 -o site game", status);
     EXPECT_EQ(status, 0) << err;
     EXPECT_TRUE(holds(err, "00.txt: warning: not read by the engine")) << err;
     std::set<std::string> written;
@@ -73,7 +73,7 @@ TEST(e2eGame, EncodedAndOddGames) {
         fs::create_directories(box.dir / "game");
         for (const auto& [name, bytes] : test.files) box.write("game/" + name, bytes);
         int status = 0;
-        std::string err = stderrOf(box, "-html5 -o=site game", status);
+        std::string err = stderrOf(box, "-html5 -o site game", status);
         EXPECT_EQ(status, test.status) << test.name << ": " << err;
         if (!test.page.empty()) {
             EXPECT_TRUE(box.read("site/" + test.page).has_value()) << test.name;

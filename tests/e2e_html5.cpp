@@ -176,6 +176,26 @@ TEST(e2eHtml5, IndexListsThePagesAndLinksAcrossThem) {
     }
 }
 
+// -o DIR: the pages and the index in DIR, linked by their file names; a
+// script named twice is listed once.
+TEST(e2eHtml5, OutputFolderHoldsThePagesAndTheIndex) {
+    IndexRun run;
+    Outcome r = run.convert({"-html5", "-index", "-o", "out"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(run.box.pages().empty());
+    EXPECT_FALSE(fs::exists(run.box.dir / "a/0.txt.html"));
+    std::string zero = run.page("out/0.txt.html"), index = run.page("out/index.html");
+    EXPECT_TRUE(holds(zero, "<a class=\"gl\" href=\"1.txt.html#l-chapter1\">*chapter1</a>"));
+    EXPECT_TRUE(holds(zero, "<a class=\"gl\" href=\"2.txt.html#l-ending\">*ending</a>"));
+    EXPECT_TRUE(holds(index, "<li><a href=\"0.txt.html\">0.txt</a>"));
+    EXPECT_TRUE(holds(index, "<li><a href=\"2.txt.html#l-ending\">*ending</a>"));
+
+    Outcome twice = run.box.hibarune({"-html5", "-index", "-o", "once", "a/0.txt", "./a/0.txt", "a/../a/0.txt"});
+    EXPECT_EQ(twice.status, 0);
+    EXPECT_TRUE(holds(run.page("once/index.html"), "<h1>Scripts (1)</h1>"));
+}
+
 // Pages held for the index keep only what their labels take: a game of
 // many small scripts does not cost megabytes a page.
 TEST(e2eHtml5, ManySmallPagesHeldForTheIndexStaySmall) {

@@ -256,7 +256,7 @@ TEST(e2eReliability, OddInputsGiveOneClearOutcome) {
              fs::create_symlink("/dev/full", box.dir / "x.txt.html");
              return std::string();
          },
-         {"x.txt"}, "x.txt.html: No space left on device\n", 1, {{"x.txt", script}, {"x.txt.html", "-> /dev/full"}}},
+         {"x.txt"}, "x.txt.html: not a regular file\n", 1, {{"x.txt", script}, {"x.txt.html", "-> /dev/full"}}},
         {"page in a read-only directory",
          [&](const Sandbox& box) {
              writes({{"ro/x.txt", script}, {"ro/x.txt.html", oldPage}})(box);
@@ -265,7 +265,7 @@ TEST(e2eReliability, OddInputsGiveOneClearOutcome) {
                                                  fs::perms::others_exec);
              return openToUnprivileged(box);
          },
-         {"ro/x.txt"}, "ro/x.txt.html: Permission denied\n", 1,
+         {"ro/x.txt"}, "cannot create a file in 'ro/': Permission denied\n", 1,
          {{"ro", "directory"}, {"ro/x.txt", script}, {"ro/x.txt.html", oldPage}}, inChild(becomeUnprivileged),
          [](const Sandbox& box) { fs::permissions(box.dir / "ro", fs::perms::owner_all); }},
         {"page path is a chain of links to an old page",
@@ -288,6 +288,59 @@ TEST(e2eReliability, OddInputsGiveOneClearOutcome) {
          {"x.txt"}, "", 0,
          {{"x.txt", script}, {"x.txt.html", "-> pages/real.html"}, {"pages", "directory"},
           {"pages/real.html", okPage}}},
+        // A page never replaces an input of the run or another page, and
+        // nothing is written when one would.
+        {"script and its page both given", writes({{"x.txt", script}, {"x.txt.html", script}}), {"x.txt", "x.txt.html"},
+         "x.txt.html: the page of x.txt would overwrite the input x.txt.html; nothing written\n", 1,
+         {{"x.txt", script}, {"x.txt.html", script}}},
+        {"page and script in the other order", writes({{"x.txt", script}, {"x.txt.html", script}}),
+         {"x.txt.html", "x.txt"}, "x.txt.html: the page of x.txt would overwrite the input x.txt.html; nothing written\n",
+         1, {{"x.txt", script}, {"x.txt.html", script}}},
+        {"page path links to its own script",
+         [&](const Sandbox& box) {
+             box.write("x.txt", script);
+             fs::create_symlink("x.txt", box.dir / "x.txt.html");
+             return std::string();
+         },
+         {"x.txt"}, "x.txt.html: the page of x.txt would overwrite the input x.txt; nothing written\n", 1,
+         {{"x.txt", script}, {"x.txt.html", "-> x.txt"}}},
+        {"index.html is a script", writes({{"x.txt", script}, {"index.html", script}}),
+         {"-html5", "-index", "x.txt", "index.html"},
+         "index.html: the index would overwrite the input index.html; nothing written\n", 1,
+         {{"x.txt", script}, {"index.html", script}}},
+        {"script named index", writes({{"index", script}}), {"-html5", "-index", "index"},
+         "index.html: the page of index and the index would be the same file; nothing written\n", 1,
+         {{"index", script}}},
+        {"FIFO at the page path",
+         [&](const Sandbox& box) {
+             box.write("x.txt", script);
+             ::mkfifo((box.dir / "x.txt.html").c_str(), 0600);
+             return std::string();
+         },
+         {"x.txt"}, "x.txt.html: not a regular file\n", 1, {{"x.txt", script}, {"x.txt.html", "fifo"}}},
+        {"FIFO at index.html",
+         [&](const Sandbox& box) {
+             box.write("x.txt", script);
+             ::mkfifo((box.dir / "index.html").c_str(), 0600);
+             return std::string();
+         },
+         {"-html5", "-index", "x.txt"}, "index.html: not a regular file\n", 1,
+         {{"x.txt", script}, {"index.html", "fifo"}}},
+        // -o DIR: every page in DIR, named after its script's file name.
+        {"output folder made with its parents", writes({{"x.txt", script}, {"in/y.txt", script}}),
+         {"-o", "out/pages", "x.txt", "in/y.txt"}, "", 0,
+         {{"x.txt", script}, {"in", "directory"}, {"in/y.txt", script}, {"out", "directory"},
+          {"out/pages", "directory"}, {"out/pages/x.txt.html", okPage}, {"out/pages/y.txt.html", okPage}}},
+        {"two scripts of one name in the output folder", writes({{"a/x.txt", script}, {"b/x.txt", script}}),
+         {"-o", "out", "a/x.txt", "b/x.txt"},
+         "out/x.txt.html: the page of a/x.txt and the page of b/x.txt would be the same file; nothing written\n", 1,
+         {{"a", "directory"}, {"a/x.txt", script}, {"b", "directory"}, {"b/x.txt", script}}},
+        {"output folder is a file", writes({{"x.txt", script}, {"out", oldPage}}), {"-o", "out", "x.txt"},
+         "out: not a directory\n", 1, {{"x.txt", script}, {"out", oldPage}}},
+        {"a script in the output folder has the name of a page", writes({{"out/x.txt.html", script}, {"x.txt", script}}),
+         {"-o", "out", "x.txt", "out/x.txt.html"},
+         "out/x.txt.html: the page of x.txt would overwrite the input out/x.txt.html; nothing written\n", 1,
+         {{"out", "directory"}, {"out/x.txt.html", script}, {"x.txt", script}}},
     };
     for (const OddCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,6 +43,48 @@ TEST(OptionList, SortsArgumentsIntoOptionsAndFiles) {
     OptionList odd({"--lineno", "-lineno=1", "-LINENO", "-"});
     EXPECT_FALSE(odd.hasOption("lineno"));
     EXPECT_TRUE(OptionList({"b", "-text"}).hasOption("text"));
+}
+
+}  // namespace
+
+namespace {
+
+// Value options take the next argument (or the rest of their name); options
+// the program does not know are listed, each as given.
+TEST(OptionList, ValuesAndUnknownOptions) {
+    using Values = std::map<std::string, Strings, std::less<>>;
+    struct Row {
+        Strings arguments;
+        Values values;
+        Strings unknown, missing, files;
+    };
+    const std::vector<Row> rows = {
+        {{"-o", "out", "a.txt"}, {{"o", {"out"}}}, {}, {}, {"a.txt"}},
+        {{"-o", "-x", "-o", "b"}, {{"o", {"-x", "b"}}}, {}, {}, {}},
+        {{"a.txt", "-o"}, {}, {}, {"-o"}, {"a.txt"}},
+        {{"--", "-o", "x"}, {}, {}, {}, {"-o", "x"}},
+        {{"-check=labels", "-no-check=", "-check"}, {{"check=", {"labels"}}, {"no-check=", {""}}}, {}, {}, {}},
+        {{"--lineno", "-Class", "-", "-o=out"}, {}, {"--lineno", "-Class", "-", "-o=out"}, {}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.arguments));
+        OptionList list(row.arguments);
+        EXPECT_EQ(list.values, row.values);
+        EXPECT_EQ(list.unknown, row.unknown);
+        EXPECT_EQ(list.missingValues, row.missing);
+        EXPECT_EQ(list.files, row.files);
+    }
+    EXPECT_EQ(OptionList({"-o", "a", "-o", "b"}).value("o"), "b");
+    EXPECT_EQ(OptionList({"-lineno"}).value("o"), std::nullopt);
+}
+
+TEST(OptionList, NearestKnownOption) {
+    const std::vector<std::pair<std::string, std::optional<std::string>>> rows = {
+        {"-lineno", "-lineno"}, {"Class", "-class"},     {"htlm5", "-html5"},   {"lineno=1", "-lineno"},
+        {"version", "--version"}, {"lenitent", "-lenient"}, {"chek=x", "-check="}, {"x", std::nullopt},
+        {"", std::nullopt},       {"zzzzzz", std::nullopt},
+    };
+    for (const auto& [name, nearest] : rows) EXPECT_EQ(nearestOption(name), nearest) << name;
 }
 
 }  // namespace

@@ -209,7 +209,7 @@ TEST(ReadFile, ReadsToTheEndWhateverTheSizeSays) {
     std::string status = nscr::readWholeFile("/proc/self/status");
     EXPECT_NE(status.find("Name:"), std::string::npos);
     EXPECT_EQ(status.back(), '\n');
-    EXPECT_EQ(unit::errorOf([] { nscr::readFileBytes("/"); }), "/: Is a directory");
+    EXPECT_EQ(unit::errorOf([] { nscr::readFileBytes("/"); }), "/: not a regular file");
     EXPECT_EQ(unit::errorOf([] { nscr::readFileBytes("/no/such/file"); }), "/no/such/file: No such file or directory");
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <iterator>
 #include <set>
 
@@ -75,7 +76,7 @@ TEST(ReadFile, RefusesWhatIsNotARegularFileOfAtMostOneGibibyte) {
              return path;
          },
          "not a regular file"},
-        {"directory", [](const Scratch& s) { return s.dir.string(); }, "Is a directory"},
+        {"directory", [](const Scratch& s) { return s.dir.string(); }, "not a regular file"},
         {"sparse file one byte over the limit",
          [](const Scratch& s) {
              std::string path = s.at("big");
@@ -107,21 +108,31 @@ const std::pair<const char*, PageWriter> pageWriters[] = {
      }},
 };
 
-TEST(WriteFile, ReplacesThePageWithTheUmaskBitsAndLeavesNoTemporary) {
+// A replaced page keeps its mode (a private page stays private); a new one
+// gets the umask's.
+TEST(WriteFile, KeepsTheModeOfAReplacedPageAndLeavesNoTemporary) {
+    struct Row {
+        std::optional<mode_t> old;
+        mode_t expected;
+    };
     for (const auto& [name, write] : pageWriters) {
-        SCOPED_TRACE(name);
-        Scratch scratch;
-        std::string page = scratch.at("x.txt.html");
-        put(page, "old page");
-        ::chmod(page.c_str(), 0600);
-        mode_t before = ::umask(027);
-        write(page, page, "new page");
-        ::umask(before);
-        EXPECT_EQ(bytesOf(page), "new page");
-        struct stat info {};
-        ASSERT_EQ(::stat(page.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 07777, 0640u);
-        EXPECT_EQ(scratch.names(), std::set<std::string>{"x.txt.html"});
+        for (const Row& row : {Row{0600, 0600}, Row{0644, 0644}, Row{std::nullopt, 0640}}) {
+            SCOPED_TRACE(name);
+            Scratch scratch;
+            std::string page = scratch.at("x.txt.html");
+            if (row.old) {
+                put(page, "old page");
+                ::chmod(page.c_str(), *row.old);
+            }
+            mode_t before = ::umask(027);
+            write(page, page, "new page");
+            ::umask(before);
+            EXPECT_EQ(bytesOf(page), "new page");
+            struct stat info {};
+            ASSERT_EQ(::stat(page.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, row.expected);
+            EXPECT_EQ(scratch.names(), std::set<std::string>{"x.txt.html"});
+        }
     }
 }
 
@@ -198,11 +209,16 @@ TEST(WriteFile, WritesTheFileALinkNamesAndKeepsTheLink) {
     }
 }
 
-TEST(WriteFile, WritesADeviceInPlaceAndRefusesALoopOfLinks) {
-    nscr::writeWholeFile("/dev/null", "page");
-    EXPECT_EQ(unit::errorOf([] { nscr::writeWholeFile("/dev/full", "page"); }),
-              "/dev/full: No space left on device");
+// Nothing but a regular file is written: a FIFO would wait for a reader for
+// ever, a device could be anything.
+TEST(WriteFile, RefusesWhatIsNotARegularFileAndALoopOfLinks) {
+    EXPECT_EQ(unit::errorOf([] { nscr::writeWholeFile("/dev/null", "page"); }), "/dev/null: not a regular file");
     Scratch scratch;
+    ::mkfifo(scratch.at("fifo").c_str(), 0600);
+    fs::create_directory(scratch.dir / "dir");
+    for (const char* name : {"fifo", "dir"})
+        EXPECT_EQ(unit::errorOf([&] { nscr::writeWholeFile(scratch.at(name), "page"); }),
+                  scratch.at(name) + ": not a regular file");
     fs::create_symlink("b", scratch.dir / "a");
     fs::create_symlink("a", scratch.dir / "b");
     EXPECT_EQ(unit::errorOf([&] { nscr::writeWholeFile(scratch.at("a"), "page"); }),

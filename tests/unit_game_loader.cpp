@@ -357,7 +357,7 @@ TEST(GameLoader, BadInputIsReportedNotThrown) {
         {"symlink loop", [](Scratch& s) { fs::create_symlink("0.txt", s.at("0.txt")); s.put("00.txt", "x"); },
          "0.txt: error: Too many levels of symbolic links", {"00.txt"}},
         {"a folder named 0.txt", [](Scratch& s) { fs::create_directory(s.at("0.txt")); s.put("00.txt", "x"); },
-         "0.txt: error: Is a directory", {"00.txt"}},
+         "0.txt: error: not a regular file", {"00.txt"}},
         {"binary junk", [](Scratch& s) { s.put("0.txt", std::string("\0\x01\xFF\xFE", 4)); },
          "0.txt:1:3: error: not valid CP932 (byte FF); the file is not text in CP932, UTF-8 or GBK", {"0.txt"}},
         {"odd bytes in names", [](Scratch& s) {

@@ -73,7 +73,7 @@ TEST_F(Highlight, ColourFileOnDisk) {
     std::filesystem::create_directories(dir);
     nscr::loadColorFile((dir / "missing.txt").string());
     EXPECT_EQ(nscr::fontInfos[2].color, "#008000");
-    EXPECT_EQ(unit::errorOf([&] { nscr::loadColorFile(dir.string()); }), dir.string() + ": Is a directory");
+    EXPECT_EQ(unit::errorOf([&] { nscr::loadColorFile(dir.string()); }), dir.string() + ": not a regular file");
     std::filesystem::remove_all(dir);
 }
 

@@ -11,7 +11,9 @@
 #include "analysis/model.h"
 #include "check/checks.h"
 #include "check/report.h"
+#include "cli/output_plan.h"
 #include "cli/run_input.h"
+#include "converter.h"
 #include "input/engine_profile.h"
 #include "nscr/error.h"
 #include "nscr/file.h"
@@ -24,11 +26,25 @@ namespace {
 
 void printError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
-// Where the page of a file goes: into the output folder when one is given,
-// else beside its script.
-std::string pagePathOf(const input::SourceFile& file, const std::string& folder) {
-    if (!folder.empty()) return (std::filesystem::path(folder) / (file.name + ".html")).string();
-    return file.path + ".html";
+// The front page: index.html in the output folder; without one, in a
+// game's folder, or here for -index.
+std::string frontPagePath(const std::string& outputDirectory, const RunInput& run) {
+    if (outputDirectory.empty() && !run.gameFolder.empty()) return (std::filesystem::path(run.gameFolder) / "index.html").string();
+    return indexPathFor(outputDirectory);
+}
+
+// Why the pages must not be written, or none (see outputProblem).
+std::optional<std::string> pagesProblem(const writers::html5::PageLayout& layout, const std::string& frontPage,
+                                        const analysis::Model& model, const RunInput& run,
+                                        const std::vector<std::string>& configurationFiles) {
+    std::vector<PlannedOutput> outputs;
+    for (const writers::html5::PagePart& part : layout.parts())
+        outputs.push_back({part.path, "the page of " + model.files[part.file].path});
+    if (!frontPage.empty()) outputs.push_back({frontPage, "the index"});
+    std::vector<std::string> inputs = configurationFiles;
+    for (const input::SourceFile& file : model.files) inputs.push_back(file.path);
+    for (const input::SkippedFile& skipped : run.notRead) inputs.push_back(skipped.path);
+    return outputProblem(outputs, inputs);
 }
 
 // -split N: 0 never splits; a number of lines below 100 or no number is an error.
@@ -85,7 +101,8 @@ void writePages(const analysis::Model& model, const writers::html5::PageLayout& 
 
 }  // namespace
 
-int runReadingPages(const OptionList& options) {
+int runReadingPages(const OptionList& options, const std::string& outputDirectory,
+                    const std::vector<std::string>& configurationFiles) {
     bool lenient = options.hasOption("lenient");
     std::optional<std::size_t> split = splitLines(options);
     if (!split) {
@@ -107,12 +124,17 @@ int runReadingPages(const OptionList& options) {
         if (!badEncodings.empty() && !lenient) return 1;
         std::vector<analysis::Finding> findings = findingsOf(model, run, lenient);
 
-        std::string folder = optionValue(options, "o");
-        if (!folder.empty()) std::filesystem::create_directories(folder);
         std::vector<std::string> pagePaths;
-        for (const input::SourceFile& file : model.files) pagePaths.push_back(pagePathOf(file, folder));
+        for (const input::SourceFile& file : model.files) pagePaths.push_back(pagePathFor(file.path, outputDirectory));
         writers::html5::PageLayout layout(model, pagePaths, *split);
         bool frontPage = !run.gameFolder.empty() || options.hasOption("index");
+        std::string front = frontPage ? frontPagePath(outputDirectory, run) : std::string();
+        // Nothing is written when one page would replace an input or another page.
+        if (auto problem = pagesProblem(layout, front, model, run, configurationFiles)) {
+            std::printf("%s\n", problem->c_str());
+            return 1;
+        }
+        if (!outputDirectory.empty()) makeOutputDirectory(outputDirectory);
         const input::EngineProfile& profile = input::profileOf(run.engine);
         writers::html5::ReadingOptions reading;
         reading.lineNumbers = options.hasOption("lineno");
@@ -121,7 +143,7 @@ int runReadingPages(const OptionList& options) {
         reading.aliasRule = profile.aliases == input::DuplicateRule::Last ? input::DuplicateRule::Last : input::DuplicateRule::First;
         reading.findings = &findings;
         if (frontPage) {
-            reading.frontPagePath = folder.empty() ? std::string("index.html") : (std::filesystem::path(folder) / "index.html").string();
+            reading.frontPagePath = front;
             reading.frontPageTitle = run.gameName.empty() ? "Index" : run.gameName;
         }
         writePages(model, layout, reading);

@@ -5,8 +5,12 @@
 // page when there is a game or an index.
 
 #include <string>
+#include <vector>
 
 #include "cmdline.h"
 
-// Returns the exit status.
-int runReadingPages(const OptionList& options);
+// Pages go into outputDirectory, or beside their scripts when it is empty;
+// none may replace an input of the run or a configuration file. Returns
+// the exit status.
+int runReadingPages(const OptionList& options, const std::string& outputDirectory,
+                    const std::vector<std::string>& configurationFiles);

@@ -62,12 +62,7 @@ void readGame(const std::string& folder, const OptionList& options, RunInput& ru
 
 }  // namespace
 
-std::string optionValue(const OptionList& options, std::string_view name) {
-    std::string prefix = std::string(name) + "=";
-    for (const auto& [option, present] : options.options)
-        if (option.rfind(prefix, 0) == 0) return option.substr(prefix.size());
-    return {};
-}
+std::string optionValue(const OptionList& options, std::string_view name) { return options.value(name).value_or(""); }
 
 std::optional<input::Encoding> forcedEncoding(const OptionList& options) {
     std::string name = optionValue(options, "enc");
@@ -118,12 +113,28 @@ std::vector<std::string> encodingMessages(const std::vector<input::SourceFile>& 
     for (const input::SourceFile& file : files) {
         auto bad = input::validate(file.bytes, file.encoding);
         if (!bad) continue;
+        static constexpr char hex[] = "0123456789ABCDEF";
+        std::string shown;
+        // The bad bytes themselves: a line end after a lead byte is not one.
+        for (std::size_t k = 0; k < bad->length && bad->offset + k < file.bytes.size(); ++k) {
+            auto byte = static_cast<unsigned char>(file.bytes[bad->offset + k]);
+            if (k != 0 && byte < 0x80) break;
+            if (k != 0) shown += ' ';
+            shown += hex[byte >> 4];
+            shown += hex[byte & 15];
+        }
         std::string message = file.path + ":" + std::to_string(bad->line) + ":" + std::to_string(bad->column) + ": " +
                               (lenient ? "warning" : "error") + ": not valid " +
-                              std::string(input::encodingName(file.encoding));
-        if (auto guess = input::guessEncoding(file.bytes); guess && *guess != file.encoding)
-            message += "; the file looks like " + std::string(input::encodingName(*guess)) +
-                       (*guess == input::Encoding::UTF8 ? ": try -utf8" : ": try -enc gbk");
+                              std::string(input::encodingName(file.encoding)) +
+                              (shown.size() == 2 ? " (byte " : " (bytes ") + shown + ")";
+        if (lenient) {
+            message += "; shown as U+FFFD";
+        } else {
+            if (auto guess = input::guessEncoding(file.bytes); guess && *guess != file.encoding)
+                message += "; the file looks like " + std::string(input::encodingName(*guess)) +
+                           (*guess == input::Encoding::UTF8 ? ": try -utf8" : ": try -enc gbk");
+            message += "\n" + file.path + ": note: -lenient converts the script anyway, with a warning for each such place";
+        }
         messages.push_back(std::move(message));
     }
     return messages;

@@ -23,7 +23,7 @@ struct RunInput {
     bool unusable = false;    // the run cannot go on (reported): a bad option, two games
 };
 
-// The value of a "-name=VALUE" option, or empty.
+// The value of a "-name VALUE" option, or empty.
 std::string optionValue(const OptionList& options, std::string_view name);
 
 // -enc NAME, or -utf8; nothing when the run leaves it to each file.

@@ -70,7 +70,6 @@ struct stat statusOf(const std::string& path, int fd) {
 
 void requireReadableWhole(const std::string& path, int fd) {
     struct stat info = statusOf(path, fd);
-    if (S_ISDIR(info.st_mode)) raiseFileError(path, EISDIR);
     if (!S_ISREG(info.st_mode)) raiseNotRegular(path);
     if (static_cast<std::uint64_t>(info.st_size) > largestReadableFile) raiseFileError(path, EFBIG);
 }
@@ -237,6 +236,19 @@ int createTemporaryFile(const std::string& directory, std::string& name) {
     return -1;
 }
 
+// A file cannot be made in directory: the folder is named, not the page.
+[[noreturn]] void raiseCannotCreate(const std::string& directory, int error) {
+    std::string shown = directory.ends_with('/') ? directory : directory + "/";
+    throw Error("cannot create a file in '" + shown + "': " + std::strerror(error));
+}
+
+// Gives the new file the permission bits of the one it replaces (mode 0:
+// none there, so those of any new file); the error number when that fails.
+int keepMode(int fd, mode_t mode) {
+    if (mode == 0) return 0;
+    return ::fchmod(fd, mode) == 0 ? 0 : errno;
+}
+
 // Renames the temporary file over target, or removes it when told of a
 // failure or when the rename fails.
 void putInPlace(const std::string& path, const std::string& temporary, const std::string& target, int error) {
@@ -250,12 +262,16 @@ void putInPlace(const std::string& path, const std::string& temporary, const std
 // Does the file system refuse unnamed temporary files?
 bool unnamedFilesRefused(int error) { return error == EOPNOTSUPP || error == EISDIR || error == EINVAL; }
 
-void replaceThroughNamedFile(const std::string& path, const std::string& target, const std::vector<iovec>& data) {
+void replaceThroughNamedFile(const std::string& path, const std::string& target, const std::vector<iovec>& data,
+                             mode_t mode) {
     TerminatingSignalsHeld held;
     std::string temporary;
     FileDescriptor file(createTemporaryFile(directoryOf(target), temporary));
-    if (file.get() < 0) raiseFileError(path, errno);
-    putInPlace(path, temporary, target, writeAndClose(file, data));
+    if (file.get() < 0) raiseCannotCreate(directoryOf(target), errno);
+    int error = keepMode(file.get(), mode);
+    if (error != 0) ::close(file.release());
+    else error = writeAndClose(file, data);
+    putInPlace(path, temporary, target, error);
 }
 
 // Writes data to an unnamed file in target's directory and, once all is
@@ -263,31 +279,26 @@ void replaceThroughNamedFile(const std::string& path, const std::string& target,
 // with the signals held back for that moment only: a signal at any other
 // time leaves nothing behind. Returns false where unnamed files cannot be
 // had or linked in (no /proc), so that a named one does the work.
-bool replaceThroughUnnamedFile(const std::string& path, const std::string& target, const std::vector<iovec>& data) {
+bool replaceThroughUnnamedFile(const std::string& path, const std::string& target, const std::vector<iovec>& data,
+                               mode_t mode) {
     std::string directory = directoryOf(target);
     FileDescriptor file(::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     if (file.get() < 0) {
         if (unnamedFilesRefused(errno)) return false;
-        raiseFileError(path, errno);
+        raiseCannotCreate(directory, errno);
     }
+    if (int error = keepMode(file.get(), mode)) raiseFileError(path, error);
     if (int error = writePieces(file.get(), data)) raiseFileError(path, error);
 
     TerminatingSignalsHeld held;
     std::string temporary;
     if (int error = linkUnderTemporaryName(file.get(), directory, temporary)) {
         if (error == ENOENT) return false;
-        raiseFileError(path, error);
+        raiseCannotCreate(directory, error);
     }
     int error = ::close(file.release()) != 0 ? errno : 0;
     putInPlace(path, temporary, target, error);
     return true;
-}
-
-// A device or FIFO named as a page is written to, not replaced.
-void writeInPlace(const std::string& path, const std::string& target, const std::vector<iovec>& data) {
-    FileDescriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (file.get() < 0) raiseFileError(path, errno);
-    if (int error = writeAndClose(file, data)) raiseFileError(path, error);
 }
 
 }  // namespace
@@ -296,7 +307,9 @@ namespace detail {
 
 void replaceThroughNamedFile(const std::string& path, const std::string& target,
                              const std::vector<std::string_view>& pieces) {
-    nscr::replaceThroughNamedFile(path, target, ioVectorsOf(pieces));
+    struct stat info {};
+    mode_t mode = ::stat(target.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
+    nscr::replaceThroughNamedFile(path, target, ioVectorsOf(pieces), mode);
 }
 
 }  // namespace detail
@@ -309,14 +322,20 @@ void writeWholeFile(const std::string& path, const std::vector<std::string_view>
     std::string target = followLinks(path);
     std::vector<iovec> data = ioVectorsOf(pieces);
     struct stat info {};
+    mode_t mode = 0;
     if (::stat(target.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) raiseFileError(path, EISDIR);
-        if (!S_ISREG(info.st_mode)) return writeInPlace(path, target, data);
+        // Writing to a FIFO or a device could wait for ever or reach far.
+        if (!S_ISREG(info.st_mode)) raiseNotRegular(path);
+        // The page is replaced in its folder: a folder that takes no new
+        // file is the cause to name, whatever the page's own mode.
+        std::string directory = directoryOf(target);
+        if (::faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) raiseCannotCreate(directory, errno);
         // A page its owner made read-only stays so, as it did when pages
         // were written in place.
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) raiseFileError(path, errno);
+        mode = info.st_mode & 0777;
     }
-    if (!replaceThroughUnnamedFile(path, target, data)) replaceThroughNamedFile(path, target, data);
+    if (!replaceThroughUnnamedFile(path, target, data, mode)) replaceThroughNamedFile(path, target, data, mode);
 }
 
 bool pathExists(const std::string& path) {

@@ -14,10 +14,10 @@ inline constexpr std::uint64_t largestReadableFile = std::uint64_t{1} << 30;
 
 // Whole-file access. Failures raise Error with "path: " and strerror(errno).
 
-// Refuses a file, open as fd, that is not to be read whole: a directory
-// ("path: Is a directory"), anything else that is not a regular file such
-// as a FIFO, a device or a socket ("path: not a regular file"), and a file
-// larger than largestReadableFile ("path: File too large").
+// Refuses a file, open as fd, that is not to be read whole: anything that
+// is not a regular file, such as a directory, a FIFO, a device or a socket
+// ("path: not a regular file"), and a file larger than largestReadableFile
+// ("path: File too large").
 void requireReadableWhole(const std::string& path, int fd);
 // Reads a regular file whole, refusing others as requireReadableWhole does.
 // A FIFO is opened without waiting for a writer, so it is refused at once.
@@ -27,10 +27,13 @@ std::string readWholeFile(const std::string& path);
 // Makes data the whole content of the file at path, all or nothing: it goes
 // to a temporary file in the same directory that replaces the file only
 // once written and closed. A failure, or a signal that ends the program,
-// leaves the older file as it was and no temporary file behind. The new
-// file gets the permission bits of any new file (0666 less the umask). A
-// symbolic link (or a chain of them, or a dangling one) is kept: the file
-// it names is replaced. A device or FIFO at path is written in place.
+// leaves the older file as it was and no temporary file behind. A file
+// replaced keeps its permission bits; a new one gets those of any new file
+// (0666 less the umask). A symbolic link (or a chain of them, or a dangling
+// one) is kept: the file it names is replaced. Anything at path that is not
+// a regular file (a directory, a FIFO, a device) is refused ("path: not a
+// regular file"). When no file can be made in the directory, the message
+// names it: "cannot create a file in 'dir/': Permission denied".
 void writeWholeFile(const std::string& path, std::string_view data);
 // The same for data held in pieces, written one after another in a single
 // gathering write.

@@ -388,11 +388,17 @@ TokenType commandClassType(std::string_view classField) {
     return TokenType::COMMON_COMMAND;
 }
 
+CommandsFormatError::CommandsFormatError(std::size_t line, std::string_view reason)
+    : Error(msgBadCommands), line_(line), reason_(reason) {}
+
 void loadReservedCommandsFromText(std::string_view content) {
-    forEachLine(content, [](std::string_view line) {
+    std::size_t number = 0;
+    forEachLine(content, [&number](std::string_view line) {
+        ++number;
         std::size_t comma = line.find(',');
-        if (line.empty() || (comma != std::string_view::npos && line.find(',', comma + 1) != std::string_view::npos))
-            throw Error(msgBadCommands);
+        if (line.empty()) throw CommandsFormatError(number, "a blank line");
+        if (comma != std::string_view::npos && line.find(',', comma + 1) != std::string_view::npos)
+            throw CommandsFormatError(number, "more than one comma; a line is name or name,CLASS");
         std::string_view name = line.substr(0, comma);
         TokenType type = comma == std::string_view::npos ? TokenType::COMMON_COMMAND
                                                           : commandClassType(line.substr(comma + 1));

@@ -102,6 +102,18 @@ private:
 extern CommandTable reservedCommands;
 
 TokenType commandClassType(std::string_view classField);
+// A line of a command file out of format: what() is the one fixed message,
+// line() the line counted from 1, reason() what is wrong with it.
+class CommandsFormatError : public Error {
+public:
+    CommandsFormatError(std::size_t line, std::string_view reason);
+    std::size_t line() const { return line_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::size_t line_;
+    std::string reason_;
+};
 // Fills reservedCommands from the text of a command file (raw bytes).
 void loadReservedCommandsFromText(std::string_view content);
 // Reads the file at path whole, then as loadReservedCommandsFromText.

@@ -81,36 +81,50 @@ std::string_view trimWhiteSpace(std::string_view text) {
     return text;
 }
 
-// A colour is copied into a style attribute or a style sheet: a byte that
-// could end the attribute or the rule there (and so add markup to every
-// page) makes the line name no colour.
-bool couldBreakOutOfStyle(unsigned char c) {
-    switch (c) {
-        case '"':
-        case '<':
-        case '>':
-        case '&':
-        case ';':
-        case '{':
-        case '}':
-        case '\\': return true;
-        default: return (c < 0x20 && c != '\t') || c == 0x7F;
+// A colour is copied into a style attribute or a style sheet: of ASCII,
+// only the characters of CSS colour values are let through, so that no
+// value can end the attribute or rule or comment out the rules after it.
+// Other characters cannot, and are left to the page's encoding to hold.
+bool isColorCharacter(unsigned char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80) return true;
+    return c != '\0' && std::strchr("#(),.% ", c) != nullptr;
+}
+
+// The first character of value a colour may not hold, as a message shows it.
+std::optional<std::string> badColorCharacter(std::string_view value) {
+    for (char c : value) {
+        auto byte = static_cast<unsigned char>(c);
+        if (isColorCharacter(byte)) continue;
+        if (byte > 0x20 && byte < 0x7F) return std::string{'\'', c, '\''};
+        static constexpr char hex[] = "0123456789ABCDEF";
+        return std::string("byte 0x") + hex[byte >> 4] + hex[byte & 0xF];
     }
+    return std::nullopt;
 }
 
-bool isSafeColorValue(std::string_view value) {
-    for (char c : value)
-        if (couldBreakOutOfStyle(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
-void applyColorLine(std::string_view line) {
+// Applies one line; the reason it was skipped when it names a colour that
+// cannot be used.
+std::optional<std::string> applyColorLine(std::string_view line, const ColorValueCheck& pageRefuses) {
     std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return;
+    if (equals == std::string_view::npos) return std::nullopt;
     std::string_view value = line.substr(equals + 1);
     value = trimWhiteSpace(value.substr(0, value.find('=')));
-    std::optional<TokenType> type = typeByName(trimWhiteSpace(line.substr(0, equals)));
-    if (type && isSafeColorValue(value)) fontInfos[static_cast<std::size_t>(*type)].color = std::string(value);
+    std::string_view name = trimWhiteSpace(line.substr(0, equals));
+    std::optional<TokenType> type = typeByName(name);
+    if (!type) return std::nullopt;
+    std::optional<std::string> why;
+    if (auto bad = badColorCharacter(value)) {
+        why = "it holds ";
+        why->append(*bad).append("; a colour is letters, digits, blanks and # ( ) , . %");
+    } else if (pageRefuses) {
+        why = pageRefuses(value);
+    }
+    if (why) {
+        std::string message = "colour of ";
+        return message.append(name).append(" skipped: ").append(*why);
+    }
+    fontInfos[static_cast<std::size_t>(*type)].color = std::string(value);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -132,11 +146,19 @@ std::optional<TokenType> typeByName(std::string_view name) {
     return std::nullopt;
 }
 
-void applyColorText(std::string_view content) { forEachLine(content, applyColorLine); }
+std::vector<ColorWarning> applyColorText(std::string_view content, const ColorValueCheck& pageRefuses) {
+    std::vector<ColorWarning> warnings;
+    std::size_t number = 0;
+    forEachLine(content, [&](std::string_view line) {
+        ++number;
+        if (auto skipped = applyColorLine(line, pageRefuses)) warnings.push_back({number, std::move(*skipped)});
+    });
+    return warnings;
+}
 
-void loadColorFile(const std::string& path) {
-    if (!pathExists(path)) return;
-    applyColorText(readWholeFile(path));
+std::vector<ColorWarning> loadColorFile(const std::string& path, const ColorValueCheck& pageRefuses) {
+    if (!pathExists(path)) return {};
+    return applyColorText(readWholeFile(path), pageRefuses);
 }
 
 // ---- Span writer ----------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,10 +29,20 @@ void initWebHighlight();
 // The built-in colour of a type, before "color.txt"; empty outside 0..25.
 std::string_view defaultColor(TokenType type);
 std::optional<TokenType> typeByName(std::string_view name);
-// Overwrites colours from the text of a colour file (raw bytes).
-void applyColorText(std::string_view content);
+// A line of a colour file that was skipped, counted from 1, and why.
+struct ColorWarning {
+    std::size_t line;
+    std::string message;
+};
+// Why the pages cannot take a colour value (their encoding cannot hold it);
+// none when they can.
+using ColorValueCheck = std::function<std::optional<std::string>(std::string_view value)>;
+// Overwrites colours from the text of a colour file (raw bytes). A colour
+// holding an ASCII character other than letters, digits, blanks and
+// # ( ) , . %, or one that pageRefuses, is skipped with a warning.
+std::vector<ColorWarning> applyColorText(std::string_view content, const ColorValueCheck& pageRefuses = {});
 // Reads "color.txt" at path when anything exists there.
-void loadColorFile(const std::string& path);
+std::vector<ColorWarning> loadColorFile(const std::string& path, const ColorValueCheck& pageRefuses = {});
 
 // ---- Span writer ----------------------------------------------------------
 

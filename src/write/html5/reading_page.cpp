@@ -64,7 +64,12 @@ private:
     void decodeEach(std::string_view bytes) {
         for (std::size_t at = 0; at < bytes.size();) {
             std::size_t size = analysis::characterSize(bytes, at, encoding_);
-            if (!decode(bytes.substr(at, size), decoded_)) decoded_ += "\xEF\xBF\xBD";
+            std::size_t before = decoded_.size();
+            if (!decode(bytes.substr(at, size), decoded_)) {
+                // A failed decoding may leave room it asked for behind.
+                decoded_.resize(before);
+                decoded_ += "\xEF\xBF\xBD";
+            }
             at += size;
         }
     }
