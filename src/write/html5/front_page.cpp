@@ -2,6 +2,7 @@
 
 #include "html5.h"
 #include "write/html5/markup.h"
+#include "write/html5/reading_page.h"
 
 namespace writers::html5 {
 
@@ -59,7 +60,7 @@ void writeFindings(std::string& page, const analysis::Model& model, const PageLa
         page += ':';
         page += std::to_string(finding.pos.line + 1);
         page += "</a> ";
-        appendEscaped(page, finding.message);
+        appendEscaped(page, utf8Of(finding.message, model.files[finding.pos.file].encoding));
         page += " <span class=\"ln\">";
         appendEscaped(page, finding.id);
         page += "</span></li>\n";

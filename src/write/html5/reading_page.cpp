@@ -20,23 +20,21 @@ using analysis::none;
 
 namespace {
 
-// Script bytes into the page's UTF-8, escaped for HTML. A byte that is not
-// valid in the script's encoding shows as U+FFFD.
-class TextWriter {
+// Script bytes into the page's UTF-8. A byte that is not valid in the
+// script's encoding shows as U+FFFD.
+class Utf8Decoder {
 public:
-    TextWriter(std::string& out, input::Encoding encoding) : out_(out), encoding_(encoding), gbk_("UTF-8", "GBK") {}
+    explicit Utf8Decoder(input::Encoding encoding) : encoding_(encoding), gbk_("UTF-8", "GBK") {}
 
-    void write(std::string_view bytes) {
-        if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return analysis::isAsciiByte(c); })) {
-            ::html5::appendEscaped(out_, bytes);
-            return;
-        }
+    // The UTF-8 form of bytes; the result lives until the next call.
+    std::string_view decoded(std::string_view bytes) {
+        if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return analysis::isAsciiByte(c); })) return bytes;
         decoded_.clear();
         if (!decode(bytes, decoded_)) {
             decoded_.clear();
             decodeEach(bytes);
         }
-        ::html5::appendEscaped(out_, decoded_);
+        return decoded_;
     }
 
 private:
@@ -74,11 +72,22 @@ private:
         }
     }
 
-    std::string& out_;
     input::Encoding encoding_;
     Cp932Decoder cp932_;
     IconvDescriptor gbk_;
     std::string decoded_;
+};
+
+// Script bytes onto the page, in UTF-8 and escaped for HTML.
+class TextWriter {
+public:
+    TextWriter(std::string& out, input::Encoding encoding) : out_(out), decoder_(encoding) {}
+    void write(std::string_view bytes) { ::html5::appendEscaped(out_, decoder_.decoded(bytes)); }
+    std::string utf8(std::string_view bytes) { return std::string(decoder_.decoded(bytes)); }
+
+private:
+    std::string& out_;
+    Utf8Decoder decoder_;
 };
 
 std::string lineId(std::uint32_t line) { return std::string("L") + std::to_string(line + 1); }
@@ -417,7 +426,7 @@ private:
 
     // "numalias bgm_vol = 30, 0.txt:120", with every other definition of
     // the name after it.
-    std::string aliasTitle(const Symbol& alias) const {
+    std::string aliasTitle(const Symbol& alias) {
         if (alias.definitionCount == 1) return definitionTitle(alias);
         std::string title;
         for (std::uint32_t k : model_.definitionsOf(alias.kind, model_.keyOf(alias))) {
@@ -430,10 +439,11 @@ private:
         return title;
     }
 
-    std::string definitionTitle(const Symbol& definition) const {
+    std::string definitionTitle(const Symbol& definition) {
+        // Values and messages hold the script's own bytes: the page is UTF-8.
         std::string_view value = model_.valueOf(definition);
         std::string title = std::string(analysis::symbolKindName(definition.kind)) + " " +
-                            std::string(model_.nameOf(definition)) + " = " + std::string(value);
+                            std::string(model_.nameOf(definition)) + " = " + text_.utf8(value);
         if (definition.number && std::to_string(*definition.number) != value)
             title += std::string(" (") + std::to_string(*definition.number) + ")";
         title += ", ";
@@ -538,7 +548,7 @@ private:
             const analysis::Finding& finding = findings[nextFinding_++];
             if (finding.pos.line != line) continue;
             if (!messages.empty()) messages += '\n';
-            messages += finding.message + " [" + finding.id + "]";
+            messages += text_.utf8(finding.message) + " [" + finding.id + "]";
         }
         return messages;
     }
@@ -562,6 +572,11 @@ private:
 
 std::string readingPage(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options) {
     return PageWriter(model, layout, part, options).write();
+}
+
+std::string utf8Of(std::string_view bytes, input::Encoding encoding) {
+    Utf8Decoder decoder(encoding);
+    return std::string(decoder.decoded(bytes));
 }
 
 std::string languageOf(const Model& model, std::uint32_t file) {

@@ -32,6 +32,9 @@ inline constexpr std::uint32_t blockLines = 256;
 std::string readingPage(const analysis::Model& model, const PageLayout& layout, std::size_t part,
                         const ReadingOptions& options);
 
+// Bytes of a script in its encoding as UTF-8, U+FFFD for what is not valid.
+std::string utf8Of(std::string_view bytes, input::Encoding encoding);
+
 // The language of a file's text: "ja" where kana are found, "zh" for Chinese
 // characters without kana, "en" otherwise.
 std::string languageOf(const analysis::Model& model, std::uint32_t file);
