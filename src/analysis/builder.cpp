@@ -88,12 +88,27 @@ const CommandRule* ruleFor(std::string_view lowerName) {
     return found == rules.end() ? nullptr : found->second;
 }
 
-// Bytes that may start a text code: any other byte of text is plain.
-constexpr std::array<bool, 256> textCodeBytes = [] {
-    std::array<bool, 256> codes{};
-    for (unsigned char c : std::string_view("@\\/!#%$?(<[~")) codes[c] = true;
-    return codes;
-}();
+// How far a byte of text steps when it starts no text code: the size of
+// its character in an encoding, or 0 for the bytes that may start a code.
+using PlainSteps = std::array<std::uint8_t, 256>;
+
+constexpr PlainSteps plainStepsFor(input::Encoding encoding) {
+    PlainSteps steps{};
+    for (unsigned lead = 0; lead < 256; ++lead) {
+        std::uint8_t size = 1;
+        if (lead >= 0x80) {
+            if (encoding == input::Encoding::CP932) size = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
+            if (encoding == input::Encoding::GBK) size = lead >= 0x81 && lead <= 0xFE ? 2 : 1;
+            if (encoding == input::Encoding::UTF8) size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        }
+        steps[lead] = size;
+    }
+    for (unsigned char c : std::string_view("@\\/!#%$?(<[~")) steps[c] = 0;
+    return steps;
+}
+
+constexpr std::array<PlainSteps, 3> plainSteps = {plainStepsFor(input::Encoding::CP932), plainStepsFor(input::Encoding::UTF8),
+                                                  plainStepsFor(input::Encoding::GBK)};
 
 // Whether argument number index (from 0) of a command is a label.
 bool isLabelArgument(LabelArgs labels, std::uint32_t index) {
@@ -649,11 +664,13 @@ private:
     void readText(std::size_t at, bool caretText) {
         std::size_t runStart = at;
         std::size_t lastCode = lastCodeEnd();
-        while (at < text_.size()) {
-            if (!textCodeBytes[static_cast<unsigned char>(text_[at])]) {
-                at += characterSize(text_, at, encoding_);
-                continue;
-            }
+        const PlainSteps& steps = plainSteps[static_cast<std::size_t>(encoding_)];
+        const std::size_t size = text_.size();
+        while (at < size) {
+            // Plain text in a tight loop; a character cut short by the line's
+            // end stops it there.
+            for (std::uint8_t step; at < size && (step = steps[static_cast<unsigned char>(text_[at])]) != 0;) at += step;
+            if (at >= size) break;
             TextCode code = textCodeAt(at, caretText, lastCode);
             if (code.end == at) {
                 ++at;
@@ -774,6 +791,7 @@ FirstPass readLines(std::vector<input::SourceFile> files,
     // Most lines of real scripts are 30 to 60 bytes, with a few spans each.
     pass.model.lines.reserve(bytes / 32 + 16);
     pass.model.spans.reserve(bytes / 12 + 16);
+    for (Model::KeyMap& map : pass.model.definitions) map.reserve(bytes / 512 + 16);
     LineReader reader(pass);
     nscr::runSideBySide(alongside ? 2 : 1, [&](std::size_t k) {
         if (k == 1) return alongside(pass.model.files);
