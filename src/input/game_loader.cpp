@@ -1,5 +1,7 @@
 #include "input/game_loader.h"
 
+#include <atomic>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +13,7 @@
 
 #include "input/encoding_check.h"
 #include "nscr/file.h"
+#include "nscr/parallel.h"
 
 namespace input {
 namespace {
@@ -260,21 +263,7 @@ private:
                         "starts with a UTF-8 BOM, which " + std::string(profile_.name) +
                             " keeps: a label or command at the start of line 1 is not seen");
         if (bytes.empty()) fileWarning(name, 0, 0, "empty file");
-        checkEncoding(name, bytes, encoding);
         out_.files.push_back({joinPath(out_.folder, name), name, std::move(bytes), encoding});
-    }
-
-    void checkEncoding(const std::string& name, std::string_view bytes, Encoding encoding) {
-        std::optional<BadBytes> bad = validate(bytes, encoding);
-        if (!bad) return;
-        std::string message = "not valid " + std::string(encodingName(encoding)) +
-                              (bad->length == 1 ? " (byte " : " (bytes ") +
-                              hexBytes(bytes.substr(bad->offset, bad->length)) + ")";
-        if (std::optional<Encoding> guess = guessEncoding(bytes))
-            message += "; the file looks like " + std::string(encodingName(*guess));
-        else
-            message += "; the file is not text in CP932, UTF-8 or GBK (binary data?)";
-        fileError(name, bad->line, bad->column, message);
     }
 
     // Every script file of the folder not yet read nor left aside, with why
@@ -354,12 +343,44 @@ bool GameLoad::hasErrors() const {
                        [](const Diagnostic& d) { return d.severity == Severity::Error; });
 }
 
+namespace {
+
+// The first bytes of a file that are not valid in its encoding, as a
+// diagnostic.
+std::optional<Diagnostic> encodingDiagnostic(const SourceFile& file) {
+    std::optional<BadBytes> bad = validate(file.bytes, file.encoding);
+    if (!bad) return std::nullopt;
+    std::string_view bytes = file.bytes;
+    std::string message = "not valid " + std::string(encodingName(file.encoding)) +
+                          (bad->length == 1 ? " (byte " : " (bytes ") + hexBytes(bytes.substr(bad->offset, bad->length)) +
+                          ")";
+    if (std::optional<Encoding> guess = guessEncoding(bytes))
+        message += "; the file looks like " + std::string(encodingName(*guess));
+    else
+        message += "; the file is not text in CP932, UTF-8 or GBK (binary data?)";
+    return Diagnostic{file.path, bad->line, bad->column, message, Severity::Error};
+}
+
+// Every file's bytes checked on every processor, the findings in file order.
+void checkEncodings(GameLoad& game) {
+    std::vector<std::optional<Diagnostic>> found(game.files.size());
+    std::atomic<std::size_t> next{0};
+    nscr::runSideBySide(std::min(nscr::processorCount(), game.files.size()), [&](std::size_t) {
+        for (std::size_t k; (k = next++) < game.files.size();) found[k] = encodingDiagnostic(game.files[k]);
+    });
+    for (std::optional<Diagnostic>& diagnostic : found)
+        if (diagnostic) game.diagnostics.push_back(std::move(*diagnostic));
+}
+
+}  // namespace
+
 GameLoad loadGame(const std::string& folder, Engine engine, std::optional<Encoding> forced) {
     GameLoad game;
     game.engine = engine;
     game.folder = folder;
     try {
         Loader(game, profileOf(engine), forced).run();
+        checkEncodings(game);
     } catch (const std::exception& failure) {
         game.diagnostics.push_back({folder, 0, 0, failure.what(), Severity::Error});
     }
