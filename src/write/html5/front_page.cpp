@@ -44,18 +44,24 @@ void writeNotRead(std::string& page, const std::vector<input::SkippedFile>& notR
     page += "</ul>\n";
 }
 
+// Links from the front page to each part's page, worked out once.
+std::vector<std::string> partHrefs(const PageLayout& layout, const std::string& path) {
+    std::vector<std::string> hrefs;
+    for (const PagePart& part : layout.parts()) hrefs.push_back(relativeHref(path, part.path, ""));
+    return hrefs;
+}
+
 // The checks' findings, each linked to its line; the first thousand.
 void writeFindings(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path,
                    const std::vector<analysis::Finding>* findings) {
     if (findings == nullptr || findings->empty()) return;
+    std::vector<std::string> hrefs = partHrefs(layout, path);
     constexpr std::size_t listed = 1000;
     page += "<h2>Findings (" + std::to_string(findings->size()) + ")</h2>\n<ol class=\"findings\">\n";
     for (std::size_t k = 0; k < findings->size() && k < listed; ++k) {
         const analysis::Finding& finding = (*findings)[k];
         std::size_t part = layout.partOf(finding.pos.file, finding.pos.line);
-        std::string line = "L";
-        line += std::to_string(finding.pos.line + 1);
-        page += "<li><a href=\"" + relativeHref(path, layout.parts()[part].path, line) + "\">";
+        page += "<li><a href=\"" + hrefs[part] + "#L" + std::to_string(finding.pos.line + 1) + "\">";
         appendEscaped(page, model.files[finding.pos.file].name);
         page += ':';
         page += std::to_string(finding.pos.line + 1);
@@ -72,6 +78,7 @@ void writeFindings(std::string& page, const analysis::Model& model, const PageLa
 
 // Every label, with the engine line of its definition for the "go to" box.
 void writeLabels(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path) {
+    std::vector<std::string> hrefs = partHrefs(layout, path);
     std::size_t labels = 0;
     for (const analysis::Symbol& symbol : model.symbols) labels += symbol.kind == analysis::SymbolKind::Label ? 1 : 0;
     page += "<h2>Labels (" + std::to_string(labels) + ")</h2>\n"
@@ -81,8 +88,9 @@ void writeLabels(std::string& page, const analysis::Model& model, const PageLayo
         std::size_t part = layout.partOf(symbol.pos.file, symbol.pos.line);
         std::string id = "l-" + model.keyOf(symbol);
         if (symbol.ordinal > 1) id += std::string("-") + std::to_string(symbol.ordinal);
-        page += "<li data-e=\"" + std::to_string(model.engineLine(symbol.pos)) + "\"><a href=\"" +
-                relativeHref(path, layout.parts()[part].path, id) + "\">*";
+        page += "<li data-e=\"" + std::to_string(model.engineLine(symbol.pos)) + "\"><a href=\"" + hrefs[part] + "#";
+        appendEscaped(page, ::html5::hrefOfFile(id));
+        page += "\">*";
         appendEscaped(page, model.nameOf(symbol));
         page += "</a> <span class=\"ln\">";
         appendEscaped(page, model.files[symbol.pos.file].name);

@@ -41,7 +41,7 @@ private:
     bool decode(std::string_view bytes, std::string& into) {
         try {
             switch (encoding_) {
-                case input::Encoding::CP932: cp932_.appendUtf8(into, bytes); return true;
+                case input::Encoding::CP932: cp932().appendUtf8(into, bytes); return true;
                 case input::Encoding::UTF8:
                     checkUtf8(bytes);
                     into += bytes;
@@ -72,8 +72,13 @@ private:
         }
     }
 
+    // One decoder a thread: its table is made once, not once a page.
+    static Cp932Decoder& cp932() {
+        static thread_local Cp932Decoder decoder;
+        return decoder;
+    }
+
     input::Encoding encoding_;
-    Cp932Decoder cp932_;
     IconvDescriptor gbk_;
     std::string decoded_;
 };
