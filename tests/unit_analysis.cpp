@@ -193,3 +193,52 @@ TEST(AnalysisCorpus, UminekoPortUndefinedLabelsAndJumpf) {
 }
 
 }  // namespace
+
+namespace {
+
+// The model as text: every line's spans, every reference's target, every
+// definition's ordinal and alias value, every jump's landing place.
+std::string described(const Model& model) {
+    std::string text;
+    for (std::uint32_t file = 0; file < model.files.size(); ++file)
+        for (std::uint32_t line = 0; line < model.fileInfo[file].lineCount; ++line) {
+            std::uint32_t global = model.lineIndex(file, line);
+            auto [first, last] = model.spansOf(global);
+            text += std::to_string(file) + ":" + std::to_string(line) + " ";
+            for (const analysis::Span* span = first; span != last; ++span)
+                text += std::string(kindName(span->kind)) + "=" + std::to_string(span->target) + " ";
+            text += "\n";
+        }
+    for (const analysis::Reference& reference : model.references)
+        text += reference.key + "->" + std::to_string(reference.symbol) + "\n";
+    for (const analysis::Symbol& symbol : model.symbols)
+        text += std::string(model.nameOf(symbol)) + "#" + std::to_string(symbol.ordinal) + "=" +
+                std::to_string(symbol.number.value_or(-1)) + "\n";
+    for (const analysis::Jump& jump : model.jumps)
+        text += std::to_string(jump.to.file) + ":" + std::to_string(jump.to.line) + "\n";
+    for (const analysis::FileInfo& info : model.fileInfo) text += std::to_string(info.firstEngineLine) + "\n";
+    return text;
+}
+
+}  // namespace
+
+// Files after the first are read side by side once the definition block is
+// closed: the model must be the one reading them in order gives.
+TEST(AnalysisGame, FilesReadSideBySideGiveTheModelOfOneReading) {
+    std::vector<std::string> game = {
+        "*define\nnumalias a,%0 : inc %0\nnumalias b,%0\ndefsub f\ngame\n*start\nf a\ngoto *two\n",
+        "*f\nreturn\n*two\nmov %b,1 : jumpf\n",
+        "; between\n~\n*three\ngoto *start\n*f\n",
+        "*four\nselect \"x\",*three,\n\"y\",*four\n",
+    };
+    Model sideBySide = modelOf(game);
+    // A "*define" in a later file makes the reader go file after file.
+    std::vector<std::string> inOrder = game;
+    inOrder.back() += ";*define\n";
+    Model oneAfterAnother = modelOf(inOrder);
+    std::string expected = described(oneAfterAnother);
+    std::string extraLine = "3:3 comment=" + std::to_string(analysis::none) + " \n";
+    expected.erase(expected.find(extraLine), extraLine.size());
+    EXPECT_EQ(described(sideBySide), expected);
+    EXPECT_EQ(sideBySide.symbols[sideBySide.definitionsOf(analysis::SymbolKind::Label, "f")[1]].ordinal, 2u);
+}

@@ -1,6 +1,9 @@
 #include "analysis/builder.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 
@@ -149,11 +152,24 @@ struct ArgumentState {
 
 class LineReader {
 public:
-    explicit LineReader(FirstPass& pass) : pass_(pass), model_(pass.model) {}
+    LineReader(FirstPass& pass, const std::vector<input::SourceFile>& files)
+        : pass_(pass), model_(pass.model), files_(files) {}
+
+    // Whether the reader stands in the definition block, or in a jumpf's
+    // reach there: what a file inherits from the files before it.
+    struct BlockState {
+        bool inDefineBlock = false;
+        bool inJumpRegion = false;
+    };
+    BlockState state() const { return {inDefineBlock_, inJumpRegion_}; }
+    void setState(BlockState state) {
+        inDefineBlock_ = state.inDefineBlock;
+        inJumpRegion_ = state.inJumpRegion;
+    }
 
     void readFile(std::uint32_t file) {
         file_ = file;
-        const input::SourceFile& source = model_.files[file];
+        const input::SourceFile& source = files_[file];
         encoding_ = source.encoding;
         std::string_view bytes = source.bytes;
         FileInfo info;
@@ -169,10 +185,6 @@ public:
             at = end + (*end == '\r' && end + 1 != last && end[1] == '\n' ? 2 : 1);
         }
         info.lineCount = local;
-        // The engine ends every file with one more line end.
-        bool endsInLineEnd = !bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r');
-        info.firstEngineLine = nextEngineLine_;
-        nextEngineLine_ += local + (endsInLineEnd || local == 0 ? 1 : 0);
         model_.fileInfo.push_back(info);
         list_ = {};
     }
@@ -773,12 +785,124 @@ private:
     std::uint32_t lineIndex_ = 0;
     std::string_view text_;
     input::Encoding encoding_ = input::Encoding::CP932;
-    std::uint64_t nextEngineLine_ = 1;
+    const std::vector<input::SourceFile>& files_;
     bool inDefineBlock_ = false;
     bool inJumpRegion_ = false;
     ArgumentState list_;   // a select list that may go on on the next line
     bool listOpen_ = false;  // the last line ended in ","
 };
+
+}  // namespace
+
+namespace {
+
+// Whether a later file has a *define label: then the files must be read in
+// order, each starting where the one before left the definition block.
+bool definesLater(const std::vector<input::SourceFile>& files) {
+    for (std::size_t k = 1; k < files.size(); ++k) {
+        std::string_view bytes = files[k].bytes;
+        for (std::size_t at = bytes.find('*'); at != std::string_view::npos; at = bytes.find('*', at + 1)) {
+            std::size_t name = at;
+            while (name < bytes.size() && (bytes[name] == '*' || isBlankByte(bytes[name]))) ++name;
+            std::size_t end = wordEnd(bytes, name);
+            if (end - name == 6 && lowerCase(bytes.substr(name, 6)) == "define") return true;
+        }
+    }
+    return false;
+}
+
+std::uint32_t rebased(std::uint32_t index, std::size_t offset) {
+    return index == none ? none : static_cast<std::uint32_t>(index + offset);
+}
+
+// Appends the first pass of later files to the pass of the files before.
+void appendPass(FirstPass& into, FirstPass& part) {
+    Model& model = into.model;
+    Model& more = part.model;
+    std::size_t lines = model.lines.size(), spans = model.spans.size(), statements = model.statements.size();
+    std::size_t symbols = model.symbols.size(), references = model.references.size();
+    for (Line& line : more.lines) {
+        line.firstSpan = rebased(line.firstSpan, spans);
+        line.firstStatement = rebased(line.firstStatement, statements);
+        model.lines.push_back(line);
+    }
+    for (Span& span : more.spans) {
+        switch (span.kind) {
+            case SpanKind::LabelDef:
+            case SpanKind::UserCommand:
+            case SpanKind::AliasDef: span.target = rebased(span.target, symbols); break;
+            case SpanKind::LabelRef:
+            case SpanKind::LabelDynamic: span.target = rebased(span.target, references); break;
+            default: break;
+        }
+        model.spans.push_back(span);
+    }
+    for (Statement& statement : more.statements) {
+        statement.line = rebased(statement.line, lines);
+        statement.commandSpan = rebased(statement.commandSpan, spans);
+        model.statements.push_back(statement);
+    }
+    for (FileInfo& info : more.fileInfo) {
+        info.firstLine = rebased(info.firstLine, lines);
+        model.fileInfo.push_back(info);
+    }
+    std::move(more.symbols.begin(), more.symbols.end(), std::back_inserter(model.symbols));
+    std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
+    std::move(more.jumps.begin(), more.jumps.end(), std::back_inserter(model.jumps));
+    std::move(more.findings.begin(), more.findings.end(), std::back_inserter(model.findings));
+    for (std::size_t kind = 0; kind < more.definitions.size(); ++kind)
+        for (auto& [key, all] : more.definitions[kind]) {
+            std::vector<std::uint32_t>& merged = model.definitions[kind][key];
+            for (std::uint32_t symbol : all) merged.push_back(rebased(symbol, symbols));
+        }
+    for (PendingWord& word : part.pending) {
+        word.span = rebased(word.span, spans);
+        word.reference = rebased(word.reference, references);
+        into.pending.push_back(word);
+    }
+    for (ValueStatement& value : part.values) {
+        value.statement = rebased(value.statement, statements);
+        value.symbol = rebased(value.symbol, symbols);
+        into.values.push_back(value);
+    }
+}
+
+// The first line of each file in the engine's joined text: the engine ends
+// every file with one more line end.
+void numberEngineLines(Model& model) {
+    std::uint64_t next = 1;
+    for (std::size_t file = 0; file < model.files.size(); ++file) {
+        const std::string& bytes = model.files[file].bytes;
+        bool endsInLineEnd = !bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r');
+        std::uint32_t lines = model.fileInfo[file].lineCount;
+        model.fileInfo[file].firstEngineLine = next;
+        next += lines + (endsInLineEnd || lines == 0 ? 1 : 0);
+    }
+}
+
+// The files one after another; once the first has closed the definition
+// block, and no later file opens one, the others side by side.
+void readFiles(FirstPass& pass) {
+    const std::vector<input::SourceFile>& files = pass.model.files;
+    LineReader reader(pass, files);
+    if (files.empty()) return;
+    reader.readFile(0);
+    LineReader::BlockState start = reader.state();
+    if (files.size() < 3 || start.inDefineBlock || start.inJumpRegion || definesLater(files)) {
+        for (std::uint32_t file = 1; file < files.size(); ++file) reader.readFile(file);
+        return;
+    }
+    std::vector<FirstPass> parts(files.size() - 1);
+    std::atomic<std::size_t> next{1};
+    nscr::runSideBySide(std::min(nscr::processorCount(), parts.size()), [&](std::size_t) {
+        for (std::size_t file; (file = next++) < files.size();) {
+            LineReader part(parts[file - 1], files);
+            part.setState(start);
+            part.readFile(static_cast<std::uint32_t>(file));
+        }
+    });
+    for (FirstPass& part : parts) appendPass(pass, part);
+}
 
 }  // namespace
 
@@ -792,11 +916,11 @@ FirstPass readLines(std::vector<input::SourceFile> files,
     pass.model.lines.reserve(bytes / 32 + 16);
     pass.model.spans.reserve(bytes / 12 + 16);
     for (Model::KeyMap& map : pass.model.definitions) map.reserve(bytes / 512 + 16);
-    LineReader reader(pass);
     nscr::runSideBySide(alongside ? 2 : 1, [&](std::size_t k) {
         if (k == 1) return alongside(pass.model.files);
-        for (std::uint32_t file = 0; file < pass.model.files.size(); ++file) reader.readFile(file);
+        readFiles(pass);
     });
+    numberEngineLines(pass.model);
     return pass;
 }
 

@@ -78,8 +78,9 @@ private:
     void relateDefinitions() {
         for (const Model::KeyMap& map : model_.definitions)
             for (const auto& [key, all] : map)
-                for (std::uint32_t k : all) {
-                    Symbol& symbol = model_.symbols[k];
+                for (std::size_t n = 0; n < all.size(); ++n) {
+                    Symbol& symbol = model_.symbols[all[n]];
+                    symbol.ordinal = static_cast<std::uint32_t>(n + 1);
                     symbol.firstOfKey = all.front();
                     symbol.lastOfKey = all.back();
                     symbol.definitionCount = static_cast<std::uint32_t>(all.size());
