@@ -504,6 +504,8 @@ std::string helpText() {
            "\n"
            "USAGE:\n"
            "  hibarune [option...] file...\n"
+           "  hibarune -html5 [option...] -o DIR GAME_FOLDER\n"
+           "  hibarune -check [option...] file... | GAME_FOLDER\n"
            "\n"
            "Each script a.txt gives the page a.txt.html beside it; options apply to every file.\n"
            "A page never replaces a script or another page of the run.\n"
@@ -512,10 +514,17 @@ std::string helpText() {
            "  -lineno     put the line number in front of every line\n"
            "  -class      HTML page whose spans have class attributes, with a style sheet\n"
            "  -text       plain text page, for a text editor or less, not a browser\n"
-           "  -html5      HTML5 page in UTF-8 for reading in a browser: links to lines and\n"
-           "              labels, a label index, a dark scheme\n"
-           "  -index      with -html5: also write index.html, listing every page of the run\n"
-           "              with its labels, and link labels across the pages\n"
+           "  -html5      pages in UTF-8 that show the script as the engine reads it: text,\n"
+           "              commands, links for labels, references, user commands, aliases\n"
+           "              and jumps; the scripts of a run, or a game folder, are one game\n"
+           "  -index      with -html5: also write index.html, the front page of the run\n"
+           "  -split N    with -html5: a page per N lines or so (default 20000; 0: never)\n"
+           "  -lang TAG   with -html5: the pages' language (default: from the text)\n"
+           "  -engine E   the engine whose rules apply: nscripter, onscripter,\n"
+           "              onscripter-en (default), ponscripter, onscripter-ru, onscripter-jh\n"
+           "  -enc E      read every script as cp932, utf8 or gbk (default: by its kind)\n"
+           "  -check      write no page: report what the engine would not run as meant\n"
+           "              (-check=ID,... only these; -no-check=ID; -check-format=json|sarif)\n"
            "  -lenient    convert lines the tokenizer rejects (each place is a warning on\n"
            "              standard error) and go on past scripts that cannot be converted\n"
            "  -utf8       read scripts as UTF-8 and write pages in UTF-8\n"
@@ -533,7 +542,8 @@ std::string helpText() {
            "  color.txt     colours of token types, NAME=colour per line, in the current\n"
            "                directory (optional)\n"
            "\n"
-           "Exit status: 0 when every page was written, 1 after an error.\n";
+           "Exit status: 0 when every page was written, 1 after an error. With -check: 0\n"
+           "without errors, 1 with one, 2 when a file could not be read.\n";
 }
 
 std::string versionText() {
