@@ -83,3 +83,49 @@ TEST(e2eGame, EncodedAndOddGames) {
 }
 
 }  // namespace
+
+namespace {
+
+std::size_t pagesOf(const Sandbox& box, const std::string& script) {
+    std::size_t pages = 0;
+    for (const auto& entry : fs::directory_iterator(box.dir)) {
+        std::string name = entry.path().filename().string();
+        pages += name.starts_with(script + ".") && name.ends_with(".html") ? 1 : 0;
+    }
+    return pages;
+}
+
+TEST(e2eGame, LargeAndOddScriptsAreCutIntoParts) {
+    std::string labels;
+    for (int k = 0; k < 100000; ++k) labels += "*l" + std::to_string(k) + "\n";
+    std::string noLabels;
+    for (int k = 0; k < 100000; ++k) noLabels += "mov %0,1\n";
+    struct Case {
+        const char* name;
+        std::string script;
+        std::vector<std::string> options;
+        int status;
+        std::size_t pages;
+    };
+    const std::vector<Case> cases = {
+        {"one 10 MB line", "`" + std::string(10000000, 'a') + "\n", {}, 0, 1},
+        {"2 million empty lines", std::string(2000000, '\n'), {}, 0, 100},
+        {"a label on every line", labels, {}, 0, 5},
+        {"no label in 100,000 lines", noLabels, {}, 0, 5},
+        {"never split", noLabels, {"-split", "0"}, 0, 1},
+        {"a negative split", noLabels, {"-split", "-5"}, 1, 0},
+        {"a split of no number", noLabels, {"-split", "many"}, 1, 0},
+        {"a split too small", noLabels, {"-split", "50"}, 1, 0},
+    };
+    for (const Case& test : cases) {
+        Sandbox box;
+        box.write("a.txt", test.script);
+        std::vector<std::string> args = {"-html5", "-lineno", "a.txt"};
+        args.insert(args.begin(), test.options.begin(), test.options.end());
+        Outcome outcome = box.hibarune(args);
+        EXPECT_EQ(outcome.status, test.status) << test.name;
+        EXPECT_EQ(pagesOf(box, "a.txt"), test.pages) << test.name;
+    }
+}
+
+}  // namespace
