@@ -242,3 +242,18 @@ TEST(AnalysisGame, FilesReadSideBySideGiveTheModelOfOneReading) {
     EXPECT_EQ(described(sideBySide), expected);
     EXPECT_EQ(sideBySide.symbols[sideBySide.definitionsOf(analysis::SymbolKind::Label, "f")[1]].ordinal, 2u);
 }
+
+// A large file is read in pieces side by side: the model is the one of a
+// reading from start to end, also for select lists and jumps across pieces.
+TEST(AnalysisGame, ALargeFileReadInPiecesGivesTheModelOfOneReading) {
+    std::string block = "*scene\nmov %0,1 : goto *next\nselect \"a\",*scene,\n\"b\",*next\njumpf\n`Text@\n~\n";
+    std::string script = "*define\nnumalias a,1\ngame\n";
+    for (int k = 0; k < 120000; ++k) script += block;
+    Model pieces = modelOf({script});
+    Model whole = modelOf({script + ";*define\n"});
+    std::string expected = described(whole);
+    std::string lastLine = std::to_string(whole.fileInfo[0].lineCount - 1);
+    std::string extraLine = "0:" + lastLine + " comment=" + std::to_string(analysis::none) + " \n";
+    expected.erase(expected.find(extraLine), extraLine.size());
+    EXPECT_EQ(described(pieces), expected);
+}

@@ -150,6 +150,17 @@ struct ArgumentState {
     std::uint32_t statement = none;
 };
 
+// A run of whole lines of one file, read as a unit: a large file is cut
+// into several, so that its lines are read side by side.
+struct Piece {
+    std::uint32_t file = 0;
+    std::size_t begin = 0;  // bytes of the file
+    std::size_t end = 0;
+    std::uint32_t firstLine = 0;  // the number, from 0, of its first line in the file
+    bool continues = false;       // a later piece of its file
+    bool last = true;             // the file's last piece
+};
+
 class LineReader {
 public:
     LineReader(FirstPass& pass, const std::vector<input::SourceFile>& files)
@@ -167,16 +178,18 @@ public:
         inJumpRegion_ = state.inJumpRegion;
     }
 
-    void readFile(std::uint32_t file) {
-        file_ = file;
-        const input::SourceFile& source = files_[file];
+    // Lines [begin, end) of a file's bytes, the first of them numbered
+    // firstLine. A piece that goes on from the one before in the same file
+    // adds its lines to that file.
+    void readPiece(const Piece& piece) {
+        file_ = piece.file;
+        const input::SourceFile& source = files_[piece.file];
         encoding_ = source.encoding;
         std::string_view bytes = source.bytes;
-        FileInfo info;
-        info.firstLine = static_cast<std::uint32_t>(model_.lines.size());
-        std::uint32_t local = 0;
-        const char* at = bytes.data();
-        const char* const last = at + bytes.size();
+        std::uint32_t first = static_cast<std::uint32_t>(model_.lines.size());
+        std::uint32_t local = piece.firstLine;
+        const char* at = bytes.data() + piece.begin;
+        const char* const last = bytes.data() + piece.end;
         while (at != last) {
             const char* end = nscr::findLineEnd(at, last);
             auto offset = static_cast<std::uint64_t>(at - bytes.data());
@@ -184,9 +197,18 @@ public:
             if (end == last) break;
             at = end + (*end == '\r' && end + 1 != last && end[1] == '\n' ? 2 : 1);
         }
-        info.lineCount = local;
-        model_.fileInfo.push_back(info);
-        list_ = {};
+        std::uint32_t count = local - piece.firstLine;
+        if (piece.continues && !model_.fileInfo.empty() && pass_.lastFile == piece.file) {
+            model_.fileInfo.back().lineCount += count;
+        } else {
+            FileInfo info;
+            info.firstLine = first;
+            info.lineCount = count;
+            model_.fileInfo.push_back(info);
+            pass_.continuesFile = pass_.continuesFile || (model_.fileInfo.size() == 1 && piece.continues);
+        }
+        pass_.lastFile = piece.file;
+        if (piece.last) list_ = {};
     }
 
 private:
@@ -796,21 +818,6 @@ private:
 
 namespace {
 
-// Whether a later file has a *define label: then the files must be read in
-// order, each starting where the one before left the definition block.
-bool definesLater(const std::vector<input::SourceFile>& files) {
-    for (std::size_t k = 1; k < files.size(); ++k) {
-        std::string_view bytes = files[k].bytes;
-        for (std::size_t at = bytes.find('*'); at != std::string_view::npos; at = bytes.find('*', at + 1)) {
-            std::size_t name = at;
-            while (name < bytes.size() && (bytes[name] == '*' || isBlankByte(bytes[name]))) ++name;
-            std::size_t end = wordEnd(bytes, name);
-            if (end - name == 6 && lowerCase(bytes.substr(name, 6)) == "define") return true;
-        }
-    }
-    return false;
-}
-
 std::uint32_t rebased(std::uint32_t index, std::size_t offset) {
     return index == none ? none : static_cast<std::uint32_t>(index + offset);
 }
@@ -842,10 +849,17 @@ void appendPass(FirstPass& into, FirstPass& part) {
         statement.commandSpan = rebased(statement.commandSpan, spans);
         model.statements.push_back(statement);
     }
-    for (FileInfo& info : more.fileInfo) {
+    for (std::size_t k = 0; k < more.fileInfo.size(); ++k) {
+        FileInfo& info = more.fileInfo[k];
+        // A piece that goes on with the file before adds to its lines.
+        if (k == 0 && part.continuesFile) {
+            model.fileInfo.back().lineCount += info.lineCount;
+            continue;
+        }
         info.firstLine = rebased(info.firstLine, lines);
         model.fileInfo.push_back(info);
     }
+    into.lastFile = part.lastFile;
     std::move(more.symbols.begin(), more.symbols.end(), std::back_inserter(model.symbols));
     std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
     std::move(more.jumps.begin(), more.jumps.end(), std::back_inserter(model.jumps));
@@ -880,25 +894,76 @@ void numberEngineLines(Model& model) {
     }
 }
 
-// The files one after another; once the first has closed the definition
-// block, and no later file opens one, the others side by side.
+// Files larger than this are cut into pieces of about this size.
+constexpr std::size_t pieceBytes = 1u << 21;
+
+// Where to cut a file near `at`: at a line start that no select list runs
+// over (the line before does not end in "," and the line does not start
+// with one); the file's end when there is none.
+std::size_t cutNear(std::string_view bytes, std::size_t at) {
+    for (std::size_t end = bytes.find('\n', at); end != std::string_view::npos; end = bytes.find('\n', end + 1)) {
+        std::size_t start = end + 1;
+        std::size_t before = end;
+        while (before > 0 && (bytes[before - 1] == '\r' || isBlankByte(bytes[before - 1]))) --before;
+        std::size_t after = skipBlanks(bytes, start);
+        bool list = (before > 0 && bytes[before - 1] == ',') || (after < bytes.size() && bytes[after] == ',');
+        if (!list && start < bytes.size()) return start;
+    }
+    return bytes.size();
+}
+
+std::vector<Piece> piecesOf(const std::vector<input::SourceFile>& files) {
+    std::vector<Piece> pieces;
+    for (std::uint32_t file = 0; file < files.size(); ++file) {
+        std::string_view bytes = files[file].bytes;
+        std::size_t begin = 0;
+        std::uint32_t line = 0;
+        do {
+            std::size_t end = bytes.size() - begin > 2 * pieceBytes ? cutNear(bytes, begin + pieceBytes) : bytes.size();
+            pieces.push_back({file, begin, end, line, begin != 0, end == bytes.size()});
+            line += static_cast<std::uint32_t>(nscr::countLines(bytes.substr(begin, end - begin)));
+            begin = end;
+        } while (begin < bytes.size());
+    }
+    return pieces;
+}
+
+// Whether a piece from `first` on has a *define label: then the pieces must
+// be read in order, each starting where the one before left the block.
+bool definesLater(const std::vector<input::SourceFile>& files, const std::vector<Piece>& pieces, std::size_t first) {
+    for (std::size_t k = first; k < pieces.size(); ++k) {
+        std::string_view bytes = std::string_view(files[pieces[k].file].bytes).substr(pieces[k].begin, pieces[k].end - pieces[k].begin);
+        for (std::size_t at = bytes.find('*'); at != std::string_view::npos; at = bytes.find('*', at + 1)) {
+            std::size_t name = at;
+            while (name < bytes.size() && (bytes[name] == '*' || isBlankByte(bytes[name]))) ++name;
+            std::size_t end = wordEnd(bytes, name);
+            if (end - name == 6 && lowerCase(bytes.substr(name, 6)) == "define") return true;
+        }
+    }
+    return false;
+}
+
+// The pieces one after another until the definition block is closed; then,
+// when no later piece opens one, the others side by side.
 void readFiles(FirstPass& pass) {
     const std::vector<input::SourceFile>& files = pass.model.files;
+    std::vector<Piece> pieces = piecesOf(files);
     LineReader reader(pass, files);
-    if (files.empty()) return;
-    reader.readFile(0);
-    LineReader::BlockState start = reader.state();
-    if (files.size() < 3 || start.inDefineBlock || start.inJumpRegion || definesLater(files)) {
-        for (std::uint32_t file = 1; file < files.size(); ++file) reader.readFile(file);
+    std::size_t next = 0;
+    while (next < pieces.size() && (next == 0 || reader.state().inDefineBlock || reader.state().inJumpRegion))
+        reader.readPiece(pieces[next++]);
+    if (pieces.size() - next < 2 || definesLater(files, pieces, next)) {
+        while (next < pieces.size()) reader.readPiece(pieces[next++]);
         return;
     }
-    std::vector<FirstPass> parts(files.size() - 1);
-    std::atomic<std::size_t> next{1};
+    LineReader::BlockState start = reader.state();
+    std::vector<FirstPass> parts(pieces.size() - next);
+    std::atomic<std::size_t> taken{0};
     nscr::runSideBySide(std::min(nscr::processorCount(), parts.size()), [&](std::size_t) {
-        for (std::size_t file; (file = next++) < files.size();) {
-            LineReader part(parts[file - 1], files);
+        for (std::size_t k; (k = taken++) < parts.size();) {
+            LineReader part(parts[k], files);
             part.setState(start);
-            part.readFile(static_cast<std::uint32_t>(file));
+            part.readPiece(pieces[next + k]);
         }
     });
     for (FirstPass& part : parts) appendPass(pass, part);

@@ -39,6 +39,10 @@ struct FirstPass {
     Model model;
     std::vector<PendingWord> pending;
     std::vector<ValueStatement> values;
+    // Pieces of one file may be read apart: the file of the last piece read,
+    // and whether the first piece went on with a file begun elsewhere.
+    std::uint32_t lastFile = none;
+    bool continuesFile = false;
 };
 
 // Cuts and classifies every line; definitions become symbols at once.
