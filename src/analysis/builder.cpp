@@ -102,7 +102,7 @@ constexpr PlainSteps plainStepsFor(input::Encoding encoding) {
         if (lead >= 0x80) {
             if (encoding == input::Encoding::CP932) size = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
             if (encoding == input::Encoding::GBK) size = lead >= 0x81 && lead <= 0xFE ? 2 : 1;
-            if (encoding == input::Encoding::UTF8) size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            // UTF-8 steps a byte at a time: no byte of a character is ASCII.
         }
         steps[lead] = size;
     }
@@ -556,7 +556,7 @@ private:
             return end;
         }
         if (c == '"') {
-            std::size_t close = text_.find('"', at + 1);
+            std::size_t close = findCharacter(text_, at + 1, '"', encoding_);
             std::size_t end = close == std::string_view::npos ? text_.size() : close + 1;
             std::string_view inside = text_.substr(at + 1, (close == std::string_view::npos ? text_.size() : close) - at - 1);
             // The engine drops the first character, whatever it is.
@@ -608,7 +608,7 @@ private:
     std::size_t readOperand(std::size_t at, ArgumentState& state) {
         char c = text_[at];
         if (c == '"' || c == '`') {
-            std::size_t close = text_.find(c, at + 1);
+            std::size_t close = findCharacter(text_, at + 1, c, encoding_);
             std::size_t end = close == std::string_view::npos ? text_.size() : close + 1;
             if (close == std::string_view::npos && c == '"')
                 note(at, "unterminated-string", "string without its closing quote");
@@ -779,7 +779,7 @@ private:
 
     std::size_t indicesEnd(std::size_t at) const {
         while (at < text_.size() && text_[at] == '[') {
-            std::size_t close = text_.find(']', at);
+            std::size_t close = findCharacter(text_, at, ']', encoding_);
             if (close == std::string_view::npos) return at;
             at = close + 1;
         }

@@ -33,11 +33,24 @@ inline std::size_t characterSize(std::string_view text, std::size_t at, input::E
         case input::Encoding::GBK:
             size = lead >= 0x81 && lead <= 0xFE ? 2 : 1;
             break;
-        case input::Encoding::UTF8:
-            size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-            break;
+        case input::Encoding::UTF8: {
+            // Only the continuation bytes that follow belong to the lead.
+            std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            while (size < want && at + size < text.size() &&
+                   (static_cast<unsigned char>(text[at + size]) & 0xC0) == 0x80)
+                ++size;
+            return size;
+        }
     }
     return at + size <= text.size() ? size : text.size() - at;
+}
+
+// The first byte c at or after `from` that starts a character (a trail byte
+// that happens to be c does not count), or npos.
+inline std::size_t findCharacter(std::string_view text, std::size_t from, char c, input::Encoding encoding) {
+    for (std::size_t at = from; at < text.size(); at += characterSize(text, at, encoding))
+        if (text[at] == c) return at;
+    return std::string_view::npos;
 }
 
 // The end of the name that starts at text[at] ([A-Za-z0-9_]*).
