@@ -353,9 +353,10 @@ private:
         if (reference.dynamic) return writeElement("span", "dy", attribute("title", "a label chosen at run time"), bytes);
         std::uint32_t target = reference.symbol == none ? none : winningDefinition(model_, reference.symbol, options_.labelRule);
         if (target == none) {
-            std::string message = reference.badForm ? "not a label argument: the engine looks for *" + reference.key
-                                                    : "no label *" + reference.key;
-            return writeElement("span", "gl u", attribute("title", message) + attribute("data-to", reference.key), bytes);
+            // A string's "name" may hold any of the script's bytes.
+            std::string key = text_.utf8(reference.key);
+            std::string message = reference.badForm ? "not a label argument: the engine looks for *" + key : "no label *" + key;
+            return writeElement("span", "gl u", attribute("title", message) + attribute("data-to", key), bytes);
         }
         writeElement("a", "gl", " href=\"" + hrefTo(model_.symbols[target]) + "\"", bytes);
     }
