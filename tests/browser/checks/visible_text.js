@@ -8,8 +8,11 @@ browserCheck('visible text equals the script', async (doc, ctx) => {
   const element = doc.querySelector(selector);
   if (!element) throw new Error('no ' + selector + ' in the page');
   const skip = ctx.param('text_skip', '');
+  // Blocks off screen are not laid out, and innerText leaves them out: lay
+  // them all out, as scrolling through the page would.
   const hide = doc.createElement('style');
-  if (skip) hide.textContent = skip + '{display:none !important}';
+  hide.textContent = selector + ' *{content-visibility:visible !important}' +
+                     (skip ? skip + '{display:none !important}' : '');
   doc.head.appendChild(hide);
   let actual;
   try {
