@@ -57,8 +57,9 @@ function readText(path) {
 
 // Lets pending layout, scrolling and events happen. A timer, not
 // requestAnimationFrame: headless Chromium may dump the DOM before a frame is drawn.
-function settle(win) {
-  return new Promise((resolve) => win.setTimeout(resolve, 50));
+// The harness's own timer: one of a page that navigates away never fires.
+function settle() {
+  return new Promise((resolve) => setTimeout(resolve, 50));
 }
 
 // Where the first difference of two texts is, line by line, for a failure message.
@@ -138,7 +139,7 @@ function makeContext(params, frame) {
     readText,
     cssRgb,
     firstDifference,
-    settle: () => settle(frame.contentWindow),
+    settle: () => settle(),
     waitFor,
     expectLineAtTop: (target, what) => expectLineAtTop(frame.contentWindow, target, what),
     // Opens the page at path (absolute, or a URL) in the frame.
@@ -151,13 +152,13 @@ function makeContext(params, frame) {
         const file = decodeURIComponent(frame.contentWindow.location.pathname.split('/').pop());
         return file === name && d.readyState === 'complete' ? d : null;
       }, 'the page ' + name);
-      await settle(frame.contentWindow);
+      await settle();
       return doc;
     },
     // Go to "#fragment" inside the page and wait for it to be laid out.
     async goTo(fragment) {
       frame.contentWindow.location.hash = fragment;
-      await settle(frame.contentWindow);
+      await settle();
     },
     expectEqual(actual, expected, what) {
       if (actual !== expected) {
@@ -183,7 +184,7 @@ async function runChecks() {
   const url = fileUrl(params.get('page')) + (params.has('fragment') ? '#' + params.get('fragment') : '');
   await loadFrame(frame, url);
   if (!frame.contentDocument) throw new Error('page document not readable: ' + url);
-  await settle(frame.contentWindow);
+  await settle();
 
   const ctx = makeContext(params, frame);
   for (const check of registered) {
