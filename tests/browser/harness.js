@@ -57,8 +57,9 @@ function readText(path) {
 
 // Lets pending layout, scrolling and events happen. A timer, not
 // requestAnimationFrame: headless Chromium may dump the DOM before a frame is drawn.
-function settle(win) {
-  return new Promise((resolve) => win.setTimeout(resolve, 50));
+// The harness's own timer: one of a page that navigates away never fires.
+function settle() {
+  return new Promise((resolve) => setTimeout(resolve, 50));
 }
 
 // Where the first difference of two texts is, line by line, for a failure message.
@@ -82,6 +83,49 @@ function cssRgb(hex) {
   return `rgb(${(n >> 16) & 255}, ${(n >> 8) & 255}, ${n & 255})`;
 }
 
+// The line (an element with an id L<n> right inside a block of an -html5
+// page, or an element .l of an older page) that holds target.
+function lineOf(target) {
+  return target.closest('.b > [id^="L"], .l');
+}
+
+// Throws unless target is at the top of the window, below its scroll margin
+// and clear of the page's sticky bar, or, near the end of the page, fully in
+// view with the page scrolled as far as it goes; and so is its line.
+function expectLineAtTop(win, target, what) {
+  const line = lineOf(target);
+  if (!line) throw new Error(`${what}: #${target.id} is in no line`);
+  const margin = parseFloat(win.getComputedStyle(target).scrollMarginTop) || 0;
+  const box = target.getBoundingClientRect();
+  const lineBox = line.getBoundingClientRect();
+  const scroller = win.document.scrollingElement;
+  const atEnd = win.scrollY >= scroller.scrollHeight - win.innerHeight - 1;
+  const inView = box.top >= 0 && lineBox.bottom <= win.innerHeight;
+  if (Math.abs(box.top - lineBox.top) > 2) throw new Error(`${what}: #${target.id} is not on the first row of ${line.id}`);
+  const bar = win.document.querySelector('.bar');
+  if (bar && bar.getBoundingClientRect().bottom > box.top + 0.5) {
+    throw new Error(`${what}: ${line.id} at ${box.top}px is under the bar (bottom ${bar.getBoundingClientRect().bottom}px)`);
+  }
+  if (Math.abs(box.top - margin) <= 2 || (atEnd && inView)) return;
+  throw new Error(`${what}: ${line.id} is at ${box.top}px (scroll margin ${margin}px, scrolled to ${win.scrollY})`);
+}
+
+// Waits until test() gives a true value (checked every 50 ms), and returns it.
+async function waitFor(test, what, milliseconds = 10000) {
+  const end = Date.now() + milliseconds;
+  for (;;) {
+    let value;
+    try {
+      value = test();
+    } catch (error) {
+      value = undefined;
+    }
+    if (value) return value;
+    if (Date.now() > end) throw new Error('timed out waiting for ' + what);
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
+
 function makeContext(params, frame) {
   return {
     frame,
@@ -95,11 +139,26 @@ function makeContext(params, frame) {
     readText,
     cssRgb,
     firstDifference,
-    settle: () => settle(frame.contentWindow),
+    settle: () => settle(),
+    waitFor,
+    expectLineAtTop: (target, what) => expectLineAtTop(frame.contentWindow, target, what),
+    // Opens the page at path (absolute, or a URL) in the frame.
+    load: (path) => loadFrame(frame, fileUrl(path)),
+    // Waits until the frame holds a loaded page whose file name is name
+    // (after a link or a script took it there) and returns its document.
+    async arrivedAt(name) {
+      const doc = await waitFor(() => {
+        const d = frame.contentDocument;
+        const file = decodeURIComponent(frame.contentWindow.location.pathname.split('/').pop());
+        return file === name && d.readyState === 'complete' ? d : null;
+      }, 'the page ' + name);
+      await settle();
+      return doc;
+    },
     // Go to "#fragment" inside the page and wait for it to be laid out.
     async goTo(fragment) {
       frame.contentWindow.location.hash = fragment;
-      await settle(frame.contentWindow);
+      await settle();
     },
     expectEqual(actual, expected, what) {
       if (actual !== expected) {
@@ -125,7 +184,7 @@ async function runChecks() {
   const url = fileUrl(params.get('page')) + (params.has('fragment') ? '#' + params.get('fragment') : '');
   await loadFrame(frame, url);
   if (!frame.contentDocument) throw new Error('page document not readable: ' + url);
-  await settle(frame.contentWindow);
+  await settle();
 
   const ctx = makeContext(params, frame);
   for (const check of registered) {

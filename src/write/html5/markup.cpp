@@ -36,7 +36,7 @@ void addLayoutRules(std::string& sheet, bool lineNumbers) {
                 "content:counter(n);display:inline-block;min-width:6ch;margin:0 1ch 0 -7ch;text-align:right;"
                 "cursor:pointer;user-select:none;-webkit-user-select:none");
     addRule(sheet, ".code a", "text-decoration:none");
-    addRule(sheet, ".code a[id]", "scroll-margin-top:3em");
+    addRule(sheet, ".code [id]", "scroll-margin-top:3em");
     addRule(sheet, ".code a[href]:hover", "text-decoration:underline");
     addRule(sheet, ".gl[href],.uc[href],.al[href],.j[href]", "text-decoration:underline dotted;text-underline-offset:.2em");
     addRule(sheet, ".u,.uk,.fd", "text-decoration:underline wavy;text-underline-offset:.2em");

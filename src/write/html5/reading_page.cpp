@@ -118,8 +118,10 @@ public:
         out_ += "<main class=\"code\">\n";
         seekJumps();
         seekFindings();
-        for (std::uint32_t first = part_.firstLine; first < part_.endLine; first += blockLines)
-            writeBlock(first, std::min(part_.endLine, first + blockLines));
+        for (std::uint32_t first = part_.firstLine, end; first < part_.endLine; first = end) {
+            end = blockEnd(first);
+            writeBlock(first, end);
+        }
         out_ += "</main>\n";
         if (!tips_.empty()) out_ += "<script type=\"application/json\" id=\"tips\">" + tips_ + "}</script>\n";
         out_ += pageScript(partTable());
@@ -206,6 +208,16 @@ private:
     }
 
     // ---- Blocks and lines ------------------------------------------------
+
+    // A block ends on a line with text where it can: a copy that runs on
+    // into the next block drops an empty last line of a block.
+    std::uint32_t blockEnd(std::uint32_t first) const {
+        std::uint32_t end = std::min(part_.endLine, first + blockLines);
+        if (end == part_.endLine) return end;
+        for (std::uint32_t last = end; last > first + 1; --last)
+            if (!model_.lineText(part_.file, last - 1).empty()) return last;
+        return end;
+    }
 
     // The block's first line sets the counter of the numbers: a block is
     // laid out on its own, so counting cannot run on from the block before.

@@ -1,0 +1,27 @@
+// A script written in parts: a line asked of the first part opens in the
+// part that holds it, and a label link into another part lands there.
+// Parameters: page (the first part), fragment (L<n>, the page is opened
+// at it), part_page (file name of the part holding line n).
+
+browserCheck('a line of a later part opens there at the top', async (doc, ctx) => {
+  const fragment = ctx.param('fragment');
+  const there = await ctx.arrivedAt(ctx.param('part_page'));
+  ctx.expectEqual(ctx.window.location.hash, '#' + fragment, 'location in the part');
+  const line = there.getElementById(fragment);
+  if (!line) throw new Error(`no ${fragment} in ${ctx.param('part_page')}`);
+  ctx.expectLineAtTop(line, fragment + ' in ' + ctx.param('part_page'));
+});
+
+browserCheck('a label link into another part lands on the label', async (doc, ctx) => {
+  const first = await ctx.load(ctx.param('page'));
+  await ctx.settle();
+  const link = first.querySelector('main.code a.gl[href*=".html#l-"]');
+  if (!link) throw new Error('no label link into another part');
+  const [file, id] = link.getAttribute('href').split('#');
+  link.click();
+  const there = await ctx.arrivedAt(decodeURIComponent(file));
+  const label = there.getElementById(id);
+  if (!label) throw new Error(`no #${id} in ${file}`);
+  ctx.expectEqual(label.textContent.toLowerCase(), link.textContent.toLowerCase(), 'label reached');
+  ctx.expectLineAtTop(label, link.textContent + ' in ' + file);
+});
