@@ -226,7 +226,7 @@ std::string pageEntry(const PageSummary& page) {
 // Bytes of 0x80 and above are encoded too: a file name need not be UTF-8,
 // and the page must be.
 bool meansSomethingInUrl(unsigned char c) {
-    return c <= 0x20 || c >= 0x7f || std::string_view("\"#%:<>?[\\]^`{|}").find(static_cast<char>(c)) !=
+    return c <= 0x20 || c >= 0x7f || std::string_view("\"#%&':<>?[\\]^`{|}").find(static_cast<char>(c)) !=
                                           std::string_view::npos;
 }
 
