@@ -143,6 +143,7 @@ private:
         out_ += "<b class=\"here\">";
         ::html5::appendEscaped(out_, model_.files[part_.file].name);
         out_ += "</b>";
+        if (part_.file + 1 < model_.files.size() && !options_.frontPagePath.empty()) out_ += ' ';
         writeNeighbour(part_.file + 1 < model_.files.size() ? part_.file + 1 : none, "next", "\xE2\x86\x92 ");
         writeParts();
         out_ += "</nav>\n";
@@ -151,9 +152,10 @@ private:
     void writeNeighbour(std::uint32_t file, const char* rel, const char* arrow) {
         if (file == none || options_.frontPagePath.empty()) return;
         std::size_t first = layout_.partsOfFile(file).first;
-        out_ += std::string(" <a rel=\"") + rel + "\" href=\"" + layout_.href(partIndex_, first, "") + "\">" + arrow;
+        out_ += std::string("<a rel=\"") + rel + "\" href=\"" + layout_.href(partIndex_, first, "") + "\">" + arrow;
         ::html5::appendEscaped(out_, model_.files[file].name);
-        out_ += "</a> ";
+        out_ += "</a>";
+        if (file < part_.file) out_ += ' ';
     }
 
     void writeParts() {
