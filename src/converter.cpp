@@ -7,11 +7,9 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <new>
 #include <optional>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 

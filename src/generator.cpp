@@ -1,7 +1,6 @@
 #include "generator.h"
 
 #include <cstring>
-#include <stdexcept>
 #include <utility>
 
 #include "nscr/file.h"
@@ -25,18 +24,19 @@ char* put(char* out, std::string_view text) {
     return out + text.size();
 }
 
-// Line openings, as the literal pieces between copies of the line's number.
 // "0001: " for 1: at least four digits, then a colon and a blank.
-const std::vector<std::string> legacyLinePieces = {"", ": "};
-constexpr std::size_t legacyLineWidth = 4;
+constexpr std::size_t lineNumberWidth = 4;
+constexpr std::string_view afterLineNumber = ": ";
+
+std::string paddedNumber(std::int64_t number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < lineNumberWidth) digits.insert(0, lineNumberWidth - digits.size(), '0');
+    return digits;
+}
 
 }  // namespace
 
-std::string formatLineNumber(std::int32_t number) {
-    std::string digits = std::to_string(number);
-    if (digits.size() < legacyLineWidth) digits.insert(0, legacyLineWidth - digits.size(), '0');
-    return digits + legacyLinePieces[1];
-}
+std::string formatLineNumber(std::int32_t number) { return paddedNumber(number) + std::string(afterLineNumber); }
 
 // ---- Generator ------------------------------------------------------------
 
@@ -100,7 +100,7 @@ void Generator::generate(const std::string& outputName, const std::vector<nscr::
 Page::Page(const Generator& generator, std::size_t expectedSize, bool withHead) : generator_(generator) {
     prepareSpans();
     tokenRoom_ = spans_.markupRoom();
-    if (generator.lineNumberFormatter != nullptr) lineOpening_ = LineOpening(legacyLinePieces, legacyLineWidth);
+    lineOpening_ = LineOpening(generator.lineNumberFormatter != nullptr);
     buffers_.emplace_back(expectedSize + generator.headerText.size() + generator.footerText.size());
     if (!withHead) return;
     std::string_view head = generator.headerText;
@@ -218,60 +218,38 @@ void Page::openLine(std::int64_t number) {
     buffer.commit(lineOpening_.writeTo(buffer.room(LineOpening::room), number));
 }
 
-Page::LineOpening::LineOpening(std::vector<std::string> pieces, std::size_t width)
-    : pieces_(std::move(pieces)), width_(width) {}
-
 // Lines come one after another: once a line's opening is written, it is
-// counted up in place for the next line (each copy of the number plus one),
-// long before it is read again, so that the copy never waits on the bytes
-// just changed. A number that grows a digit is made anew.
+// counted up in place for the next line, long before it is read again, so
+// that the copy never waits on the bytes just changed. A number that grows
+// a digit is made anew.
 char* Page::LineOpening::writeTo(char* out, std::int64_t number) {
     if (number != held_ || size_ == 0) build(number);
     const std::size_t size = size_;
-    // One copy of fixed size, short for the usual opening.
-    constexpr std::size_t shortCopy = 32;
-    if (size <= shortCopy) {
-        std::memcpy(out, text_, shortCopy);
-    } else {
-        std::memcpy(out, text_, room);
-    }
+    std::memcpy(out, text_, room);
     if (!countUp()) size_ = 0;
     return out + size;
 }
 
-// Counts each copy of the number up by one; false when it has no room for
-// the carry (all nines), and the opening is to be made anew.
+// Counts the number up by one; false when it has no room for the carry
+// (all nines), and the opening is to be made anew.
 bool Page::LineOpening::countUp() {
     if (held_ <= 0) return false;
-    const std::size_t digits = digits_, copies = numberCopies_;
-    for (std::size_t copy = 0; copy < copies; ++copy) {
-        char* const first = text_ + numberEnds_[copy] - digits;
-        char* at = first + digits - 1;
-        while (*at == '9') {
-            if (at == first) return false;
-            *at-- = '0';
-        }
-        ++*at;
+    char* at = text_ + digits_ - 1;
+    while (*at == '9') {
+        if (at == text_) return false;
+        *at-- = '0';
     }
+    ++*at;
     ++held_;
     return true;
 }
 
 void Page::LineOpening::build(std::int64_t number) {
-    std::string digits = std::to_string(number);
-    if (digits.size() < width_) digits.insert(0, width_ - digits.size(), '0');
-    std::string text = pieces_[0];
-    numberCopies_ = 0;
-    for (std::size_t k = 1; k < pieces_.size(); ++k) {
-        text += digits;
-        numberEnds_.at(numberCopies_++) = text.size();
-        text += pieces_[k];
-    }
-    // Line numbers have at most nineteen digits: the pieces are short.
-    if (text.size() > sizeof text_) throw std::length_error("line opening");
+    std::string text = paddedNumber(number);
+    digits_ = text.size();
+    text += afterLineNumber;
     std::memcpy(text_, text.data(), text.size());
     size_ = text.size();
-    digits_ = digits.size();
     held_ = number;
 }
 

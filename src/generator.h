@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -93,16 +92,14 @@ private:
     std::string scratch_;
     std::size_t tokenRoom_ = 0;  // markup around one token, at most
     std::vector<nscr::ByteBuffer> buffers_;
-    // The opening of the line being written, kept ready to copy: the
-    // literal pieces of its format with the line's number between them (at
-    // least `width` digits, zeros in front), counted up in place from one
-    // line to the next.
+    // The number in front of the line being written ("0001: "), kept ready
+    // to copy and counted up in place from one line to the next.
     class LineOpening {
     public:
-        static constexpr std::size_t room = 192;  // copied whole: at most this much is written
-        LineOpening() = default;
-        LineOpening(std::vector<std::string> pieces, std::size_t width);
-        bool empty() const { return pieces_.empty(); }
+        // Copied whole: a number has at most 20 characters, then ": ".
+        static constexpr std::size_t room = 32;
+        explicit LineOpening(bool shown = false) : shown_(shown) {}
+        bool empty() const { return !shown_; }
         // Writes the opening of line `number` at out, which has `room`
         // bytes, and gives its end.
         char* writeTo(char* out, std::int64_t number);
@@ -110,12 +107,9 @@ private:
     private:
         void build(std::int64_t number);
         bool countUp();
-        std::vector<std::string> pieces_;  // the number goes between each two
-        std::size_t width_ = 0;
+        bool shown_ = false;
         char text_[room] = {};
-        std::size_t size_ = 0;
-        std::array<std::size_t, 4> numberEnds_{};  // where each copy of the number ends in text_
-        std::size_t numberCopies_ = 0;
+        std::size_t size_ = 0;  // 0: to be made anew
         std::size_t digits_ = 0;
         std::int64_t held_ = 0;  // the number text_ holds
     };
