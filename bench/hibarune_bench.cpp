@@ -90,9 +90,7 @@ void appendSpans(benchmark::State& state, const nscr::SpanFormat& spans) {
 
 void convert(benchmark::State& state, const std::string& script, OutputMode mode, bool lineNumbers,
              const ScriptSettings& settings = {}) {
-    // HTML5 pages are UTF-8 whatever the script's encoding.
-    TextEncoding pageEncoding = mode == OutputMode::HTML5 ? TextEncoding::UTF8 : settings.encoding;
-    Generator generator(mode, lineNumbers, pageEncoding);
+    Generator generator(mode, lineNumbers, settings.encoding);
     Cp932Decoder decoder;
     std::size_t pageSize = 0;
     for (auto _ : state) {
@@ -105,23 +103,6 @@ void convert(benchmark::State& state, const std::string& script, OutputMode mode
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(script.size()));
     state.counters["page_MB"] = static_cast<double>(pageSize) / megabyte;
-}
-
-// The label work an HTML5 page does once all its lines are written: the
-// table of its definitions, then a look-up for every reference.
-void matchLabels(benchmark::State& state, const std::string& script) {
-    Generator generator(OutputMode::HTML5, false, TextEncoding::UTF8);
-    Cp932Decoder decoder;
-    Page page = convertScript(script, generator, ScriptSettings{}, decoder).page;
-    const LabelMarks& labels = page.labels();
-    for (auto _ : state) {
-        PageLabels definitions = page.labelDefinitions();
-        std::size_t linked = 0;
-        for (std::size_t k = 0; k < labels.size(); ++k)
-            if (!labels[k].definition && definitions.firstDefinition(k) != nullptr) ++linked;
-        benchmark::DoNotOptimize(linked);
-    }
-    state.counters["labels"] = static_cast<double>(labels.size());
 }
 
 // The generated script in UTF-8, for -utf8 pages.
@@ -180,22 +161,10 @@ void registerAll() {
     benchmark::RegisterBenchmark("convertScript/STYLE_utf8/script_2MB", [](benchmark::State& state) {
         convert(state, utf8Input(2 * megabyte), OutputMode::STYLE, false, ScriptSettings{TextEncoding::UTF8, false});
     })->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("convertScript/HTML5/script_2MB", [](benchmark::State& state) {
-        convert(state, input(scriptgen::Kind::script, 2 * megabyte), OutputMode::HTML5, false);
-    })->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("convertScript/HTML5_utf8/script_2MB", [](benchmark::State& state) {
-        convert(state, utf8Input(2 * megabyte), OutputMode::HTML5, false, ScriptSettings{TextEncoding::UTF8, false});
-    })->Unit(benchmark::kMillisecond);
 
-    for (OutputMode mode : {OutputMode::STYLE, OutputMode::HTML5})
-        benchmark::RegisterBenchmark(mode == OutputMode::STYLE ? "convertScript/STYLE/script_20MB" : "convertScript/HTML5/script_20MB",
-                                     [mode](benchmark::State& state) {
-                                         convert(state, input(scriptgen::Kind::script, 20 * megabyte), mode, false);
-                                     })
-            ->Unit(benchmark::kMillisecond)->UseRealTime();
-    benchmark::RegisterBenchmark("PageLabels/HTML5/script_20MB", [](benchmark::State& state) {
-        matchLabels(state, input(scriptgen::Kind::script, 20 * megabyte));
-    })->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("convertScript/STYLE/script_20MB", [](benchmark::State& state) {
+        convert(state, input(scriptgen::Kind::script, 20 * megabyte), OutputMode::STYLE, false);
+    })->Unit(benchmark::kMillisecond)->UseRealTime();
 
     // Pathological inputs in STYLE mode, x1 and x10.
     struct SizeCase {

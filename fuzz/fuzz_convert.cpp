@@ -12,11 +12,6 @@
 // line: it gives the strict run's page with no warning where that one
 // works, and where that one fails (a line that does not decode or
 // tokenize), a page with warnings or an encoding failure.
-//
-// Last, the bytes are converted leniently into an HTML5 page (with line
-// numbers by the first byte's parity): where it is written, the text of its
-// code block, markup taken away and entities read back, is the script's
-// lines, each ended by a line feed.
 
 #include <cerrno>
 #include <cstddef>
@@ -40,11 +35,9 @@ namespace {
 struct Setup {
     std::unique_ptr<Generator> generators[6];
     std::unique_ptr<Generator> utf8Generators[6];
-    std::unique_ptr<Generator> html5Generators[2];
     Cp932Decoder decoder;
     IconvDescriptor toUtf8{"UTF-8", "CP932"};
     IconvDescriptor toCp932{"CP932", "UTF-8"};
-    IconvDescriptor utf8Check{"UTF-32LE", "UTF-8"};  // fails where the text is not UTF-8
 };
 
 Setup* setup = nullptr;
@@ -153,87 +146,6 @@ void checkLenient(std::string_view script, const Generator& generator, TextEncod
     }
 }
 
-// The text of an HTML5 page's code block: tags dropped, the four entities
-// read back.
-std::string codeText(const std::string& page) {
-    constexpr std::string_view opening = "<pre class=\"code\">";
-    std::size_t start = page.find(opening);
-    fuzz::require(start != std::string::npos, "HTML5 page without its code block");
-    start += opening.size();
-    std::size_t end = page.rfind("</pre>");
-    fuzz::require(end != std::string::npos && end >= start, "HTML5 page without the end of its code block");
-    std::string text;
-    for (std::size_t at = start; at < end;) {
-        if (page[at] == '<') {
-            std::size_t close = page.find('>', at);
-            fuzz::require(close != std::string::npos && close < end, "unclosed tag in the code block");
-            at = close + 1;
-            continue;
-        }
-        if (page[at] == '&') {
-            constexpr std::pair<std::string_view, char> entities[] = {
-                {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}};
-            bool known = false;
-            for (auto [entity, c] : entities)
-                if (page.compare(at, entity.size(), entity) == 0) {
-                    text += c;
-                    at += entity.size();
-                    known = true;
-                    break;
-                }
-            fuzz::require(known, "unknown entity in the code block");
-            continue;
-        }
-        fuzz::require(page[at] != '>' && page[at] != '"', "unescaped byte in the code block");
-        text += page[at++];
-    }
-    return text;
-}
-
-// The script's text as an HTML5 page shows it, or nothing when a line does
-// not decode.
-std::optional<std::string> shownText(std::string_view script, TextEncoding encoding) {
-    if (encoding == TextEncoding::UTF8 && script.starts_with("\xEF\xBB\xBF")) script.remove_prefix(3);
-    std::string text;
-    for (std::string_view raw : cutLines(script)) {
-        raw = raw.substr(0, raw.find('\0'));
-        std::string utf8;
-        std::string wide;
-        if (isAsciiOnly(raw)) {
-            utf8 = raw;
-        } else if (encoding == TextEncoding::UTF8) {
-            if (setup->utf8Check.convert(raw, wide) != IconvDescriptor::Result::converted) return std::nullopt;
-            utf8 = raw;
-        } else if (setup->toUtf8.convert(raw, utf8) != IconvDescriptor::Result::converted) {
-            return std::nullopt;
-        }
-        text += utf8;
-        text += '\n';
-    }
-    return text;
-}
-
-void checkHtml5(std::string_view script, const Generator& generator, TextEncoding encoding, std::size_t parts) {
-    SettledOutcome lenient = convertWith(script, generator, ScriptSettings{encoding, true}, parts);
-    if (!lenient.outcome.page) {
-        fuzz::require(lenient.outcome.message == conversionMessage(), "HTML5 page fails other than by conversion",
-                      lenient.outcome.message);
-        return;
-    }
-    std::optional<std::string> shown = shownText(script, encoding);
-    if (!shown) {
-        // Bytes that do not decode are warned of and shown as U+FFFD.
-        fuzz::require(lenient.warnings > 0, "HTML5 page of a script that does not decode, without a warning");
-        try {
-            checkUtf8(*lenient.outcome.page);
-        } catch (const nscr::Error&) {
-            fuzz::fail("HTML5 page of a script that does not decode is not UTF-8");
-        }
-        return;
-    }
-    fuzz::require(codeText(*lenient.outcome.page) == *shown, "HTML5 page does not show the script");
-}
-
 bool isKnownMessage(std::string_view message, std::size_t lineCount) {
     std::size_t index = 0;
     return message == conversionMessage() || fuzz::isIndexedTokenizerMessage(message, lineCount, index);
@@ -249,8 +161,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     for (int i = 0; i < 6; ++i)
         setup->utf8Generators[i] =
             std::make_unique<Generator>(static_cast<OutputMode>(i % 3), i / 3 % 2 == 1, TextEncoding::UTF8);
-    for (int i = 0; i < 2; ++i)
-        setup->html5Generators[i] = std::make_unique<Generator>(OutputMode::HTML5, i == 1, TextEncoding::UTF8);
     return 0;
 }
 
@@ -278,7 +188,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (TextEncoding encoding : {TextEncoding::CP932, TextEncoding::UTF8}) {
         checkLenient(script, generator, encoding, parts);
         checkLenient(script, *setup->utf8Generators[data[0] % 6], encoding, parts);
-        checkHtml5(script, *setup->html5Generators[data[0] % 2], encoding, parts);
     }
     return 0;
 }

@@ -7,11 +7,9 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <new>
 #include <optional>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,8 +17,6 @@
 #include "cli/output_plan.h"
 #include "cli/reading_run.h"
 #include "cmdline.h"
-#include "html5.h"
-#include "labels.h"
 #include "nscr/error.h"
 #include "nscr/file.h"
 #include "nscr/lines.h"
@@ -192,12 +188,10 @@ struct RunSettings {
     bool lineNumbers = false;
     ScriptSettings script;
     TextEncoding pageEncoding = TextEncoding::CP932;
-    bool writeIndex = false;
     std::string outputDirectory;  // empty: pages beside their scripts
 };
 
 OutputMode outputModeFor(const OptionList& options) {
-    if (options.hasOption("html5")) return OutputMode::HTML5;
     OutputMode mode = OutputMode::STYLE;
     if (options.hasOption("class")) mode = OutputMode::CLASS;
     if (options.hasOption("text")) mode = OutputMode::TEXT;
@@ -210,9 +204,7 @@ RunSettings runSettingsFor(const OptionList& options) {
     settings.lineNumbers = options.hasOption("lineno");
     settings.script.lenient = options.hasOption("lenient");
     if (options.hasOption("utf8")) settings.script.encoding = TextEncoding::UTF8;
-    bool utf8Page = settings.script.encoding == TextEncoding::UTF8 || settings.mode == OutputMode::HTML5;
-    settings.pageEncoding = utf8Page ? TextEncoding::UTF8 : TextEncoding::CP932;
-    settings.writeIndex = settings.mode == OutputMode::HTML5 && options.hasOption("index");
+    settings.pageEncoding = settings.script.encoding;
     settings.outputDirectory = options.value("o").value_or("");
     return settings;
 }
@@ -251,34 +243,7 @@ void reportFailure(const std::string& file, const LocatedError& error) {
                   ": note: -lenient converts the script anyway, with a warning for each such place\n");
 }
 
-// The script's name for the page's title, as valid UTF-8.
-std::string titleFor(const std::string& file) {
-    std::string name = std::filesystem::path(file).filename().string();
-    try {
-        checkUtf8(name);
-    } catch (const nscr::Error&) {
-        for (char& c : name)
-            if (static_cast<unsigned char>(c) >= 0x80) c = '?';
-    }
-    return name;
-}
-
-// Duplicate definitions of a label are warnings of the lenient run.
-void addDuplicateLabelWarnings(const Page& page, WarningLog& warnings) {
-    const LabelMarks& labels = page.labels();
-    PageLabels definitions = page.labelDefinitions();
-    for (std::size_t k = 0; k < labels.size(); ++k) {
-        if (definitions.ordinal(k) < 2) continue;
-        const LabelMark& mark = labels[k];
-        warnings.add(static_cast<std::size_t>(mark.line - 1), mark.column,
-                     "label *" + std::string(page.labelName(mark)) + " is defined again (first on line " +
-                         std::to_string(definitions.firstDefinition(k)->line) +
-                         "); links go to the first");
-    }
-}
-
-// A run converts its scripts one by one, and its pages are written as they
-// are done, or, when the pages link into each other, all at the end.
+// A run converts its scripts one by one, writing each page as it is done.
 class Run {
 public:
     Run(const RunSettings& settings, const Generator& generator) : settings_(settings), generator_(generator) {}
@@ -287,14 +252,8 @@ public:
     bool convert(const std::string& file) {
         try {
             ConvertedScript converted = convertFile(file);
-            if (settings_.script.lenient && settings_.mode == OutputMode::HTML5)
-                addDuplicateLabelWarnings(converted.page, converted.warnings);
             reportWarnings(file, converted.warnings);
-            if (!settings_.writeIndex) {
-                nscr::writeWholeFile(pagePath(file), converted.page.finishedPieces());
-                return true;
-            }
-            held_.push_back({file, std::move(converted.page)});
+            nscr::writeWholeFile(pagePathFor(file, settings_.outputDirectory), converted.page.finishedPieces());
         } catch (const ScriptLineError& error) {
             reportFailure(file, error);
             return false;
@@ -311,73 +270,17 @@ public:
         return true;
     }
 
-    // Writes the pages held for the end, and index.html; false when one
-    // failed (reported already).
-    bool finish();
-
 private:
-    struct HeldPage {
-        std::string file;
-        Page page;
-    };
-    std::string pagePath(const std::string& file) const { return pagePathFor(file, settings_.outputDirectory); }
-
     ConvertedScript convertFile(const std::string& file) {
         // The script is let go before the page is written.
         nscr::ByteBuffer script = nscr::readFileBytes(file);
-        return convertScript(script.view(), generator_, settings_.script, decoder_, 0, titleFor(file));
+        return convertScript(script.view(), generator_, settings_.script, decoder_);
     }
 
     const RunSettings& settings_;
     const Generator& generator_;
     Cp932Decoder decoder_;
-    std::vector<HeldPage> held_;
 };
-
-// The index's entries of a page's label definitions, with their ids.
-std::vector<html5::Label> indexEntries(const Page& page) {
-    const LabelMarks& labels = page.labels();
-    PageLabels definitions = page.labelDefinitions();
-    std::vector<html5::Label> entries;
-    for (std::size_t k = 0; k < labels.size(); ++k)
-        if (labels[k].definition)
-            entries.push_back({std::string(page.labelName(labels[k])), labelId(definitions.key(k), definitions.ordinal(k)),
-                               labels[k].line});
-    return entries;
-}
-
-bool Run::finish() {
-    if (!settings_.writeIndex) return true;
-    LabelDirectory directory;
-    for (const HeldPage& held : held_) directory.addPage(held.page.labelDefinitions(), pagePath(held.file));
-    bool allWritten = true;
-    std::vector<html5::PageSummary> summaries;
-    for (HeldPage& held : held_) {
-        std::string path = pagePath(held.file);
-        try {
-            nscr::writeWholeFile(path, held.page.finishedPieces(&directory, path));
-        } catch (const nscr::Error& error) {
-            reportFailure(error.what());
-            allWritten = false;
-            continue;
-        }
-        // With an output folder the index sits beside the pages.
-        std::filesystem::path fromIndex = settings_.outputDirectory.empty()
-                                              ? std::filesystem::path(path).lexically_normal()
-                                              : std::filesystem::path(path).filename();
-        std::string href = html5::hrefOfFile(fromIndex.generic_string());
-        summaries.push_back({href, titleFor(held.file), held.page.lineCount(), indexEntries(held.page)});
-    }
-    // An index of no page would only replace the one of an earlier run.
-    if (summaries.empty()) return allWritten;
-    try {
-        nscr::writeWholeFile(indexPathFor(settings_.outputDirectory), html5::indexPage(summaries));
-    } catch (const nscr::Error& error) {
-        printToStdout(std::string(error.what()) + "\n");
-        return false;
-    }
-    return allWritten;
-}
 
 // ---- The run ------------------------------------------------------------------
 
@@ -451,7 +354,9 @@ int convertAll(const std::vector<std::string>& arguments) {
     }
 
     loadCommands(commandsPath);
-    for (const nscr::ColorWarning& warning : nscr::loadColorFile(colorPath, colorValueCheck(settings.pageEncoding)))
+    // The reading pages are UTF-8 whatever the scripts' encoding.
+    TextEncoding pageEncoding = html5 ? TextEncoding::UTF8 : settings.pageEncoding;
+    for (const nscr::ColorWarning& warning : nscr::loadColorFile(colorPath, colorValueCheck(pageEncoding)))
         printToStderr(std::string(colorPath) + ":" + std::to_string(warning.line) + ": warning: " + warning.message +
                       "\n");
     // The reading pages plan their outputs once the game's files are known.
@@ -461,7 +366,6 @@ int convertAll(const std::vector<std::string>& arguments) {
     std::vector<PlannedOutput> outputs;
     for (const std::string& script : scripts)
         outputs.push_back({pagePathFor(script, settings.outputDirectory), "the page of " + script});
-    if (settings.writeIndex) outputs.push_back({indexPathFor(settings.outputDirectory), "the index"});
     std::vector<std::string> inputs = scripts;
     inputs.push_back(commandsPath);
     inputs.push_back(colorPath);
@@ -483,8 +387,6 @@ int convertAll(const std::vector<std::string>& arguments) {
         // goes on with the others.
         if (!settings.script.lenient) break;
     }
-    // Pages held for the end are written whatever came after them.
-    allConverted = run.finish() && allConverted;
     return allConverted ? 0 : 1;
 }
 
@@ -794,7 +696,6 @@ void convertPart(std::string_view text, std::int64_t firstNumber, const ScriptSe
             Cp932LineReader reader(decoder);
             convertLines(text, firstNumber, reader, work);
         }
-        if (!outcome.tokenError && !outcome.pageError) page.finishPart();
     } catch (...) {
         outcome.failure = std::current_exception();
     }
@@ -885,13 +786,13 @@ std::size_t partCountFor(std::size_t scriptSize) {
 }  // namespace
 
 ConvertedScript convertScript(std::string_view script, const Generator& generator, const ScriptSettings& settings,
-                              Cp932Decoder& decoder, std::size_t partCount, std::string_view title) {
+                              Cp932Decoder& decoder, std::size_t partCount) {
     script = withoutByteOrderMark(script, settings.encoding);
     if (partCount == 0) partCount = partCountFor(script.size());
     std::vector<std::string_view> pieces = splitAtLines(script, partCount);
     std::vector<Page> pages;
     pages.reserve(pieces.size());
-    pages.push_back(generator.startPage(expectedPageSize(script.size(), generator.outputMode()), title));
+    pages.push_back(generator.startPage(expectedPageSize(script.size(), generator.outputMode())));
     for (std::size_t k = 1; k < pieces.size(); ++k)
         pages.push_back(generator.startPart(expectedPageSize(pieces[k].size(), generator.outputMode())));
     std::vector<PartOutcome> outcomes(pieces.size());
@@ -899,7 +800,7 @@ ConvertedScript convertScript(std::string_view script, const Generator& generato
     // A part's first line number is only needed when the page numbers its
     // lines; errors and warnings are numbered once all parts are done.
     auto firstNumber = [&](std::size_t k) -> std::int64_t {
-        if (k == 0 || !generator.numbersLines()) return 1;
+        if (k == 0 || !generator.showsLineNumbers()) return 1;
         return static_cast<std::int64_t>(linesBefore(script, pieces[k])) + 1;
     };
     // Each part has a decoder of its own, the first the run's.

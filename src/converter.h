@@ -40,7 +40,7 @@ struct ScriptSettings {
 };
 
 // Something worth telling about a script that converted: a place the
-// lenient tokenizer recovered from, or a label defined twice.
+// lenient tokenizer recovered from, or bytes read past that do not decode.
 struct Warning {
     std::size_t line = 0;    // index, counted from 0
     std::size_t column = 0;  // byte column, counted from 0
@@ -107,7 +107,7 @@ struct ConvertedScript {
 // side by side, each on a thread of its own with a decoder of its own; the
 // page and the error are the same. partCount 0: as many parts as pay.
 ConvertedScript convertScript(std::string_view script, const Generator& generator, const ScriptSettings& settings,
-                              Cp932Decoder& decoder, std::size_t partCount = 0, std::string_view title = {});
+                              Cp932Decoder& decoder, std::size_t partCount = 0);
 
 // A CP932 script converted strictly.
 std::string convertScript(std::string_view script, const Generator& generator, Cp932Decoder& decoder);

@@ -2,21 +2,19 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "codepage.h"
-#include "labels.h"
 #include "nscr/byte_buffer.h"
 #include "nscr/token.h"
 #include "nscr/webhighlight.h"
 
-// TEXT, STYLE and CLASS make the legacy page; HTML5 the page for reading in
-// a browser (UTF-8, line and label links, a label index, a dark scheme).
-enum class OutputMode : std::int32_t { TEXT = 0, STYLE = 1, CLASS = 2, HTML5 = 3 };
+// TEXT: the script's text; STYLE: spans with inline styles; CLASS: spans
+// with class attributes and a style sheet.
+enum class OutputMode : std::int32_t { TEXT = 0, STYLE = 1, CLASS = 2 };
 
 using TokenFormatter = std::string (*)(nscr::TokenType, std::string_view);
 using LineNumberFormatter = std::string (*)(std::int32_t);
@@ -42,8 +40,6 @@ public:
     // all their tokens at once: startLine, add...Tokens as often as needed,
     // then endLine.
     void startLine(std::int64_t number) {
-        lineNumber_ = number;
-        ++lineCount_;
         if (!lineOpening_.empty()) openLine(number);
     }
     // Tokens whose texts are UTF-8.
@@ -55,67 +51,40 @@ public:
     // bytes the tokens took.
     std::size_t addLineTokens(const nscr::TokenLine& tokens, std::string_view bytes, TextEncoding encoding);
     void endLine() {
-        // One copy of fixed size: cheaper than one of the exact size.
-        char* out = lastBuffer().room(sizeof lineClosing_);
-        std::memcpy(out, lineClosing_, sizeof lineClosing_);
-        lastBuffer().commit(out + lineClosingSize_);
+        char* out = lastBuffer().room(2);
+        out[0] = '\r';
+        out[1] = '\n';
+        lastBuffer().commit(out + 2);
     }
 
     // Appends the lines of a part made by Generator::startPart, emptying it.
     void appendPart(Page& part);
-    // The labels met so far, in script order (HTML5 pages).
-    const LabelMarks& labels() const { return labels_; }
-    std::string_view labelName(const LabelMark& mark) const;
-    std::string_view labelKey(const LabelMark& mark) const;
-    // The page's label definitions, by name.
-    PageLabels labelDefinitions() const;
-    // Ends the page with its tail (once) and gives its bytes, in order. A
-    // label reference is linked to a label of this page, else to one of
-    // others (pages of the same run), else not at all.
-    // pagePath is where the page goes, for links into other pages.
-    std::vector<std::string_view> finishedPieces(const LabelDirectory* others = nullptr,
-                                                 const std::string& pagePath = {});
+    // Ends the page with its tail (once) and gives its bytes, in order.
+    std::vector<std::string_view> finishedPieces();
     // The finished page as a string; the Page is spent afterwards.
     std::string finish();
-    std::int64_t lineCount() const { return lineCount_; }
-    // Says that the lines of this page or part are all written: what can be
-    // made of them alone is made now, on the thread that wrote them.
-    void finishPart();
     TextEncoding encoding() const;
 
 private:
     friend class Generator;
-    Page(const Generator& generator, std::size_t expectedSize, bool withHead, std::string_view title);
+    Page(const Generator& generator, std::size_t expectedSize, bool withHead);
     nscr::ByteBuffer& lastBuffer() { return buffers_.back(); }
     void prepareSpans();
-    void reserveLabelRoom(std::size_t expectedSize);
     std::size_t tokensRoom(const nscr::TokenLine& tokens, std::size_t textSize) const;
     char* writeToken(char* out, const nscr::Token& token);
-    char* writeOpening(char* out, nscr::TokenType type, std::string_view text);
-    char* writeSpecialOpening(char* out, nscr::TokenType type, std::string_view text);
+    char* writeOpening(char* out, nscr::TokenType type);
+    char* writeSpecialOpening(char* out, nscr::TokenType type);
     char* writePiece(char* out, nscr::TokenType type, std::string_view piece);
     char* writeDecodedPiece(char* out, nscr::TokenType type, std::string_view cp932);
     char* writeEncodedPiece(char* out, nscr::TokenType type, std::string_view utf8);
     void openLine(std::int64_t number);
-    char* writeLabelOpening(char* out, nscr::TokenType type, std::string_view text);
-    void openLabels(const LabelDirectory* others, const std::string& pagePath);
-    std::vector<std::size_t> labelsToReopen(const PageLabels& definitions, const LabelDirectory* others);
-    struct IndexSlice {
-        nscr::ByteBuffer text;  // the index entries of labels [firstLabel, endLabel)
-        std::size_t firstLabel, endLabel;
-    };
-    void appendIndexEntries(IndexSlice& slice, const PageLabels* definitions);
-    void addIndexEntry(const LabelMark& mark);
-    void finishIndex(const PageLabels& definitions);
-    void unlinkInPlace(const LabelMark& mark);
-    std::vector<std::string_view> html5Pieces() const;
     template <typename WritePiece>
     std::size_t addPieces(const nscr::TokenLine& tokens, std::string_view bytes, WritePiece writePiece);
 
     const Generator& generator_;
     nscr::SpanFormat spans_;
-    // Types whose openings are not a plain block: too long, not to be had in
-    // the page's encoding, or a label's link.
+    // Types whose openings are not a plain block: too long, or not to be had
+    // in the page's encoding.
     std::array<bool, nscr::tokenTypeCount> special_{};
     std::array<bool, nscr::tokenTypeCount> unencodable_{};
     Cp932Encoder encoder_;
@@ -123,16 +92,14 @@ private:
     std::string scratch_;
     std::size_t tokenRoom_ = 0;  // markup around one token, at most
     std::vector<nscr::ByteBuffer> buffers_;
-    // The opening of the line being written, kept ready to copy: the
-    // literal pieces of its format with the line's number between them (at
-    // least `width` digits, zeros in front), counted up in place from one
-    // line to the next.
+    // The number in front of the line being written ("0001: "), kept ready
+    // to copy and counted up in place from one line to the next.
     class LineOpening {
     public:
-        static constexpr std::size_t room = 192;  // copied whole: at most this much is written
-        LineOpening() = default;
-        LineOpening(std::vector<std::string> pieces, std::size_t width);
-        bool empty() const { return pieces_.empty(); }
+        // Copied whole: a number has at most 20 characters, then ": ".
+        static constexpr std::size_t room = 32;
+        explicit LineOpening(bool shown = false) : shown_(shown) {}
+        bool empty() const { return !shown_; }
         // Writes the opening of line `number` at out, which has `room`
         // bytes, and gives its end.
         char* writeTo(char* out, std::int64_t number);
@@ -140,39 +107,13 @@ private:
     private:
         void build(std::int64_t number);
         bool countUp();
-        std::vector<std::string> pieces_;  // the number goes between each two
-        std::size_t width_ = 0;
+        bool shown_ = false;
         char text_[room] = {};
-        std::size_t size_ = 0;
-        std::array<std::size_t, 4> numberEnds_{};  // where each copy of the number ends in text_
-        std::size_t numberCopies_ = 0;
+        std::size_t size_ = 0;  // 0: to be made anew
         std::size_t digits_ = 0;
         std::int64_t held_ = 0;  // the number text_ holds
     };
     LineOpening lineOpening_;
-    char lineClosing_[16] = {};  // "\r\n", or the line element's end
-    std::size_t lineClosingSize_ = 0;
-    std::size_t headBuffers_ = 0;  // buffers that hold the head alone
-    LabelMarks labels_;
-    nscr::ByteBuffer labelNames_;  // each label's name, then its key, one label after another
-    std::int64_t lineNumber_ = 0;  // of the line being written
-    std::int64_t lineCount_ = 0;
-    std::size_t lineStart_ = 0;    // where the line's text starts in the last buffer (HTML5 pages)
-    // The label index made a part at a time, each on its part's thread.
-    std::vector<IndexSlice> indexSlices_;
-    nscr::ByteBuffer indexText_;  // the index entries of the labels since the last slice
-    std::string indexId_;         // scratch for an entry's id
-    // The label index's opening (up to indexOpeningEnd_), its closing and the
-    // code's opening (up to indexEnd_), then the label openings put in place
-    // of those written, each a replacement.
-    std::size_t indexOpeningEnd_ = 0;
-    struct Replacement {
-        std::size_t mark;        // index in labels_
-        std::size_t begin, end;  // in finishing_
-    };
-    std::string finishing_;
-    std::size_t indexEnd_ = 0;
-    std::vector<Replacement> replacements_;
     bool finished_ = false;
 };
 
@@ -194,9 +135,8 @@ public:
 
     // The page of the token lines, in memory.
     std::string render(const std::vector<nscr::TokenLine>& lines);
-    // Starts a page; expectedSize is a guess at its size in bytes, title the
-    // script's name (HTML5 pages show it).
-    Page startPage(std::size_t expectedSize = 0, std::string_view title = {}) const;
+    // Starts a page; expectedSize is a guess at its size in bytes.
+    Page startPage(std::size_t expectedSize = 0) const;
     // Starts a part of a page, lines without the head, for Page::appendPart.
     // Pages and parts of one generator may be filled on different threads.
     Page startPart(std::size_t expectedSize = 0) const;
@@ -204,8 +144,6 @@ public:
     OutputMode outputMode() const { return mode; }
     TextEncoding pageEncoding() const { return encoding; }
     bool showsLineNumbers() const { return lineNumberFormatter != nullptr; }
-    // Whether a part must know the number of its first line.
-    bool numbersLines() const { return showsLineNumbers() || mode == OutputMode::HTML5; }
 
 private:
     friend class Page;

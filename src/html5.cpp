@@ -153,43 +153,6 @@ std::string classSelector(TokenType type) {
     return selector;
 }
 
-void addLayoutRules(std::string& sheet, bool lineNumbers) {
-    addRule(sheet, ":root", "color-scheme:light dark");
-    addRule(sheet, "body", "margin:0;font-family:system-ui,sans-serif");
-    addRule(sheet, ".code",
-            "margin:0;padding:.5em 2ch;font:.875rem/1.5 ui-monospace,\"Noto Sans Mono CJK JP\",Menlo,Consolas,"
-            "monospace;white-space:pre-wrap;overflow-wrap:anywhere;tab-size:8");
-    // Inline blocks, one per line, keep innerText and copies to the script's
-    // lines; top alignment and a minimum height keep empty lines one line high.
-    addRule(sheet, ".l",
-            lineNumbers ? "display:inline-block;vertical-align:top;width:100%;min-height:1.5em;box-sizing:border-box;"
-                          "padding-left:7ch;scroll-margin-top:3em"
-                        : "display:inline-block;vertical-align:top;width:100%;min-height:1.5em;scroll-margin-top:3em");
-    if (lineNumbers) {
-        // The number is pulled into the gutter by a negative margin; an
-        // inline block, not an absolute box, so innerText gets no extra line
-        // breaks. It is generated content of an empty link, never copied.
-        addRule(sheet, ".n",
-                "display:inline-block;min-width:6ch;margin:0 1ch 0 -7ch;text-align:right;text-decoration:none;"
-                "user-select:none;-webkit-user-select:none");
-        addRule(sheet, ".n::before", "content:attr(data-n)");
-    }
-    addRule(sheet, ".code a", "text-decoration:none");
-    // A label reached by its link stands below the top, as a line does.
-    addRule(sheet, ".code a[id]", "scroll-margin-top:3em");
-    addRule(sheet, ".code a[href]:hover", "text-decoration:underline");
-    addRule(sheet, ".code a" + classSelector(TokenType::GENERIC_LABEL) + "[href]",
-            "text-decoration:underline dotted;text-underline-offset:.2em");
-    addRule(sheet, ".idx", "margin:.5em 1ch");
-    addRule(sheet, ".idx summary", "cursor:pointer;font-weight:bold");
-    addRule(sheet, ".idx ol", "margin:.25em 0;columns:16em");
-    addRule(sheet, ".idx a,.pages a", "text-decoration:none");
-    addRule(sheet, ".idx a:hover,.pages a:hover", "text-decoration:underline");
-    addRule(sheet, ".ln", "margin-left:.75em;font-size:.85em");
-    addRule(sheet, ".pages", "display:block;margin:1em 2ch");
-    addRule(sheet, ".pages>ul>li", "margin:.5em 0");
-}
-
 void addSchemeRules(std::string& sheet, const Scheme& scheme) {
     addRule(sheet, "body", "background:" + std::string(scheme.background) + ";color:" + std::string(scheme.text));
     addRule(sheet, ".n,.ln", "color:" + std::string(scheme.muted));
@@ -211,16 +174,6 @@ void addLightTokenRules(std::string& sheet) {
 void addDarkTokenRules(std::string& sheet) {
     for (std::size_t i = 0; i < typeCount; ++i)
         addRule(sheet, classSelector(typeAt(i)), "color:" + std::string(darkScheme.tokens[i]));
-}
-
-std::string lineCount(std::int64_t lines) { return std::to_string(lines) + (lines == 1 ? " line" : " lines"); }
-
-std::string pageEntry(const PageSummary& page) {
-    std::string entry = "<li><a href=\"" + escaped(page.href) + "\">" + escaped(page.title) + "</a><span class=\"ln\">" +
-                        lineCount(page.lines) + "</span>\n";
-    entry += labelIndex(page.labels, page.href);
-    entry += "</li>\n";
-    return entry;
 }
 
 // Bytes of 0x80 and above are encoded too: a file name need not be UTF-8,
@@ -302,24 +255,6 @@ bool hasBodyColour(TokenType type) {
     return body && !own;
 }
 
-std::string styleSheet(bool lineNumbers) {
-    std::string sheet;
-    addLayoutRules(sheet, lineNumbers);
-    addSchemeRules(sheet, lightScheme);
-    addLightTokenRules(sheet);
-    sheet += "@media (prefers-color-scheme: dark){\n";
-    addSchemeRules(sheet, darkScheme);
-    addDarkTokenRules(sheet);
-    sheet += "}\n";
-    return sheet;
-}
-
-std::string pageHead(std::string_view title, bool lineNumbers) {
-    return "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
-           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
-           escaped(title) + "</title>\n<style>\n" + styleSheet(lineNumbers) + "</style>\n</head>\n<body>\n";
-}
-
 void appendIndexOpening(std::string& out, std::size_t count) {
     out += "<nav class=\"idx\"><details><summary>Labels (";
     out += std::to_string(count);
@@ -353,8 +288,7 @@ char* writeText(char* out, const char (&text)[size]) {
     return out + size - 1;
 }
 
-}  // namespace
-
+// Room for an entry: each escaped byte takes at most six.
 std::size_t indexEntryRoom(std::size_t nameSize, std::size_t idSize, std::size_t pageHrefSize) {
     return 64 + 6 * (pageHrefSize + idSize + nameSize);
 }
@@ -372,6 +306,8 @@ char* writeIndexEntry(char* out, std::string_view name, std::string_view id, std
     return writeText(out, "</span></li>\n");
 }
 
+}  // namespace
+
 void appendIndexEntry(std::string& out, std::string_view name, std::string_view id, std::int64_t line,
                       std::string_view pageHref) {
     std::size_t used = out.size();
@@ -381,26 +317,5 @@ void appendIndexEntry(std::string& out, std::string_view name, std::string_view 
 }
 
 void appendIndexClosing(std::string& out) { out += "</ol>\n</details></nav>\n"; }
-
-std::string labelIndex(const std::vector<Label>& labels, std::string_view pageHref) {
-    if (labels.empty()) return {};
-    std::string index;
-    appendIndexOpening(index, labels.size());
-    for (const Label& label : labels) appendIndexEntry(index, label.name, label.id, label.line, pageHref);
-    appendIndexClosing(index);
-    return index;
-}
-
-std::string codeOpening() { return "<pre class=\"code\">"; }
-
-std::string pageClosing() { return "</pre>\n</body>\n</html>\n"; }
-
-std::string indexPage(const std::vector<PageSummary>& pages) {
-    std::string page = pageHead("Index", false);
-    page += "<main class=\"pages\">\n<h1>Scripts (" + std::to_string(pages.size()) + ")</h1>\n<ul>\n";
-    for (const PageSummary& summary : pages) page += pageEntry(summary);
-    page += "</ul>\n</main>\n</body>\n</html>\n";
-    return page;
-}
 
 }  // namespace html5

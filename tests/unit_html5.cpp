@@ -112,7 +112,7 @@ protected:
 // Every token colour, the line numbers and the index links, against both the
 // page background and the highlight of a targeted line, in both schemes.
 TEST_F(Html5, EveryColourIsReadableInBothSchemes) {
-    Sheet sheet = parsedSheet(html5::styleSheet(true));
+    Sheet sheet = parsedSheet(html5::colourRules());
     for (const Rules* rules : {&sheet.light, &sheet.dark}) {
         const std::string scheme = rules == &sheet.light ? "light" : "dark";
         std::vector<std::string> backgrounds = {rules->at("body").at("background"),
@@ -135,7 +135,7 @@ TEST_F(Html5, EveryColourIsReadableInBothSchemes) {
 }
 
 TEST_F(Html5, FontWeightsFollowTheFontTable) {
-    Sheet sheet = parsedSheet(html5::styleSheet(false));
+    Sheet sheet = parsedSheet(html5::colourRules());
     for (int i = 0; i < nscr::tokenTypeCount; ++i) {
         const Declarations& rule = sheet.light.at(tokenSelector(typeAt(i)));
         std::string weight = rule.count("font-weight") ? rule.at("font-weight") : "normal";
@@ -147,7 +147,7 @@ TEST_F(Html5, FontWeightsFollowTheFontTable) {
 // Each row: a colour set as color.txt sets it, and the light colour expected
 // for its type ("" for the one of the sheet without it).
 TEST_F(Html5, ColourFileChangesOnlyTheLightScheme) {
-    const Sheet plain = parsedSheet(html5::styleSheet(true));
+    const Sheet plain = parsedSheet(html5::colourRules());
     const std::vector<std::tuple<TokenType, std::string, std::string>> rows = {
         {COMMENT, "#5f8a3a", "#5f8a3a"},
         {LITERAL, "rgb(10, 20, 30)", "rgb(10, 20, 30)"},
@@ -161,7 +161,7 @@ TEST_F(Html5, ColourFileChangesOnlyTheLightScheme) {
     for (const auto& [type, colour, expected] : rows) {
         nscr::initWebHighlight();
         nscr::fontInfos[static_cast<std::size_t>(type)].color = colour;
-        const std::string text = html5::styleSheet(true);
+        const std::string text = html5::colourRules();
         const Sheet sheet = parsedSheet(text);
         const std::string selector = tokenSelector(type);
         std::string want = expected.empty() ? plain.light.at(selector).at("color") : expected;
@@ -172,21 +172,6 @@ TEST_F(Html5, ColourFileChangesOnlyTheLightScheme) {
             if (typeAt(i) == type) continue;
             EXPECT_EQ(sheet.light.at(tokenSelector(typeAt(i))), plain.light.at(tokenSelector(typeAt(i))));
         }
-    }
-}
-
-TEST_F(Html5, LineNumberRulesOnlyWithLineNumbers) {
-    Sheet numbered = parsedSheet(html5::styleSheet(true));
-    EXPECT_EQ(numbered.light.at(".n").at("user-select"), "none");
-    EXPECT_EQ(numbered.light.at(".n::before").at("content"), "attr(data-n)");
-    EXPECT_NE(numbered.light.at(".n").at("display"), "block");  // a block would add breaks to innerText
-    Sheet plain = parsedSheet(html5::styleSheet(false));
-    EXPECT_FALSE(plain.light.count(".n"));
-    EXPECT_FALSE(plain.light.at(".l").count("padding-left"));
-    for (const Sheet* sheet : {&numbered, &plain}) {
-        EXPECT_EQ(sheet->light.at(".code").at("white-space"), "pre-wrap");
-        EXPECT_EQ(sheet->light.at(".code").at("tab-size"), "8");
-        EXPECT_EQ(sheet->light.at(".l").at("display"), "inline-block");
     }
 }
 
@@ -229,53 +214,28 @@ TEST(Html5Text, HrefOfFile) {
     for (const auto& [name, expected] : rows) EXPECT_EQ(html5::hrefOfFile(name), expected) << name;
 }
 
-TEST_F(Html5, PageHead) {
-    const std::string head = html5::pageHead("a<&>\"\xe5\x90\xbe.txt", true);
-    EXPECT_EQ(head.rfind("<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n", 0), 0u);
-    EXPECT_NE(head.find("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"),
-              std::string::npos);
-    EXPECT_NE(head.find("<title>a&lt;&amp;&gt;&quot;\xe5\x90\xbe.txt</title>\n"), std::string::npos);
-    EXPECT_NE(head.find("<style>\n" + html5::styleSheet(true) + "</style>\n</head>\n<body>\n"), std::string::npos);
-    EXPECT_TRUE(head.ends_with("<body>\n"));
-    EXPECT_EQ(head.find('\r'), std::string::npos);
-    EXPECT_NE(html5::pageHead("t", false), head);
-    EXPECT_EQ(html5::codeOpening() + html5::pageClosing(), "<pre class=\"code\"></pre>\n</body>\n</html>\n");
-}
-
+// The index as the reading pages write it, piece by piece: names and ids
+// escaped, the page's link in front of each id.
 TEST(Html5Index, LabelIndex) {
-    EXPECT_EQ(html5::labelIndex({}), "");
-    const std::vector<html5::Label> labels = {{"start", "l-start", 3}, {"a<b", "l-a&lt;b", 12}, {"Start", "l-Start-2", 40}};
-    EXPECT_EQ(html5::labelIndex(labels),
+    std::string index;
+    html5::appendIndexOpening(index, 3);
+    html5::appendIndexEntry(index, "start", "l-start", 3, "");
+    html5::appendIndexEntry(index, "a<b", "l-a&lt;b", 12, "");
+    html5::appendIndexEntry(index, "Start", "l-Start-2", 40, "b%20c.txt.html");
+    html5::appendIndexClosing(index);
+    EXPECT_EQ(index,
               "<nav class=\"idx\"><details><summary>Labels (3)</summary>\n<ol>\n"
               "<li><a href=\"#l-start\">*start</a><span class=\"ln\">3</span></li>\n"
               "<li><a href=\"#l-a&amp;lt;b\">*a&lt;b</a><span class=\"ln\">12</span></li>\n"
-              "<li><a href=\"#l-Start-2\">*Start</a><span class=\"ln\">40</span></li>\n"
+              "<li><a href=\"b%20c.txt.html#l-Start-2\">*Start</a><span class=\"ln\">40</span></li>\n"
               "</ol>\n</details></nav>\n");
-    std::string other = html5::labelIndex({labels[0]}, "b.txt.html");
-    EXPECT_NE(other.find("<a href=\"b.txt.html#l-start\">*start</a>"), std::string::npos);
-}
-
-TEST_F(Html5, IndexPage) {
-    const std::vector<html5::PageSummary> pages = {
-        {"0.txt.html", "0.txt", 1916, {{"define", "l-define", 1}, {"start", "l-start", 40}}},
-        {"a%20b.txt.html", "a b<.txt", 1, {}},
-    };
-    const std::string page = html5::indexPage(pages);
-    EXPECT_EQ(page.rfind(html5::pageHead("Index", false), 0), 0u);
-    const std::vector<std::string> parts = {
-        "<a href=\"0.txt.html\">0.txt</a><span class=\"ln\">1916 lines</span>",
-        "<a href=\"0.txt.html#l-define\">*define</a><span class=\"ln\">1</span>",
-        "<a href=\"0.txt.html#l-start\">*start</a><span class=\"ln\">40</span>",
-        "<a href=\"a%20b.txt.html\">a b&lt;.txt</a><span class=\"ln\">1 line</span>",
-    };
-    std::size_t at = 0;
-    for (const std::string& part : parts) {
-        std::size_t found = page.find(part, at);
-        EXPECT_NE(found, std::string::npos) << part;
-        if (found != std::string::npos) at = found;
-    }
-    EXPECT_EQ(page.find("Labels (", page.find("a%20b.txt.html")), std::string::npos);
-    EXPECT_TRUE(page.ends_with("</ul>\n</main>\n</body>\n</html>\n"));
+    // An entry of bytes that all grow, after text already there, and the
+    // longest line number.
+    std::string entry(1000, 'x');
+    const std::string quotes(300, '"');
+    html5::appendIndexEntry(entry, quotes, "l-q", 9223372036854775807, quotes);
+    EXPECT_EQ(entry, std::string(1000, 'x') + "<li><a href=\"" + html5::escaped(quotes) + "#l-q\">*" +
+                         html5::escaped(quotes) + "</a><span class=\"ln\">9223372036854775807</span></li>\n");
 }
 
 }  // namespace
