@@ -961,6 +961,10 @@ void readFiles(FirstPass& pass) {
     std::atomic<std::size_t> taken{0};
     nscr::runSideBySide(std::min(nscr::processorCount(), parts.size()), [&](std::size_t) {
         for (std::size_t k; (k = taken++) < parts.size();) {
+            // Room as readFiles takes it for the whole text, so that no part grows.
+            std::size_t bytes = pieces[next + k].end - pieces[next + k].begin;
+            parts[k].model.lines.reserve(bytes / 32 + 16);
+            parts[k].model.spans.reserve(bytes / 12 + 16);
             LineReader part(parts[k], files);
             part.setState(start);
             part.readPiece(pieces[next + k]);

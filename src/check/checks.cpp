@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "analysis/characters.h"
+#include "nscr/parallel.h"
 
 namespace check {
 
@@ -34,24 +36,10 @@ public:
     Checker(const Model& model, const analysis::CommandSet& commands, input::Engine engine, DiagnosticSink& sink)
         : model_(model), commands_(commands), engine_(engine), sink_(sink) {}
 
-    void run(const CheckSelection& selection) {
-        using Check = void (Checker::*)();
-        static constexpr std::array<std::pair<CheckId, Check>, 11> checks = {{
-            {CheckId::UndefinedLabel, &Checker::undefinedLabels},
-            {CheckId::DuplicateLabel, &Checker::duplicateLabels},
-            {CheckId::LabelArgument, &Checker::labelArguments},
-            {CheckId::DefsubWithoutLabel, &Checker::defsubsWithoutLabel},
-            {CheckId::UnknownCommand, &Checker::unknownCommands},
-            {CheckId::CommandInWrongBlock, &Checker::commandsInWrongBlock},
-            {CheckId::AliasUndefined, &Checker::undefinedAliases},
-            {CheckId::AliasRedefined, &Checker::redefinedAliases},
-            {CheckId::AliasSameVariable, &Checker::aliasesOfOneVariable},
-            {CheckId::JumpfTarget, &Checker::jumpTargets},
-            {CheckId::BomHidesLabel, &Checker::bomsBeforeLabels},
-        }};
-        for (const auto& [id, check] : checks)
-            if (selection.has(id)) (this->*check)();
-    }
+    using Check = void (Checker::*)();
+    static const std::array<std::pair<CheckId, Check>, 11> checks;
+
+    void run(Check check) { (this->*check)(); }
 
 private:
     void report(CheckId id, const Pos& pos, std::string message) { report(id, infoOf(id).severity, pos, std::move(message)); }
@@ -479,11 +467,47 @@ private:
     std::vector<std::pair<std::uint32_t, std::uint32_t>> labelLines_;  // global line, label symbol  // per line: the next line holding a "~" target
 };
 
+const std::array<std::pair<CheckId, Checker::Check>, 11> Checker::checks = {{
+            {CheckId::UndefinedLabel, &Checker::undefinedLabels},
+            {CheckId::DuplicateLabel, &Checker::duplicateLabels},
+            {CheckId::LabelArgument, &Checker::labelArguments},
+            {CheckId::DefsubWithoutLabel, &Checker::defsubsWithoutLabel},
+            {CheckId::UnknownCommand, &Checker::unknownCommands},
+            {CheckId::CommandInWrongBlock, &Checker::commandsInWrongBlock},
+            {CheckId::AliasUndefined, &Checker::undefinedAliases},
+            {CheckId::AliasRedefined, &Checker::redefinedAliases},
+            {CheckId::AliasSameVariable, &Checker::aliasesOfOneVariable},
+            {CheckId::JumpfTarget, &Checker::jumpTargets},
+            {CheckId::BomHidesLabel, &Checker::bomsBeforeLabels},
+    }};
+
+}  // namespace
+
+namespace {
+
+// Keeps what one check finds, to be handed on in the order of the checks.
+class KeepingSink : public DiagnosticSink {
+public:
+    void report(Diagnostic diagnostic) override { kept.push_back(std::move(diagnostic)); }
+    std::vector<Diagnostic> kept;
+};
+
 }  // namespace
 
 void runChecks(const Model& model, const analysis::CommandSet& commands, const CheckSelection& selection,
                input::Engine engine, DiagnosticSink& sink) {
-    Checker(model, commands, engine, sink).run(selection);
+    // The checks only read the model: they run side by side, and what they
+    // find reaches the sink as if they had run one after another.
+    std::vector<KeepingSink> found(Checker::checks.size());
+    std::atomic<std::size_t> next{0};
+    nscr::runSideBySide(std::min(nscr::processorCount(), found.size()), [&](std::size_t) {
+        for (std::size_t k; (k = next++) < Checker::checks.size();) {
+            const auto& [id, check] = Checker::checks[k];
+            if (selection.has(id)) Checker(model, commands, engine, found[k]).run(check);
+        }
+    });
+    for (KeepingSink& each : found)
+        for (Diagnostic& diagnostic : each.kept) sink.report(std::move(diagnostic));
 }
 
 void reportFileDiagnostic(DiagnosticSink& sink, const CheckSelection& selection, CheckId id, std::string path,

@@ -37,6 +37,18 @@ public:
         return decoded_;
     }
 
+    // Appends the UTF-8 form of CP932 bytes that hold nothing to escape;
+    // false, with nothing appended, for any other bytes.
+    bool decodesInto(std::string& out, std::string_view bytes) {
+        if (encoding_ != input::Encoding::CP932) return false;
+        for (char c : bytes)
+            if (c == '<' || c == '>' || c == '&' || c == '"') return false;
+        std::size_t before = out.size();
+        if (decode(bytes, out)) return true;
+        out.resize(before);
+        return false;
+    }
+
 private:
     bool decode(std::string_view bytes, std::string& into) {
         try {
@@ -87,7 +99,12 @@ private:
 class TextWriter {
 public:
     TextWriter(std::string& out, input::Encoding encoding) : out_(out), decoder_(encoding) {}
-    void write(std::string_view bytes) { ::html5::appendEscaped(out_, decoder_.decoded(bytes)); }
+    void write(std::string_view bytes) {
+        // Text without a byte to escape is decoded straight onto the page
+        // (no trail byte of a double-byte character is one of them).
+        if (decoder_.decodesInto(out_, bytes)) return;
+        ::html5::appendEscaped(out_, decoder_.decoded(bytes));
+    }
     std::string utf8(std::string_view bytes) { return std::string(decoder_.decoded(bytes)); }
 
 private:
