@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <unordered_map>
 #include "script_gen.h"
 
 #include <array>
@@ -491,13 +492,30 @@ std::vector<std::string> generateGame(std::size_t size, std::size_t files, std::
     std::string game;
     game.reserve(size + size / 20);
     std::size_t lines = 0, labels = 0;
+    // A game's labels are its own: a name the script repeats is made
+    // unique, and the aliases it uses are defined with the others.
+    std::unordered_map<std::string, std::size_t> seen;
     for (std::size_t at = 0; at < script.size();) {
         std::size_t end = script.find('\n', at);
         end = end == std::string::npos ? script.size() : end + 1;
-        game.append(script, at, end - at);
+        std::string_view line(script.data() + at, end - at);
         at = end;
-        if (++lines % 14 == 0) game += "*scene" + std::to_string(++labels) + "\r\n\r\n";
+        if (line.starts_with("*")) {
+            std::size_t nameEnd = line.find_first_of(" \t\r\n:;");
+            std::string name(line.substr(0, nameEnd));
+            std::size_t& count = seen[name];
+            if (count++ > 0) {
+                game += name + "_" + std::to_string(count);
+                game.append(line.substr(std::min(nameEnd, line.size())));
+                continue;
+            }
+        }
+        game.append(line);
+        if (line.starts_with("*define"))
+            game += "numalias res,12\r\nnumalias name,13\r\nnumalias tmp,14\r\nnumalias books,15\r\n";
+        if (++lines % 14 == 0) game += "*part" + std::to_string(++labels) + "\r\n\r\n";
     }
+    game += "*chapter\r\nreturn\r\n";
     std::vector<std::string> parts;
     std::size_t start = 0;
     for (std::size_t k = 1; k <= files; ++k) {
