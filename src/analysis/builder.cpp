@@ -198,6 +198,7 @@ public:
             at = end + (*end == '\r' && end + 1 != last && end[1] == '\n' ? 2 : 1);
         }
         std::uint32_t count = local - piece.firstLine;
+        if (pass_.checkEncodings) checkBytes(piece, bytes.substr(piece.begin, piece.end - piece.begin));
         if (piece.continues && !model_.fileInfo.empty() && pass_.lastFile == piece.file) {
             model_.fileInfo.back().lineCount += count;
         } else {
@@ -212,6 +213,16 @@ public:
     }
 
 private:
+    // A piece starts at a line start: its first bad byte's line and column
+    // are its own plus where the piece stands.
+    void checkBytes(const Piece& piece, std::string_view bytes) {
+        std::optional<input::BadBytes> bad = input::validate(bytes, encoding_);
+        if (!bad) return;
+        bad->offset += piece.begin;
+        bad->line += piece.firstLine;
+        pass_.badBytes.emplace_back(piece.file, *bad);
+    }
+
     Pos pos(std::size_t column) const { return {file_, line_, static_cast<std::uint32_t>(column)}; }
 
     std::uint32_t addSpan(std::size_t begin, std::size_t end, SpanKind kind, std::uint32_t target = none) {
@@ -860,6 +871,7 @@ void appendPass(FirstPass& into, FirstPass& part) {
         model.fileInfo.push_back(info);
     }
     into.lastFile = part.lastFile;
+    into.badBytes.insert(into.badBytes.end(), part.badBytes.begin(), part.badBytes.end());
     std::move(more.symbols.begin(), more.symbols.end(), std::back_inserter(model.symbols));
     std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
     std::move(more.jumps.begin(), more.jumps.end(), std::back_inserter(model.jumps));
@@ -965,6 +977,7 @@ void readFiles(FirstPass& pass) {
             std::size_t bytes = pieces[next + k].end - pieces[next + k].begin;
             parts[k].model.lines.reserve(bytes / 32 + 16);
             parts[k].model.spans.reserve(bytes / 12 + 16);
+            parts[k].checkEncodings = pass.checkEncodings;
             LineReader part(parts[k], files);
             part.setState(start);
             part.readPiece(pieces[next + k]);
@@ -975,8 +988,7 @@ void readFiles(FirstPass& pass) {
 
 }  // namespace
 
-FirstPass readLines(std::vector<input::SourceFile> files,
-                    const std::function<void(const std::vector<input::SourceFile>&)>& alongside) {
+FirstPass readLines(std::vector<input::SourceFile> files, bool checkEncodings) {
     FirstPass pass;
     pass.model.files = std::move(files);
     std::size_t bytes = 0;
@@ -985,11 +997,13 @@ FirstPass readLines(std::vector<input::SourceFile> files,
     pass.model.lines.reserve(bytes / 32 + 16);
     pass.model.spans.reserve(bytes / 12 + 16);
     for (Model::KeyMap& map : pass.model.definitions) map.reserve(bytes / 512 + 16);
-    nscr::runSideBySide(alongside ? 2 : 1, [&](std::size_t k) {
-        if (k == 1) return alongside(pass.model.files);
-        readFiles(pass);
-    });
+    pass.checkEncodings = checkEncodings;
+    readFiles(pass);
     numberEngineLines(pass.model);
+    // The first bad bytes of each file: pieces were read in order.
+    pass.model.badBytes.resize(pass.model.files.size());
+    for (const auto& [file, bad] : pass.badBytes)
+        if (!pass.model.badBytes[file]) pass.model.badBytes[file] = bad;
     return pass;
 }
 

@@ -43,11 +43,13 @@ struct FirstPass {
     // and whether the first piece went on with a file begun elsewhere.
     std::uint32_t lastFile = none;
     bool continuesFile = false;
+    bool checkEncodings = false;
+    // The first bytes of a piece not valid in its file's encoding, by file.
+    std::vector<std::pair<std::uint32_t, input::BadBytes>> badBytes;
 };
 
 // Cuts and classifies every line; definitions become symbols at once.
-FirstPass readLines(std::vector<input::SourceFile> files,
-                    const std::function<void(const std::vector<input::SourceFile>&)>& alongside);
+FirstPass readLines(std::vector<input::SourceFile> files, bool checkEncodings);
 
 // Decides the pending words, resolves references, jumps and alias values.
 void link(FirstPass& pass, const CommandSet& commands);

@@ -175,9 +175,8 @@ void link(FirstPass& pass, const CommandSet& commands) {
     evaluateAliases(pass.model, pass.values);
 }
 
-Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands,
-              const std::function<void(const std::vector<input::SourceFile>&)>& alongside) {
-    FirstPass pass = readLines(std::move(files), alongside);
+Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings) {
+    FirstPass pass = readLines(std::move(files), checkEncodings);
     link(pass, commands);
     return std::move(pass.model);
 }

@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "analysis/command_set.h"
+#include "input/encoding_check.h"
 #include "input/source_file.h"
 
 namespace analysis {
@@ -164,6 +164,8 @@ public:
     std::vector<Reference> references;
     std::vector<Jump> jumps;
     std::vector<Finding> findings;  // what analysis itself noticed (unterminated strings...)
+    // Per file, where its bytes first break its encoding, when asked for.
+    std::vector<std::optional<input::BadBytes>> badBytes;
     // Per symbol, the references that go to its key (labels only): indices
     // into references, in order, as ranges of refsByLabel.
     std::vector<std::uint32_t> refsByLabel;
@@ -207,10 +209,9 @@ public:
 // The names of a symbol kind, for messages and tooltips ("label", "user command"...).
 std::string_view symbolKindName(SymbolKind kind);
 
-// Builds the model of the files, read as one game in the given order.
-// alongside, when given, runs on another thread with the files while their
-// lines are read (a check of their bytes, say).
-Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands,
-              const std::function<void(const std::vector<input::SourceFile>&)>& alongside = {});
+// Builds the model of the files, read as one game in the given order. With
+// checkEncodings, the bytes of every file are checked against its encoding
+// as its lines are read (Model::badBytes).
+Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings = false);
 
 }  // namespace analysis

@@ -130,11 +130,8 @@ int runCheckCommand(const OptionList& options, const std::string& commandsPath) 
                                     "not read by the engine: " + skipped.reason);
     if (!run.files.empty()) {
         bool lenient = options.hasOption("lenient");
-        std::vector<std::string> badEncodings;
-        auto checkEncodings = [&](const std::vector<input::SourceFile>& files) {
-            if (run.gameFolder.empty()) badEncodings = encodingMessages(files, lenient);
-        };
-        analysis::Model model = analysis::analyze(std::move(run.files), commands, checkEncodings);
+        analysis::Model model = analysis::analyze(std::move(run.files), commands, run.gameFolder.empty());
+        std::vector<std::string> badEncodings = encodingMessages(model, lenient);
         for (const std::string& message : badEncodings) printError(message + "\n");
         badBytes = !badEncodings.empty() && !lenient;
         check::runChecks(model, commands, chosen->selection, engine, sink);

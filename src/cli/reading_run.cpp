@@ -114,12 +114,9 @@ int runReadingPages(const OptionList& options, const std::string& outputDirector
     try {
         // Scripts named one by one are checked for their encoding while the
         // model is built (the game loader checks a folder's).
-        std::vector<std::string> badEncodings;
-        auto checkEncodings = [&](const std::vector<input::SourceFile>& files) {
-            if (run.gameFolder.empty()) badEncodings = encodingMessages(files, lenient);
-        };
-        analysis::Model model =
-            analysis::analyze(std::move(run.files), analysis::commandSetFrom(nscr::reservedCommands), checkEncodings);
+        analysis::Model model = analysis::analyze(std::move(run.files), analysis::commandSetFrom(nscr::reservedCommands),
+                                                  run.gameFolder.empty());
+        std::vector<std::string> badEncodings = encodingMessages(model, lenient);
         for (const std::string& message : badEncodings) printError(message);
         if (!badEncodings.empty() && !lenient) return 1;
         std::vector<analysis::Finding> findings = findingsOf(model, run, lenient);

@@ -108,10 +108,11 @@ RunInput readRunInput(const OptionList& options) {
     return run;
 }
 
-std::vector<std::string> encodingMessages(const std::vector<input::SourceFile>& files, bool lenient) {
+std::vector<std::string> encodingMessages(const analysis::Model& model, bool lenient) {
     std::vector<std::string> messages;
-    for (const input::SourceFile& file : files) {
-        auto bad = input::validate(file.bytes, file.encoding);
+    for (std::size_t k = 0; k < model.files.size() && k < model.badBytes.size(); ++k) {
+        const input::SourceFile& file = model.files[k];
+        const std::optional<input::BadBytes>& bad = model.badBytes[k];
         if (!bad) continue;
         static constexpr char hex[] = "0123456789ABCDEF";
         std::string shown;

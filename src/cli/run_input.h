@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/model.h"
 #include "cmdline.h"
 #include "input/game_loader.h"
 #include "input/source_file.h"
@@ -33,6 +34,6 @@ std::optional<input::Encoding> forcedEncoding(const OptionList& options);
 RunInput readRunInput(const OptionList& options);
 
 // "FILE:LINE:COL: error: not valid CP932 ...; the file looks like UTF-8: try
-// -utf8" for each file whose bytes are not valid in its encoding (a warning
-// when lenient).
-std::vector<std::string> encodingMessages(const std::vector<input::SourceFile>& files, bool lenient);
+// -utf8" for each file whose bytes the analysis found not valid in its
+// encoding (a warning when lenient).
+std::vector<std::string> encodingMessages(const analysis::Model& model, bool lenient);
