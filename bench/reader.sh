@@ -32,19 +32,10 @@ done
 [ ${#positional[@]} -ge 2 ] && script=${positional[1]}
 hibarune=$(realpath "$hibarune")
 script=$(realpath "$script")
-chromium=$(command -v "${CHROMIUM:-chromium}") || { echo "reader.sh: chromium not found" >&2; exit 1; }
+command -v "${CHROMIUM:-chromium}" >/dev/null || { echo "reader.sh: chromium not found" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/hibarune-reader.XXXXXX")
-profile=$work/profile
-browser=""
-cleanup() {
-  if [ -n "$browser" ]; then
-    kill "$browser" 2>/dev/null
-    wait "$browser" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+trap 'rm -rf "$work"' EXIT INT TERM
 
 # The pages: hibarune's, the plain one and the empty one.
 name=$(basename "$script")
@@ -63,39 +54,12 @@ script_bytes=$(stat -c %s "$script")
 page_bytes=$(stat -c %s "$page")
 plain_bytes=$(stat -c %s "$work/plain.html")
 
-# One Chromium loads the three pages in turn, runs times; the harness logs
-# each load's time to the console, read here from standard error.
-pages="file://$work/empty.html,file://$work/plain.html,file://$page"
-log=$work/chromium.log
-"$chromium" --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking \
-  --disable-component-update --disable-sync --disable-dev-shm-usage --hide-scrollbars --mute-audio \
-  --allow-file-access-from-files --window-size=1100,800 --user-data-dir="$profile" \
-  --enable-logging=stderr --log-level=0 \
-  "file://$here/reader.html?runs=$runs&pages=$pages" >/dev/null 2>"$log" &
-browser=$!
-limit=$((SECONDS + 60 + runs * 90))
-until grep -q 'READER DONE' "$log"; do
-  if [ $SECONDS -gt $limit ] || ! kill -0 "$browser" 2>/dev/null; then
-    echo "reader.sh: the browser did not finish; its log:" >&2
-    tail -n 20 "$log" >&2
-    exit 1
-  fi
-  sleep 1
-done
-kill "$browser" 2>/dev/null || true
-wait "$browser" 2>/dev/null || true
-browser=""
-if grep -q 'READER ERROR' "$log"; then
-  grep -o 'READER ERROR[^"]*' "$log" >&2
-  exit 1
-fi
-
-# The median of the times logged for a page.
-median() {
-  grep -o "READER $1 [0-9.]*" "$log" | awk '{ print $3 }' | sort -g |
-    awk '{ t[NR] = $1 } END { print (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2) }'
-}
-all() { grep -o "READER $1 [0-9.]*" "$log" | awk '{ printf "%s%.0f", (NR > 1 ? " " : ""), $3 }'; }
+# One Chromium loads the three pages in turn, runs times.
+source "$here/browser_times.sh"
+browser_times "$work" "$runs" "file://$work/empty.html" "file://$work/plain.html" "file://$page" ||
+  { echo "reader.sh: the browser run failed" >&2; exit 1; }
+median() { times_median "$@"; }
+all() { times_all "$@"; }
 empty=$(median empty.html)
 plain=$(median plain.html)
 ours=$(median "$name.html")

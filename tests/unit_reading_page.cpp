@@ -106,7 +106,7 @@ TEST(ReadingPageFront, GameFilesLabelsAndPlaces) {
     EXPECT_TRUE(holds(page, "<td><a href=\"1.txt.html\">1.txt</a></td><td>CP932</td><td>19</td><td>2</td><td>4\xE2\x80\x93" "6</td>"))
         << "two lines, a final line end and the engine's own: lines 4 to 6";
     EXPECT_TRUE(holds(page, "<li><b>00.txt</b>: shadowed by 0.txt</li>"));
-    EXPECT_TRUE(holds(page, "<li data-e=\"4\"><a href=\"1.txt.html#l-start\">*start</a>"));
+    EXPECT_TRUE(holds(page, "<li><a href=\"1.txt.html#l-start\">*start</a> 1.txt:1</li>"));
     EXPECT_TRUE(holds(page, "[\"1.txt\",4,2,[[1,\"1.txt.html\"]]]"));
 }
 

@@ -44,6 +44,8 @@ void writeNotRead(std::string& page, const std::vector<input::SkippedFile>& notR
     page += "</ul>\n";
 }
 
+constexpr std::size_t labelsPerList = 1000;
+
 // Links from the front page to each part's page, worked out once.
 std::vector<std::string> partHrefs(const PageLayout& layout, const std::string& path) {
     std::vector<std::string> hrefs;
@@ -82,23 +84,35 @@ void writeLabels(std::string& page, const analysis::Model& model, const PageLayo
     std::size_t labels = 0;
     for (const analysis::Symbol& symbol : model.symbols) labels += symbol.kind == analysis::SymbolKind::Label ? 1 : 0;
     page += "<h2>Labels (" + std::to_string(labels) + ")</h2>\n"
-            "<input id=\"filter\" type=\"search\" placeholder=\"filter labels\" autocomplete=\"off\">\n<ol id=\"labels\">\n";
+            "<input id=\"filter\" type=\"search\" placeholder=\"filter labels\" autocomplete=\"off\">\n<div id=\"labels\">\n";
+    // Lists of a thousand labels that the browser lays out only when seen;
+    // each label is a link and its place as text, no more.
+    std::size_t listed = 0;
     for (const analysis::Symbol& symbol : model.symbols) {
         if (symbol.kind != analysis::SymbolKind::Label) continue;
+        if (listed % labelsPerList == 0) {
+            if (listed != 0) page += "</ol>\n";
+            std::size_t left = std::min(labelsPerList, labels - listed);
+            page += "<ol start=\"" + std::to_string(listed + 1) + "\"";
+            if (left != labelsPerList) page += " style=\"contain-intrinsic-size:auto " + std::to_string(left * 3 / 2) + "em\"";
+            page += ">\n";
+        }
+        ++listed;
         std::size_t part = layout.partOf(symbol.pos.file, symbol.pos.line);
         std::string id = "l-" + model.keyOf(symbol);
         if (symbol.ordinal > 1) id += std::string("-") + std::to_string(symbol.ordinal);
-        page += "<li data-e=\"" + std::to_string(model.engineLine(symbol.pos)) + "\"><a href=\"" + hrefs[part] + "#";
+        page += "<li><a href=\"" + hrefs[part] + "#";
         appendEscaped(page, ::html5::hrefOfFile(id));
         page += "\">*";
         appendEscaped(page, model.nameOf(symbol));
-        page += "</a> <span class=\"ln\">";
+        page += "</a> ";
         appendEscaped(page, model.files[symbol.pos.file].name);
         page += ':';
         page += std::to_string(symbol.pos.line + 1);
-        page += "</span></li>\n";
+        page += "</li>\n";
     }
-    page += "</ol>\n";
+    if (listed != 0) page += "</ol>\n";
+    page += "</div>\n";
 }
 
 // The files with their engine lines and parts, for the "go to" box.
@@ -136,8 +150,10 @@ constexpr const char* frontScript = R"(<script>
 var files=FILES;
 function pageOf(f,line){var p=f[3],h=p[0][1];for(var i=0;i<p.length;i++)if(line>=p[i][0])h=p[i][1];return h+"#L"+line}
 function atEngineLine(n){for(var i=files.length-1;i>=0;i--)if(n>=files[i][1]){var l=n-files[i][1]+1;return l<=files[i][2]?pageOf(files[i],l):null}return null}
+function engineLine(place){var m=/^(.*):(\d+)$/.exec(place);if(!m)return null;
+for(var i=0;i<files.length;i++)if(files[i][0]===m[1])return files[i][1]+(+m[2])-1;return null}
 function labelLine(name){var items=document.querySelectorAll("#labels li");name=name.toLowerCase();
-for(var i=0;i<items.length;i++){var a=items[i].firstChild;if(a.textContent.slice(1).toLowerCase()===name)return +items[i].dataset.e}return null}
+for(var i=0;i<items.length;i++){var a=items[i].firstChild;if(a.textContent.slice(1).toLowerCase()===name)return engineLine(items[i].lastChild.textContent.trim())}return null}
 function target(q){q=q.trim();var m;
 if(m=/^(?:line\s*)?(\d+)$/.exec(q))return atEngineLine(+m[1]);
 if(m=/^\*?(\w+)(?::(\d+))?$/.exec(q)){var e=labelLine(m[1]);return e===null?null:atEngineLine(e+(+(m[2]||0)))}
@@ -148,7 +164,7 @@ go.addEventListener("submit",function(e){e.preventDefault();var t=target(go.plac
 document.getElementById("nowhere").hidden=!!t;if(t)location.href=t});
 var filter=document.getElementById("filter"),timer;
 filter.addEventListener("input",function(){clearTimeout(timer);timer=setTimeout(function(){
-var q=filter.value.toLowerCase(),items=document.getElementById("labels").children;
+var q=filter.value.toLowerCase(),items=document.querySelectorAll("#labels li");
 for(var i=0;i<items.length;i++){var a=items[i].firstChild.textContent.toLowerCase();items[i].hidden=q!==""&&a.indexOf(q)<0}},60)});
 })();
 </script>

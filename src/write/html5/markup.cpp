@@ -51,6 +51,7 @@ void addLayoutRules(std::string& sheet, bool lineNumbers) {
     addRule(sheet, ".bar a:hover", "text-decoration:underline");
     addRule(sheet, ".parts", "margin-left:2ch");
     addRule(sheet, ".idx", "margin:.5em 2ch");
+    addRule(sheet, "#labels ol", "margin:0;line-height:1.5;content-visibility:auto;contain-intrinsic-size:auto 1500em");
     addRule(sheet, ".idx summary", "cursor:pointer;font-weight:bold");
     addRule(sheet, ".idx ol", "margin:.25em 0;columns:16em");
     addRule(sheet, ".idx a", "text-decoration:none");
