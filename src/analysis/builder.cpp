@@ -891,6 +891,8 @@ void appendPass(FirstPass& into, FirstPass& part) {
         value.symbol = rebased(value.symbol, symbols);
         into.values.push_back(value);
     }
+    // Each part is let go once joined, so that the model is not held twice.
+    part = FirstPass();
 }
 
 // The first line of each file in the engine's joined text: the engine ends
