@@ -111,3 +111,27 @@ TEST(ReadingPageFront, GameFilesLabelsAndPlaces) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReadingPageLanguage, TakenFromTheText) {
+    struct Case {
+        const char* name;
+        std::string text;
+        input::Encoding encoding;
+        const char* lang;
+    };
+    const std::vector<Case> cases = {
+        {"kana in CP932", "\x82\xA0\x82\xA2\x82\xA4\x8A\xBF\x8E\x9A@\n", input::Encoding::CP932, "ja"},
+        {"an English port with Japanese comments", ";\x82\xA0\x82\xA2\n`Hello there, Kyrie.@\n", input::Encoding::CP932, "en"},
+        {"Chinese characters without kana", "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x96\xE7\x95\x8C\n", input::Encoding::UTF8, "zh"},
+        {"kana in UTF-8", "\xE3\x81\x82\xE3\x81\x84\xE6\xBC\xA2\n", input::Encoding::UTF8, "ja"},
+    };
+    for (const Case& test : cases) {
+        std::vector<input::SourceFile> files = {{"a.txt", "a.txt", test.text, test.encoding}};
+        analysis::Model model = analysis::analyze(std::move(files), analysis::CommandSet());
+        EXPECT_EQ(writers::html5::languageOf(model, 0), test.lang) << test.name;
+    }
+}
+
+}  // namespace
