@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include <algorithm>
+
 #include "e2e_support.h"
 
 namespace {
@@ -87,8 +89,6 @@ const std::string sampleFragments[] = {
     // what is not there
     "<span class=\"gl u\" title=\"no label *nowhere\" data-to=\"nowhere\">*nowhere</span>",
     "<span class=\"uk\" title=\"unknown command\">frob</span> 1</span>",
-    // the checks' findings mark their lines
-    "<span class=\"fd\" id=\"L12\" title=\"unknown command frob [unknown-command]\">",
     // an empty line; the block's last line ends it without a line end
     "<span id=\"L6\"></span>\n<span id=\"L7\">",
     "<span class=\"cc\">return</span></span></pre>\n</main>",
@@ -104,7 +104,7 @@ TEST(e2eHtml5, PagesPerOptionSet) {
     const Case cases[] = {
         {{"-html5", "s.txt"}, sample, false},
         {{"s.txt", "-lineno", "-html5"}, sample, true},
-        {{"-html5", "-utf8", "s.txt"}, utf8Of(sample), false},
+        {{"-html5", "-utf8", "-check", "s.txt"}, utf8Of(sample), false},
         {{"-html5", "-utf8", "-lineno", "s.txt"}, utf8Of(sample), true},
     };
     for (const Case& c : cases) {
@@ -123,6 +123,9 @@ TEST(e2eHtml5, PagesPerOptionSet) {
         EXPECT_TRUE(holds(page, "@media (prefers-color-scheme: dark)"));
         EXPECT_TRUE(holds(page, "<nav class=\"bar\"><b class=\"here\">s.txt</b></nav>"));
         for (const std::string& fragment : sampleFragments) EXPECT_TRUE(holds(page, fragment)) << fragment;
+        // With -check, the checks' findings mark their lines.
+        bool checked = std::find(c.args.begin(), c.args.end(), "-check") != c.args.end();
+        EXPECT_EQ(holds(page, "<span class=\"fd\" id=\"L12\" title=\"unknown command frob [unknown-command]\">"), checked);
         // Numbers are drawn from a counter the first line of a block sets.
         EXPECT_EQ(holds(page, "content:counter(n)"), c.numbers);
         EXPECT_TRUE(holds(page, c.numbers ? "<pre class=\"b\" style=\"contain-intrinsic-size:auto 21em\">"

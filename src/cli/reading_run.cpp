@@ -11,6 +11,7 @@
 #include "analysis/model.h"
 #include "check/checks.h"
 #include "check/report.h"
+#include "cli/check_command.h"
 #include "cli/output_plan.h"
 #include "cli/run_input.h"
 #include "converter.h"
@@ -119,7 +120,10 @@ int runReadingPages(const OptionList& options, const std::string& outputDirector
         std::vector<std::string> badEncodings = encodingMessages(model, lenient);
         for (const std::string& message : badEncodings) printError(message);
         if (!badEncodings.empty() && !lenient) return 1;
-        std::vector<analysis::Finding> findings = findingsOf(model, run, lenient);
+        // The checks mark the pages when asked for (-check), and are the
+        // warnings of a lenient run.
+        std::vector<analysis::Finding> findings;
+        if (lenient || wantsCheckCommand(options)) findings = findingsOf(model, run, lenient);
 
         std::vector<std::string> pagePaths;
         for (const input::SourceFile& file : model.files) pagePaths.push_back(pagePathFor(file.path, outputDirectory));
