@@ -155,6 +155,19 @@ function makeContext(params, frame) {
       await settle();
       return doc;
     },
+    // Clicks the first label link of doc into another page and checks that
+    // the page it opens shows that label at the top.
+    async followLabelLinkOut(doc, what) {
+      const link = doc.querySelector('main.code a.gl[href*=".html#l-"]');
+      if (!link) throw new Error('no label link into ' + what);
+      const [file, id] = link.getAttribute('href').split('#');
+      link.click();
+      const there = await this.arrivedAt(decodeURIComponent(file));
+      const label = there.getElementById(id);
+      if (!label) throw new Error(`no #${id} in ${file}`);
+      this.expectEqual(label.textContent.toLowerCase(), link.textContent.toLowerCase(), 'label reached');
+      this.expectLineAtTop(label, link.textContent + ' in ' + file);
+    },
     // Go to "#fragment" inside the page and wait for it to be laid out.
     async goTo(fragment) {
       frame.contentWindow.location.hash = fragment;

@@ -5,15 +5,7 @@
 // separated by ";"), go_nowhere (a query that names no place).
 
 browserCheck('a label link into another file lands on the label', async (doc, ctx) => {
-  const link = doc.querySelector('main.code a.gl[href*=".html#l-"]');
-  if (!link) throw new Error('no label link into another file');
-  const [file, id] = link.getAttribute('href').split('#');
-  link.click();
-  const there = await ctx.arrivedAt(decodeURIComponent(file));
-  const label = there.getElementById(id);
-  if (!label) throw new Error(`no #${id} in ${file}`);
-  ctx.expectEqual(label.textContent.toLowerCase(), link.textContent.toLowerCase(), 'label reached');
-  ctx.expectLineAtTop(label, link.textContent + ' in ' + file);
+  await ctx.followLabelLinkOut(doc, 'another file');
 });
 
 // Types query into the box and submits it as a reader would.

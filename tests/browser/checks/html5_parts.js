@@ -15,13 +15,5 @@ browserCheck('a line of a later part opens there at the top', async (doc, ctx) =
 browserCheck('a label link into another part lands on the label', async (doc, ctx) => {
   const first = await ctx.load(ctx.param('page'));
   await ctx.settle();
-  const link = first.querySelector('main.code a.gl[href*=".html#l-"]');
-  if (!link) throw new Error('no label link into another part');
-  const [file, id] = link.getAttribute('href').split('#');
-  link.click();
-  const there = await ctx.arrivedAt(decodeURIComponent(file));
-  const label = there.getElementById(id);
-  if (!label) throw new Error(`no #${id} in ${file}`);
-  ctx.expectEqual(label.textContent.toLowerCase(), link.textContent.toLowerCase(), 'label reached');
-  ctx.expectLineAtTop(label, link.textContent + ' in ' + file);
+  await ctx.followLabelLinkOut(first, 'another part');
 });
