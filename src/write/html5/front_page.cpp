@@ -120,16 +120,10 @@ std::string placeTable(const analysis::Model& model, const PageLayout& layout, c
     std::string table = "[";
     for (std::uint32_t file = 0; file < model.files.size(); ++file) {
         if (file != 0) table += ',';
-        table += "[\"";
-        for (char c : model.files[file].name) {
-            if (c == '"' || c == '\\') table += '\\';
-            if (c == '<') {
-                table += "\\u003c";
-                continue;
-            }
-            if (static_cast<unsigned char>(c) >= 0x20) table += c;
-        }
-        table += "\"," + std::to_string(model.fileInfo[file].firstEngineLine) + "," +
+        table += '[';
+        appendJsonString(table, model.files[file].name);
+        table += ',';
+        table += std::to_string(model.fileInfo[file].firstEngineLine) + "," +
                  std::to_string(model.fileInfo[file].lineCount) + ",[";
         auto [first, last] = layout.partsOfFile(file);
         for (std::size_t k = first; k < last; ++k) {

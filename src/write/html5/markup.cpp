@@ -145,6 +145,21 @@ std::string_view commandClass(std::uint32_t block) {
     }
 }
 
+void appendJsonString(std::string& out, std::string_view text) {
+    out += '"';
+    for (char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '<': out += "\\u003c"; break;
+            default:
+                if (static_cast<unsigned char>(c) >= 0x20) out += c;
+        }
+    }
+    out += '"';
+}
+
 std::string pageScript(const std::string& partTable) {
     // A click on a line's number puts the line in the address; "+N more"
     // unfolds a label's references; a line of another part is looked for

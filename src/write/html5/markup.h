@@ -21,6 +21,10 @@ std::string_view classOf(analysis::SpanKind kind);
 // span's target).
 std::string_view commandClass(std::uint32_t block);
 
+// Text as a JSON string, quotes included, to stand inside a <script>
+// element: "<" is written \u003c, so that no "</script>" can end it.
+void appendJsonString(std::string& out, std::string_view text);
+
 // The script at the end of a page; partTable ("[[first,last,\"href\"],...]")
 // sends a line's link on to the part that holds it.
 std::string pageScript(const std::string& partTable);

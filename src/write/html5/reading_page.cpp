@@ -445,21 +445,6 @@ private:
         appendJsonString(tips_, title);
     }
 
-    static void appendJsonString(std::string& out, std::string_view text) {
-        out += '"';
-        for (char c : text) {
-            switch (c) {
-                case '"': out += "\\\""; break;
-                case '\\': out += "\\\\"; break;
-                case '\n': out += "\\n"; break;
-                case '<': out += "\\u003c"; break;
-                default:
-                    if (static_cast<unsigned char>(c) < 0x20) break;
-                    out += c;
-            }
-        }
-        out += '"';
-    }
 
     // "numalias bgm_vol = 30, 0.txt:120", with every other definition of
     // the name after it.
