@@ -511,8 +511,11 @@ private:
         return id;
     }
 
-    std::string hrefTo(const Symbol& symbol) {
-        return hrefToPart(layout_.partOf(symbol.pos.file, symbol.pos.line), symbolId(symbol));
+    // A link to a definition, worked out once a page for each definition.
+    const std::string& hrefTo(const Symbol& symbol) {
+        std::string& href = symbolHrefs_[static_cast<std::size_t>(&symbol - model_.symbols.data())];
+        if (href.empty()) href = hrefToPart(layout_.partOf(symbol.pos.file, symbol.pos.line), symbolId(symbol));
+        return href;
     }
 
     // A link to an id on the page of a part; the way to each other page is
@@ -587,6 +590,7 @@ private:
     std::size_t nextFinding_ = 0;
     std::vector<bool> tipped_ = std::vector<bool>(model_.symbols.size());
     std::vector<std::string> partHrefs_ = std::vector<std::string>(layout_.parts().size());
+    std::vector<std::string> symbolHrefs_ = std::vector<std::string>(model_.symbols.size());
     std::string tips_;
 };
 
