@@ -99,6 +99,12 @@ std::optional<CheckOptions> checkOptionsOf(const OptionList& options) {
 
 }  // namespace
 
+std::optional<check::CheckSelection> checkSelectionOf(const OptionList& options) {
+    std::optional<CheckOptions> chosen = checkOptionsOf(options);
+    if (!chosen) return std::nullopt;
+    return chosen->selection;
+}
+
 bool wantsCheckCommand(const OptionList& options) {
     if (options.hasOption("check")) return true;
     auto after = options.options.lower_bound(std::string_view("check="));

@@ -63,12 +63,12 @@ std::optional<std::size_t> splitLines(const OptionList& options) {
 
 // The checks' findings, in script order, for the page's marks; with
 // -lenient, also warnings on standard error, twenty a file at most.
-std::vector<analysis::Finding> findingsOf(const analysis::Model& model, const RunInput& run, bool lenient) {
+std::vector<analysis::Finding> findingsOf(const analysis::Model& model, const RunInput& run,
+                                          const check::CheckSelection& selection, bool lenient) {
     analysis::CommandSet commands = analysis::commandSetFrom(nscr::reservedCommands);
     check::CollectingSink sink;
     // Without -engine, the messages tell every engine's way.
-    check::runChecks(model, commands, check::CheckSelection::defaults(),
-                     run.engineChosen ? run.engine : input::Engine::NScripter, sink);
+    check::runChecks(model, commands, selection, run.engineChosen ? run.engine : input::Engine::NScripter, sink);
     std::vector<check::Diagnostic> diagnostics = std::move(sink).sorted();
     std::vector<analysis::Finding> findings;
     findings.reserve(diagnostics.size());
@@ -110,6 +110,8 @@ int runReadingPages(const OptionList& options, const std::string& outputDirector
         printError("-split takes a number of lines: 0 (never split), or 100 or more");
         return 1;
     }
+    std::optional<check::CheckSelection> checks = checkSelectionOf(options);
+    if (!checks) return 1;
     RunInput run = readRunInput(options);
     if (run.unusable || run.files.empty() || (run.unreadable && !lenient)) return 1;
     try {
@@ -123,7 +125,7 @@ int runReadingPages(const OptionList& options, const std::string& outputDirector
         // The checks mark the pages when asked for (-check), and are the
         // warnings of a lenient run.
         std::vector<analysis::Finding> findings;
-        if (lenient || wantsCheckCommand(options)) findings = findingsOf(model, run, lenient);
+        if (lenient || wantsCheckCommand(options)) findings = findingsOf(model, run, *checks, lenient);
 
         std::vector<std::string> pagePaths;
         for (const input::SourceFile& file : model.files) pagePaths.push_back(pagePathFor(file.path, outputDirectory));
