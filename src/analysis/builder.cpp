@@ -833,125 +833,66 @@ std::uint32_t rebased(std::uint32_t index, std::size_t offset) {
     return index == none ? none : static_cast<std::uint32_t>(index + offset);
 }
 
-// Where a part's elements go in the joined model: the sizes before it.
-struct PartOffsets {
-    std::size_t lines = 0, spans = 0, statements = 0, symbols = 0, references = 0, jumps = 0, findings = 0, pending = 0,
-                values = 0;
-};
-
-// Copies one part into its places in the joined model, its indices rebased,
-// and lets its copied elements go.
-void placePart(FirstPass& into, FirstPass& part, const PartOffsets& at) {
+// Appends the first pass of later files to the pass of the files before.
+void appendPass(FirstPass& into, FirstPass& part) {
     Model& model = into.model;
     Model& more = part.model;
-    for (std::size_t k = 0; k < more.lines.size(); ++k) {
-        Line line = more.lines[k];
-        line.firstSpan = rebased(line.firstSpan, at.spans);
-        line.firstStatement = rebased(line.firstStatement, at.statements);
-        model.lines[at.lines + k] = line;
+    std::size_t lines = model.lines.size(), spans = model.spans.size(), statements = model.statements.size();
+    std::size_t symbols = model.symbols.size(), references = model.references.size();
+    for (Line& line : more.lines) {
+        line.firstSpan = rebased(line.firstSpan, spans);
+        line.firstStatement = rebased(line.firstStatement, statements);
+        model.lines.push_back(line);
     }
-    for (std::size_t k = 0; k < more.spans.size(); ++k) {
-        Span span = more.spans[k];
+    for (Span& span : more.spans) {
         switch (span.kind) {
             case SpanKind::LabelDef:
             case SpanKind::UserCommand:
-            case SpanKind::AliasDef: span.target = rebased(span.target, at.symbols); break;
+            case SpanKind::AliasDef: span.target = rebased(span.target, symbols); break;
             case SpanKind::LabelRef:
-            case SpanKind::LabelDynamic: span.target = rebased(span.target, at.references); break;
+            case SpanKind::LabelDynamic: span.target = rebased(span.target, references); break;
             default: break;
         }
-        model.spans[at.spans + k] = span;
+        model.spans.push_back(span);
     }
-    for (std::size_t k = 0; k < more.statements.size(); ++k) {
-        Statement statement = more.statements[k];
-        statement.line = rebased(statement.line, at.lines);
-        statement.commandSpan = rebased(statement.commandSpan, at.spans);
-        model.statements[at.statements + k] = statement;
+    for (Statement& statement : more.statements) {
+        statement.line = rebased(statement.line, lines);
+        statement.commandSpan = rebased(statement.commandSpan, spans);
+        model.statements.push_back(statement);
     }
-    std::move(more.symbols.begin(), more.symbols.end(), model.symbols.begin() + static_cast<std::ptrdiff_t>(at.symbols));
-    std::move(more.references.begin(), more.references.end(),
-              model.references.begin() + static_cast<std::ptrdiff_t>(at.references));
-    std::move(more.jumps.begin(), more.jumps.end(), model.jumps.begin() + static_cast<std::ptrdiff_t>(at.jumps));
-    std::move(more.findings.begin(), more.findings.end(), model.findings.begin() + static_cast<std::ptrdiff_t>(at.findings));
-    for (std::size_t k = 0; k < part.pending.size(); ++k) {
-        PendingWord word = part.pending[k];
-        word.span = rebased(word.span, at.spans);
-        word.reference = rebased(word.reference, at.references);
-        into.pending[at.pending + k] = word;
-    }
-    for (std::size_t k = 0; k < part.values.size(); ++k) {
-        ValueStatement value = part.values[k];
-        value.statement = rebased(value.statement, at.statements);
-        value.symbol = rebased(value.symbol, at.symbols);
-        into.values[at.values + k] = value;
-    }
-    // Let go at once, so that the model is not held twice.
-    more.lines = {};
-    more.spans = {};
-    more.statements = {};
-    more.symbols = {};
-    more.references = {};
-    part.pending = {};
-    part.values = {};
-}
-
-// Joins the first passes of later pieces to the pass of the pieces before:
-// room is made once, and each part is copied into its place side by side.
-void joinParts(FirstPass& into, std::vector<FirstPass>& parts) {
-    Model& model = into.model;
-    std::vector<PartOffsets> offsets(parts.size());
-    PartOffsets next{model.lines.size(),     model.spans.size(),    model.statements.size(),
-                     model.symbols.size(),   model.references.size(), model.jumps.size(),
-                     model.findings.size(),  into.pending.size(),   into.values.size()};
-    for (std::size_t k = 0; k < parts.size(); ++k) {
-        offsets[k] = next;
-        const Model& more = parts[k].model;
-        next.lines += more.lines.size();
-        next.spans += more.spans.size();
-        next.statements += more.statements.size();
-        next.symbols += more.symbols.size();
-        next.references += more.references.size();
-        next.jumps += more.jumps.size();
-        next.findings += more.findings.size();
-        next.pending += parts[k].pending.size();
-        next.values += parts[k].values.size();
-    }
-    model.lines.resize(next.lines);
-    model.spans.resize(next.spans);
-    model.statements.resize(next.statements);
-    model.symbols.resize(next.symbols);
-    model.references.resize(next.references);
-    model.jumps.resize(next.jumps);
-    model.findings.resize(next.findings);
-    into.pending.resize(next.pending);
-    into.values.resize(next.values);
-    std::atomic<std::size_t> taken{0};
-    nscr::runSideBySide(std::min(nscr::processorCount(), parts.size()), [&](std::size_t) {
-        for (std::size_t k; (k = taken++) < parts.size();) placePart(into, parts[k], offsets[k]);
-    });
-    // What is joined in order: the files' lines, their first bad bytes, and
-    // the definitions of each name.
-    for (std::size_t k = 0; k < parts.size(); ++k) {
-        FirstPass& part = parts[k];
-        for (std::size_t n = 0; n < part.model.fileInfo.size(); ++n) {
-            FileInfo info = part.model.fileInfo[n];
-            // A piece that goes on with the file before adds to its lines.
-            if (n == 0 && part.continuesFile) {
-                model.fileInfo.back().lineCount += info.lineCount;
-                continue;
-            }
-            info.firstLine = rebased(info.firstLine, offsets[k].lines);
-            model.fileInfo.push_back(info);
+    for (std::size_t k = 0; k < more.fileInfo.size(); ++k) {
+        FileInfo& info = more.fileInfo[k];
+        // A piece that goes on with the file before adds to its lines.
+        if (k == 0 && part.continuesFile) {
+            model.fileInfo.back().lineCount += info.lineCount;
+            continue;
         }
-        into.lastFile = part.lastFile;
-        into.badBytes.insert(into.badBytes.end(), part.badBytes.begin(), part.badBytes.end());
-        for (std::size_t kind = 0; kind < part.model.definitions.size(); ++kind)
-            for (auto& [key, all] : part.model.definitions[kind]) {
-                std::vector<std::uint32_t>& merged = model.definitions[kind][key];
-                for (std::uint32_t symbol : all) merged.push_back(rebased(symbol, offsets[k].symbols));
-            }
-        part = FirstPass();
+        info.firstLine = rebased(info.firstLine, lines);
+        model.fileInfo.push_back(info);
     }
+    into.lastFile = part.lastFile;
+    into.badBytes.insert(into.badBytes.end(), part.badBytes.begin(), part.badBytes.end());
+    std::move(more.symbols.begin(), more.symbols.end(), std::back_inserter(model.symbols));
+    std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
+    std::move(more.jumps.begin(), more.jumps.end(), std::back_inserter(model.jumps));
+    std::move(more.findings.begin(), more.findings.end(), std::back_inserter(model.findings));
+    for (std::size_t kind = 0; kind < more.definitions.size(); ++kind)
+        for (auto& [key, all] : more.definitions[kind]) {
+            std::vector<std::uint32_t>& merged = model.definitions[kind][key];
+            for (std::uint32_t symbol : all) merged.push_back(rebased(symbol, symbols));
+        }
+    for (PendingWord& word : part.pending) {
+        word.span = rebased(word.span, spans);
+        word.reference = rebased(word.reference, references);
+        into.pending.push_back(word);
+    }
+    for (ValueStatement& value : part.values) {
+        value.statement = rebased(value.statement, statements);
+        value.symbol = rebased(value.symbol, symbols);
+        into.values.push_back(value);
+    }
+    // Each part is let go once joined, so that the model is not held twice.
+    part = FirstPass();
 }
 
 // The first line of each file in the engine's joined text: the engine ends
@@ -1044,7 +985,7 @@ void readFiles(FirstPass& pass) {
             part.readPiece(pieces[next + k]);
         }
     });
-    joinParts(pass, parts);
+    for (FirstPass& part : parts) appendPass(pass, part);
 }
 
 }  // namespace
