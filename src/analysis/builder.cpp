@@ -303,9 +303,6 @@ private:
         symbol.length = static_cast<std::uint32_t>(name.size());
         symbol.alternative = inDefineBlock_ && inJumpRegion_;
         auto id = static_cast<std::uint32_t>(model_.symbols.size());
-        std::vector<std::uint32_t>& all = model_.definitions[static_cast<std::size_t>(kind)][lowerCase(name)];
-        all.push_back(id);
-        symbol.ordinal = static_cast<std::uint32_t>(all.size());
         model_.symbols.push_back(std::move(symbol));
         return id;
     }
@@ -876,11 +873,6 @@ void appendPass(FirstPass& into, FirstPass& part) {
     std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
     std::move(more.jumps.begin(), more.jumps.end(), std::back_inserter(model.jumps));
     std::move(more.findings.begin(), more.findings.end(), std::back_inserter(model.findings));
-    for (std::size_t kind = 0; kind < more.definitions.size(); ++kind)
-        for (auto& [key, all] : more.definitions[kind]) {
-            std::vector<std::uint32_t>& merged = model.definitions[kind][key];
-            for (std::uint32_t symbol : all) merged.push_back(rebased(symbol, symbols));
-        }
     for (PendingWord& word : part.pending) {
         word.span = rebased(word.span, spans);
         word.reference = rebased(word.reference, references);
@@ -893,6 +885,19 @@ void appendPass(FirstPass& into, FirstPass& part) {
     }
     // Each part is let go once joined, so that the model is not held twice.
     part = FirstPass();
+}
+
+// Every name's definitions, in script order: made once the pieces are
+// joined, so that each name is hashed once.
+void indexDefinitions(Model& model) {
+    for (Model::KeyMap& map : model.definitions) map.reserve(model.symbols.size() / 2 + 16);
+    std::string key;
+    for (std::uint32_t k = 0; k < model.symbols.size(); ++k) {
+        const Symbol& symbol = model.symbols[k];
+        key.assign(model.nameOf(symbol));
+        for (char& c : key) c = lowerByte(c);
+        model.definitions[static_cast<std::size_t>(symbol.kind)][key].push_back(k);
+    }
 }
 
 // The first line of each file in the engine's joined text: the engine ends
@@ -998,10 +1003,10 @@ FirstPass readLines(std::vector<input::SourceFile> files, bool checkEncodings) {
     // Most lines of real scripts are 30 to 60 bytes, with a few spans each.
     pass.model.lines.reserve(bytes / 32 + 16);
     pass.model.spans.reserve(bytes / 12 + 16);
-    for (Model::KeyMap& map : pass.model.definitions) map.reserve(bytes / 512 + 16);
     pass.checkEncodings = checkEncodings;
     readFiles(pass);
     numberEngineLines(pass.model);
+    indexDefinitions(pass.model);
     // The first bad bytes of each file: pieces were read in order.
     pass.model.badBytes.resize(pass.model.files.size());
     for (const auto& [file, bad] : pass.badBytes)
