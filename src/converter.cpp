@@ -16,6 +16,7 @@
 #include "cli/check_command.h"
 #include "cli/output_plan.h"
 #include "cli/reading_run.h"
+#include "input/encoding_check.h"
 #include "cmdline.h"
 #include "nscr/error.h"
 #include "nscr/file.h"
@@ -236,8 +237,7 @@ void reportFailure(std::string_view message) { printToStdout(std::string(message
 
 // A line that does not tokenize or decode is also named on standard error
 // as FILE:LINE:COLUMN.
-template <typename LocatedError>
-void reportFailure(const std::string& file, const LocatedError& error) {
+void reportFailure(const std::string& file, const ScriptPlaceError& error) {
     reportFailure(error.what());
     printToStderr(diagnostic(file, error.index(), error.column(), "error", error.message()) + file +
                   ": note: -lenient converts the script anyway, with a warning for each such place\n");
@@ -254,10 +254,7 @@ public:
             ConvertedScript converted = convertFile(file);
             reportWarnings(file, converted.warnings);
             nscr::writeWholeFile(pagePathFor(file, settings_.outputDirectory), converted.page.finishedPieces());
-        } catch (const ScriptLineError& error) {
-            reportFailure(file, error);
-            return false;
-        } catch (const ScriptDecodeError& error) {
+        } catch (const ScriptPlaceError& error) {
             reportFailure(file, error);
             return false;
         } catch (const std::bad_alloc&) {
@@ -495,10 +492,10 @@ void WarningLog::append(const WarningLog& part, std::size_t firstLine) {
 }
 
 ScriptLineError::ScriptLineError(std::size_t index, std::size_t column, std::string_view message)
-    : nscr::Error(nscr::lineErrorMessage(index, message)), index_(index), column_(column), message_(message) {}
+    : ScriptPlaceError(nscr::lineErrorMessage(index, message), index, column, message) {}
 
 ScriptDecodeError::ScriptDecodeError(std::size_t index, std::size_t column, std::string_view message)
-    : nscr::Error(conversionErrorMessage()), index_(index), column_(column), message_(message) {}
+    : ScriptPlaceError(conversionErrorMessage(), index, column, message) {}
 
 namespace {
 
@@ -570,13 +567,7 @@ struct PartWork {
 
 // "not valid CP932 (bytes 82 FF)".
 std::string notValidMessage(std::string_view bytes, TextEncoding encoding) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string text = "not valid " + encodingName(encoding) + (bytes.size() == 1 ? " (byte" : " (bytes");
-    for (char c : bytes) {
-        auto byte = static_cast<unsigned char>(c);
-        text += {' ', hex[byte >> 4], hex[byte & 0xF]};
-    }
-    return text + ")";
+    return input::notValidText(bytes, encoding == TextEncoding::UTF8 ? input::Encoding::UTF8 : input::Encoding::CP932);
 }
 
 // The lenient reading of a line with bytes that do not decode: on a UTF-8

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "codepage.h"
@@ -64,11 +65,12 @@ private:
     std::size_t total_ = 0;
 };
 
-// A line that does not tokenize: what() is "index: message" as the all-lines
-// tokenizer raises it, with the index, the column and the message apart.
-class ScriptLineError : public nscr::Error {
+// A fault of one line of a script, with the line's index, the byte column
+// and what is wrong apart from what().
+class ScriptPlaceError : public nscr::Error {
 public:
-    ScriptLineError(std::size_t index, std::size_t column, std::string_view message);
+    ScriptPlaceError(std::string what, std::size_t index, std::size_t column, std::string_view message)
+        : nscr::Error(std::move(what)), index_(index), column_(column), message_(message) {}
     std::size_t index() const { return index_; }
     std::size_t column() const { return column_; }
     const std::string& message() const { return message_; }
@@ -79,20 +81,19 @@ private:
     std::string message_;
 };
 
-// A line that does not decode: what() is the conversion error's message,
-// with the index, the byte column and what is wrong ("not valid CP932
-// (bytes 82 FF)", and a hint when there is one) apart.
-class ScriptDecodeError : public nscr::Error {
+// A line that does not tokenize: what() is "index: message" as the all-lines
+// tokenizer raises it.
+class ScriptLineError : public ScriptPlaceError {
+public:
+    ScriptLineError(std::size_t index, std::size_t column, std::string_view message);
+};
+
+// A line that does not decode: what() is the conversion error's message;
+// message() says what is wrong ("not valid CP932 (bytes 82 FF)", and a hint
+// when there is one).
+class ScriptDecodeError : public ScriptPlaceError {
 public:
     ScriptDecodeError(std::size_t index, std::size_t column, std::string_view message);
-    std::size_t index() const { return index_; }
-    std::size_t column() const { return column_; }
-    const std::string& message() const { return message_; }
-
-private:
-    std::size_t index_;
-    std::size_t column_;
-    std::string message_;
 };
 
 struct ConvertedScript {

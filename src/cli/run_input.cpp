@@ -114,20 +114,14 @@ std::vector<std::string> encodingMessages(const analysis::Model& model, bool len
         const input::SourceFile& file = model.files[k];
         const std::optional<input::BadBytes>& bad = model.badBytes[k];
         if (!bad) continue;
-        static constexpr char hex[] = "0123456789ABCDEF";
-        std::string shown;
         // The bad bytes themselves: a line end after a lead byte is not one.
-        for (std::size_t k = 0; k < bad->length && bad->offset + k < file.bytes.size(); ++k) {
-            auto byte = static_cast<unsigned char>(file.bytes[bad->offset + k]);
-            if (k != 0 && byte < 0x80) break;
-            if (k != 0) shown += ' ';
-            shown += hex[byte >> 4];
-            shown += hex[byte & 15];
-        }
+        std::size_t length = 1;
+        while (length < bad->length && bad->offset + length < file.bytes.size() &&
+               static_cast<unsigned char>(file.bytes[bad->offset + length]) >= 0x80)
+            ++length;
         std::string message = file.path + ":" + std::to_string(bad->line) + ":" + std::to_string(bad->column) + ": " +
-                              (lenient ? "warning" : "error") + ": not valid " +
-                              std::string(input::encodingName(file.encoding)) +
-                              (shown.size() == 2 ? " (byte " : " (bytes ") + shown + ")";
+                              (lenient ? "warning: " : "error: ") +
+                              input::notValidText(std::string_view(file.bytes).substr(bad->offset, length), file.encoding);
         if (lenient) {
             message += "; shown as U+FFFD";
         } else {

@@ -113,6 +113,18 @@ std::optional<BadBytes> validate(std::string_view bytes, Encoding encoding) {
     return BadBytes{found.offset, found.length, lineEndCount(before) + 1, found.offset - lineStart + 1};
 }
 
+std::string notValidText(std::string_view badBytes, Encoding encoding) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string text = "not valid " + std::string(encodingName(encoding)) + (badBytes.size() == 1 ? " (byte" : " (bytes");
+    for (char c : badBytes) {
+        auto byte = static_cast<unsigned char>(c);
+        text += ' ';
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
+    return text + ")";
+}
+
 bool looksLikeUtf8(std::string_view bytes) { return hasHighByte(bytes) && isValid(bytes, Encoding::UTF8); }
 
 std::optional<Encoding> guessEncoding(std::string_view bytes) {

@@ -46,4 +46,8 @@ std::size_t lineEndCount(std::string_view bytes);
 // they were; this never throws for bad input.
 std::string gbkToUtf8(std::string_view gbk);
 
+// "not valid CP932 (byte 82)", "not valid UTF-8 (bytes E3 81)": bad bytes
+// named for a message.
+std::string notValidText(std::string_view badBytes, Encoding encoding);
+
 }  // namespace input

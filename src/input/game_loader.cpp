@@ -59,17 +59,6 @@ bool isScriptFileName(std::string_view name) {
     return false;
 }
 
-std::string hexBytes(std::string_view bytes) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (!text.empty()) text += ' ';
-        text += digits[c >> 4];
-        text += digits[c & 15];
-    }
-    return text;
-}
-
 class Loader {
 public:
     Loader(GameLoad& out, const EngineProfile& profile, std::optional<Encoding> forced)
@@ -351,9 +340,7 @@ std::optional<Diagnostic> encodingDiagnostic(const SourceFile& file) {
     std::optional<BadBytes> bad = validate(file.bytes, file.encoding);
     if (!bad) return std::nullopt;
     std::string_view bytes = file.bytes;
-    std::string message = "not valid " + std::string(encodingName(file.encoding)) +
-                          (bad->length == 1 ? " (byte " : " (bytes ") + hexBytes(bytes.substr(bad->offset, bad->length)) +
-                          ")";
+    std::string message = notValidText(bytes.substr(bad->offset, bad->length), file.encoding);
     if (std::optional<Encoding> guess = guessEncoding(bytes))
         message += "; the file looks like " + std::string(encodingName(*guess));
     else
