@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "analysis/model.h"
 #include "input/encoding_check.h"
 #include "input/engine_profile.h"
 #include "input/game_loader.h"
@@ -254,6 +255,15 @@ TEST(GameLoader, MixedEncodingsInOneGame) {
     EXPECT_FALSE(load.hasErrors()) << allDiagnostics(load);
 }
 
+// The first line of each file in the engine's joined text, as the model of
+// the files numbers them.
+std::vector<std::size_t> firstGlobalLines(std::vector<input::SourceFile> files) {
+    analysis::Model model = analysis::analyze(std::move(files), analysis::CommandSet());
+    std::vector<std::size_t> firsts;
+    for (const analysis::FileInfo& info : model.fileInfo) firsts.push_back(info.firstEngineLine);
+    return firsts;
+}
+
 TEST(GameLoader, GlobalLinesCountTheNewlineAddedAfterEachFile) {
     struct Case {
         std::vector<std::string> files;
@@ -270,14 +280,14 @@ TEST(GameLoader, GlobalLinesCountTheNewlineAddedAfterEachFile) {
     for (const Case& c : cases) {
         std::vector<input::SourceFile> files;
         for (const std::string& bytes : c.files) files.push_back({"p", "n", bytes, Encoding::CP932});
-        EXPECT_EQ(input::firstGlobalLines(files), c.firsts) << ::testing::PrintToString(c.files);
+        EXPECT_EQ(firstGlobalLines(files), c.firsts) << ::testing::PrintToString(c.files);
     }
     // The same through a loaded game with both kinds of line end.
     Scratch game;
     game.put("0.txt", "*define\r\ngame\r\n");
     game.put("1.txt", "*start\rend");
     game.put("2.txt", "*x\n");
-    EXPECT_EQ(input::firstGlobalLines(input::loadGame(game.dir, Engine::ONScripter).files),
+    EXPECT_EQ(firstGlobalLines(input::loadGame(game.dir, Engine::ONScripter).files),
               (std::vector<std::size_t>{1, 4, 6}));
 }
 

@@ -374,15 +374,4 @@ GameLoad loadGame(const std::string& folder, Engine engine, std::optional<Encodi
     return game;
 }
 
-std::vector<std::size_t> firstGlobalLines(const std::vector<SourceFile>& files) {
-    std::vector<std::size_t> firsts;
-    firsts.reserve(files.size());
-    std::size_t line = 1;
-    for (const SourceFile& file : files) {
-        firsts.push_back(line);
-        line += lineEndCount(file.bytes) + 1;
-    }
-    return firsts;
-}
-
 }  // namespace input

@@ -40,7 +40,7 @@ struct GameLoad {
     Engine engine = defaultEngine;
     std::string folder;
     // The files the engine reads, in its order. The engine joins them with
-    // one "\n" after each file (see firstGlobalLines).
+    // one "\n" after each file (the model numbers the joined lines).
     std::vector<SourceFile> files;
     std::vector<SkippedFile> notRead;
     std::vector<Diagnostic> diagnostics;
@@ -52,11 +52,5 @@ struct GameLoad {
 // encoding of every file. Never throws: every failure is a diagnostic.
 GameLoad loadGame(const std::string& folder, Engine engine, std::optional<Encoding> forced = std::nullopt);
 
-// The global line (1-based, in the engine's joined text) of the first line
-// of each file. The engine appends one "\n" to each file before the next, so
-// a file of n line ends (LF, CR LF or a lone CR, as lineEndCount counts)
-// covers lines first .. first + n, whether or not it ends with a line end;
-// one that does ends with an empty line.
-std::vector<std::size_t> firstGlobalLines(const std::vector<SourceFile>& files);
 
 }  // namespace input

@@ -27,10 +27,9 @@ void addLayoutRules(std::string& sheet, bool lineNumbers) {
             "margin:0;font:.875rem/1.5 ui-monospace,\"Noto Sans Mono CJK JP\",Menlo,Consolas,monospace;"
             "white-space:pre-wrap;overflow-wrap:anywhere;tab-size:8;content-visibility:auto;"
             "contain-intrinsic-size:auto 384em");
-    addRule(sheet, ".b>span",
-            lineNumbers ? "display:inline-block;vertical-align:top;width:100%;min-height:1.5em;box-sizing:border-box;"
-                          "padding-left:7ch;scroll-margin-top:3em;counter-increment:n"
-                        : "display:inline-block;vertical-align:top;width:100%;min-height:1.5em;scroll-margin-top:3em");
+    std::string line = "display:inline-block;vertical-align:top;width:100%;min-height:1.5em;scroll-margin-top:3em";
+    if (lineNumbers) line += ";box-sizing:border-box;padding-left:7ch;counter-increment:n";
+    addRule(sheet, ".b>span", line);
     if (lineNumbers)
         addRule(sheet, ".b>span::before",
                 "content:counter(n);display:inline-block;min-width:6ch;margin:0 1ch 0 -7ch;text-align:right;"
