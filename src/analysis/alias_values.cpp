@@ -22,7 +22,7 @@ public:
         std::string_view line = model_.lineText(file, statement.line - model_.fileInfo[file].firstLine);
         text_ = line.substr(statement.begin, statement.end - statement.begin);
         at_ = wordEnd(text_, 0);
-        std::string command = keyOf(text_.substr(0, at_));
+        std::string command = lowerCase(text_.substr(0, at_));
         if (command == "numalias") return defineAlias(value.symbol);
         std::optional<std::int64_t> variable = variableNumber();
         if (!variable) return;
@@ -41,12 +41,6 @@ public:
     }
 
 private:
-    static std::string keyOf(std::string_view name) {
-        std::string key(name);
-        for (char& c : key) c = lowerByte(c);
-        return key;
-    }
-
     void defineAlias(std::uint32_t symbol) {
         if (symbol == none) return;
         // The name, then "," or "=" and the value.
@@ -135,7 +129,7 @@ private:
         }
         std::size_t end = wordEnd(text_, at_);
         if (end == at_ || !isWordHead(text_[at_])) return std::nullopt;
-        std::uint32_t alias = model_.find(SymbolKind::NumAlias, keyOf(text_.substr(at_, end - at_)));
+        std::uint32_t alias = model_.find(SymbolKind::NumAlias, lowerCase(text_.substr(at_, end - at_)));
         at_ = end;
         return alias == none ? std::nullopt : model_.symbols[alias].number;
     }

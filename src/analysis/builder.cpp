@@ -133,12 +133,6 @@ bool startsText(char c) {
     return !isAsciiByte(c) || isDigitByte(c) || std::string_view("@\\/%?$[(<!#,\"`^>").find(c) != std::string_view::npos;
 }
 
-std::string lowerCase(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = lowerByte(c);
-    return lower;
-}
-
 // The state of a command's arguments, kept across lines while a select list
 // goes on.
 struct ArgumentState {

@@ -5,6 +5,7 @@
 // double-byte character is ever read as an ASCII code.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "input/source_file.h"
@@ -20,6 +21,13 @@ inline bool isWordByte(char c) { return isWordHead(c) || isDigitByte(c); }
 inline bool isAsciiByte(char c) { return static_cast<unsigned char>(c) < 0x80; }
 
 inline char lowerByte(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// A name as the engine compares it: ASCII letters in lower case.
+inline std::string lowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = lowerByte(c);
+    return lower;
+}
 
 // The bytes the character at text[at] takes (at least one, never past the end).
 inline std::size_t characterSize(std::string_view text, std::size_t at, input::Encoding encoding) {

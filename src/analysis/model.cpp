@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "analysis/characters.h"
+
 namespace analysis {
 
 std::string_view Model::lineText(std::uint32_t file, std::uint32_t line) const {
@@ -9,12 +11,7 @@ std::string_view Model::lineText(std::uint32_t file, std::uint32_t line) const {
     return std::string_view(files[file].bytes).substr(where.offset, where.length);
 }
 
-std::string Model::keyOf(const Symbol& symbol) const {
-    std::string key(nameOf(symbol));
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return key;
-}
+std::string Model::keyOf(const Symbol& symbol) const { return lowerCase(nameOf(symbol)); }
 
 std::pair<const Span*, const Span*> Model::spansOf(std::uint32_t globalLine) const {
     std::uint32_t first = lines[globalLine].firstSpan;
