@@ -830,26 +830,32 @@ void appendPass(FirstPass& into, FirstPass& part) {
     Model& more = part.model;
     std::size_t lines = model.lines.size(), spans = model.spans.size(), statements = model.statements.size();
     std::size_t symbols = model.symbols.size(), references = model.references.size();
-    for (Line& line : more.lines) {
-        line.firstSpan = rebased(line.firstSpan, spans);
-        line.firstStatement = rebased(line.firstStatement, statements);
-        model.lines.push_back(line);
+    model.lines.resizeForOverwrite(lines + more.lines.size());
+    Line* line = model.lines.data() + lines;
+    for (Line next : more.lines) {
+        next.firstSpan = rebased(next.firstSpan, spans);
+        next.firstStatement = rebased(next.firstStatement, statements);
+        *line++ = next;
     }
-    for (Span& span : more.spans) {
-        switch (span.kind) {
+    model.spans.resizeForOverwrite(spans + more.spans.size());
+    Span* span = model.spans.data() + spans;
+    for (Span next : more.spans) {
+        switch (next.kind) {
             case SpanKind::LabelDef:
             case SpanKind::UserCommand:
-            case SpanKind::AliasDef: span.target = rebased(span.target, symbols); break;
+            case SpanKind::AliasDef: next.target = rebased(next.target, symbols); break;
             case SpanKind::LabelRef:
-            case SpanKind::LabelDynamic: span.target = rebased(span.target, references); break;
+            case SpanKind::LabelDynamic: next.target = rebased(next.target, references); break;
             default: break;
         }
-        model.spans.push_back(span);
+        *span++ = next;
     }
-    for (Statement& statement : more.statements) {
-        statement.line = rebased(statement.line, lines);
-        statement.commandSpan = rebased(statement.commandSpan, spans);
-        model.statements.push_back(statement);
+    model.statements.resizeForOverwrite(statements + more.statements.size());
+    Statement* statement = model.statements.data() + statements;
+    for (Statement next : more.statements) {
+        next.line = rebased(next.line, lines);
+        next.commandSpan = rebased(next.commandSpan, spans);
+        *statement++ = next;
     }
     for (std::size_t k = 0; k < more.fileInfo.size(); ++k) {
         FileInfo& info = more.fileInfo[k];
@@ -863,7 +869,7 @@ void appendPass(FirstPass& into, FirstPass& part) {
     }
     into.lastFile = part.lastFile;
     into.badBytes.insert(into.badBytes.end(), part.badBytes.begin(), part.badBytes.end());
-    std::move(more.symbols.begin(), more.symbols.end(), std::back_inserter(model.symbols));
+    for (const Symbol& symbol : more.symbols) model.symbols.push_back(symbol);
     std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
     std::move(more.jumps.begin(), more.jumps.end(), std::back_inserter(model.jumps));
     std::move(more.findings.begin(), more.findings.end(), std::back_inserter(model.findings));
@@ -956,6 +962,29 @@ bool definesLater(const std::vector<input::SourceFile>& files, const std::vector
     return false;
 }
 
+// Room for the lines and spans of this many bytes of script: most lines of
+// real scripts are 30 to 60 bytes, with a few spans each.
+void reserveFor(Model& model, std::size_t bytes) {
+    model.lines.reserve(bytes / 32 + 16);
+    model.spans.reserve(bytes / 12 + 16);
+    model.statements.reserve(bytes / 40 + 16);
+}
+
+// Cuts pieces[first...] into `count` runs of about equal bytes: the bounds,
+// from `first` to the end.
+std::vector<std::size_t> runsOf(const std::vector<Piece>& pieces, std::size_t first, std::size_t count) {
+    std::size_t total = 0;
+    for (std::size_t k = first; k < pieces.size(); ++k) total += pieces[k].end - pieces[k].begin;
+    std::vector<std::size_t> bounds{first};
+    std::size_t bytes = 0;
+    for (std::size_t k = first; k < pieces.size() && bounds.size() < count; ++k) {
+        bytes += pieces[k].end - pieces[k].begin;
+        if (bytes * count >= total * bounds.size()) bounds.push_back(k + 1);
+    }
+    bounds.push_back(pieces.size());
+    return bounds;
+}
+
 // The pieces one after another until the definition block is closed; then,
 // when no later piece opens one, the others side by side.
 void readFiles(FirstPass& pass) {
@@ -969,20 +998,24 @@ void readFiles(FirstPass& pass) {
         while (next < pieces.size()) reader.readPiece(pieces[next++]);
         return;
     }
+    // One run of pieces a processor, of about equal bytes: this thread reads
+    // on into the model, each other into a part of its own, joined after.
     LineReader::BlockState start = reader.state();
-    std::vector<FirstPass> parts(pieces.size() - next);
-    std::atomic<std::size_t> taken{0};
-    nscr::runSideBySide(std::min(nscr::processorCount(), parts.size()), [&](std::size_t) {
-        for (std::size_t k; (k = taken++) < parts.size();) {
-            // Room as readFiles takes it for the whole text, so that no part grows.
-            std::size_t bytes = pieces[next + k].end - pieces[next + k].begin;
-            parts[k].model.lines.reserve(bytes / 32 + 16);
-            parts[k].model.spans.reserve(bytes / 12 + 16);
-            parts[k].checkEncodings = pass.checkEncodings;
-            LineReader part(parts[k], files);
-            part.setState(start);
-            part.readPiece(pieces[next + k]);
+    std::vector<std::size_t> runs = runsOf(pieces, next, std::min(nscr::processorCount(), pieces.size() - next));
+    std::vector<FirstPass> parts(runs.size() - 2);
+    nscr::runSideBySide(runs.size() - 1, [&](std::size_t run) {
+        if (run == 0) {
+            for (std::size_t k = runs[0]; k < runs[1]; ++k) reader.readPiece(pieces[k]);
+            return;
         }
+        FirstPass& part = parts[run - 1];
+        std::size_t bytes = 0;
+        for (std::size_t k = runs[run]; k < runs[run + 1]; ++k) bytes += pieces[k].end - pieces[k].begin;
+        reserveFor(part.model, bytes);
+        part.checkEncodings = pass.checkEncodings;
+        LineReader partReader(part, files);
+        partReader.setState(start);
+        for (std::size_t k = runs[run]; k < runs[run + 1]; ++k) partReader.readPiece(pieces[k]);
     });
     for (FirstPass& part : parts) appendPass(pass, part);
 }
@@ -994,9 +1027,7 @@ FirstPass readLines(std::vector<input::SourceFile> files, bool checkEncodings) {
     pass.model.files = std::move(files);
     std::size_t bytes = 0;
     for (const input::SourceFile& file : pass.model.files) bytes += file.bytes.size();
-    // Most lines of real scripts are 30 to 60 bytes, with a few spans each.
-    pass.model.lines.reserve(bytes / 32 + 16);
-    pass.model.spans.reserve(bytes / 12 + 16);
+    reserveFor(pass.model, bytes);
     pass.checkEncodings = checkEncodings;
     readFiles(pass);
     numberEngineLines(pass.model);

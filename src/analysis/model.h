@@ -17,6 +17,7 @@
 #include "analysis/command_set.h"
 #include "input/encoding_check.h"
 #include "input/source_file.h"
+#include "nscr/big_array.h"
 
 namespace analysis {
 
@@ -157,10 +158,10 @@ class Model {
 public:
     std::vector<input::SourceFile> files;
     std::vector<FileInfo> fileInfo;
-    std::vector<Line> lines;  // every file's lines, file after file
-    std::vector<Span> spans;
-    std::vector<Statement> statements;
-    std::vector<Symbol> symbols;
+    nscr::BigArray<Line> lines;  // every file's lines, file after file
+    nscr::BigArray<Span> spans;
+    nscr::BigArray<Statement> statements;
+    nscr::BigArray<Symbol> symbols;
     std::vector<Reference> references;
     std::vector<Jump> jumps;
     std::vector<Finding> findings;  // what analysis itself noticed (unterminated strings...)

@@ -95,8 +95,11 @@ void writePages(const analysis::Model& model, const writers::html5::PageLayout& 
     std::atomic<std::size_t> next{0};
     std::size_t workers = std::min(nscr::processorCount(), layout.parts().size());
     nscr::runSideBySide(workers, [&](std::size_t) {
-        for (std::size_t part; (part = next++) < layout.parts().size();)
-            nscr::writeWholeFile(layout.parts()[part].path, writers::html5::readingPage(model, layout, part, reading));
+        std::string page;
+        for (std::size_t part; (part = next++) < layout.parts().size();) {
+            writers::html5::writeReadingPage(model, layout, part, reading, page);
+            nscr::writeWholeFile(layout.parts()[part].path, page);
+        }
     });
 }
 

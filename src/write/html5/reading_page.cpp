@@ -116,19 +116,21 @@ std::string lineId(std::uint32_t line) { return std::string("L") + std::to_strin
 
 class PageWriter {
 public:
-    PageWriter(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options)
+    PageWriter(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options,
+               std::string& out)
         : model_(model),
           layout_(layout),
           partIndex_(part),
           part_(layout.parts()[part]),
           options_(options),
+          out_(out),
           text_(out_, model.files[part_.file].encoding) {}
 
-    std::string write() {
+    void write() {
         const input::SourceFile& file = model_.files[part_.file];
         std::string lang = options_.lang.empty() ? languageOf(model_, part_.file) : options_.lang;
         std::string title = file.name + (part_.number > 1 ? std::string(" (") + std::to_string(part_.number) + ")" : "");
-        out_.reserve(file.bytes.size() * 3 + 4096);
+        out_.reserve(partBytes() * 3 + 4096);
         out_ += pageHead(title, lang, options_.lineNumbers);
         writeBar();
         writeLabelIndex();
@@ -143,7 +145,6 @@ public:
         if (!tips_.empty()) out_ += "<script type=\"application/json\" id=\"tips\">" + tips_ + "}</script>\n";
         out_ += pageScript(partTable());
         out_ += "</body>\n</html>\n";
-        return std::move(out_);
     }
 
 private:
@@ -578,12 +579,20 @@ private:
         return messages;
     }
 
+    // The bytes of the part's lines in the script.
+    std::size_t partBytes() const {
+        if (part_.endLine <= part_.firstLine) return 0;
+        const analysis::Line& first = model_.line(part_.file, part_.firstLine);
+        const analysis::Line& last = model_.line(part_.file, part_.endLine - 1);
+        return last.offset + last.length - first.offset;
+    }
+
     const Model& model_;
     const PageLayout& layout_;
     std::size_t partIndex_;
     const PagePart& part_;
     const ReadingOptions& options_;
-    std::string out_;
+    std::string& out_;
     TextWriter text_;
     std::string_view open_;
     std::size_t nextJump_ = 0;
@@ -596,8 +605,16 @@ private:
 
 }  // namespace
 
+void writeReadingPage(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options,
+                      std::string& out) {
+    out.clear();
+    PageWriter(model, layout, part, options, out).write();
+}
+
 std::string readingPage(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options) {
-    return PageWriter(model, layout, part, options).write();
+    std::string out;
+    writeReadingPage(model, layout, part, options, out);
+    return out;
 }
 
 std::string utf8Of(std::string_view bytes, input::Encoding encoding) {
