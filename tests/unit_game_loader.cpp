@@ -6,6 +6,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <random>
 #include <vector>
 
 #include <sys/stat.h>
@@ -334,6 +335,37 @@ TEST(EncodingCheck, FirstBadBytesAndGuess) {
         {"\xFF\xFF", std::nullopt},
     };
     for (const auto& [bytes, guess] : guesses) EXPECT_EQ(input::guessEncoding(bytes), guess) << bytes;
+}
+
+// Long runs of double-byte text are checked sixteen bytes at a time: random
+// mixtures, with a bad byte now and then, against a byte-by-byte reading.
+TEST(EncodingCheck, LongRunsAgreeWithByteByByte) {
+    auto firstBad = [](const std::string& bytes) -> std::optional<std::size_t> {
+        for (std::size_t i = 0; i < bytes.size();) {
+            auto c = static_cast<unsigned char>(bytes[i]);
+            bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+            if (c < 0x80 || (c >= 0xA1 && c <= 0xDF)) { ++i; continue; }
+            if (!lead || i + 1 == bytes.size()) return i;
+            auto t = static_cast<unsigned char>(bytes[i + 1]);
+            if (!((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC))) return i;
+            i += 2;
+        }
+        return std::nullopt;
+    };
+    std::mt19937 random(7);
+    const std::string pieces[] = {"\x82\xA0", "\x88\x9F", "\xE0\x40", "\xFC\xFC", "\x81\x7E", "a", "\xB1"};
+    const std::string bad[] = {"\x80", "\x82\x7F", "\xFD", "\x82\n", "\xA0"};
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes;
+        while (bytes.size() < 40) bytes += pieces[random() % 7 < 5 ? random() % 4 : 4 + random() % 3];
+        if (round % 2 == 0) bytes.insert(random() % bytes.size() & ~std::size_t{1}, bad[random() % 5]);
+        std::optional<input::BadBytes> found = input::validate(bytes, Encoding::CP932);
+        std::optional<std::size_t> expected = firstBad(bytes);
+        ASSERT_EQ(found.has_value(), expected.has_value()) << ::testing::PrintToString(bytes);
+        if (found) {
+            ASSERT_EQ(found->offset, *expected) << ::testing::PrintToString(bytes);
+        }
+    }
 }
 
 TEST(EncodingCheck, GbkToUtf8) {

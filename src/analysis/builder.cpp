@@ -888,16 +888,46 @@ void appendPass(FirstPass& into, FirstPass& part) {
 }
 
 // Every name's definitions, in script order: made once the pieces are
-// joined, so that each name is hashed once.
+// joined, so that each name is hashed once. Each definition learns the
+// first and last of its key, how many there are and where it stands.
 void indexDefinitions(Model& model) {
-    for (Model::KeyMap& map : model.definitions) map.reserve(model.symbols.size() / 2 + 16);
-    std::string key;
-    for (std::uint32_t k = 0; k < model.symbols.size(); ++k) {
-        const Symbol& symbol = model.symbols[k];
-        key.assign(model.nameOf(symbol));
-        for (char& c : key) c = lowerByte(c);
-        model.definitions[static_cast<std::size_t>(symbol.kind)][key].push_back(k);
+    std::array<std::size_t, 4> counts{};
+    for (const Symbol& symbol : model.symbols) ++counts[static_cast<std::size_t>(symbol.kind)];
+    for (std::size_t kind = 0; kind < 4; ++kind) {
+        std::size_t size = 16;
+        while (size < counts[kind] * 2) size *= 2;
+        model.keyTables[kind].assign(size, Model::KeySlot());
     }
+    for (std::uint32_t k = 0; k < model.symbols.size(); ++k) {
+        Symbol& symbol = model.symbols[k];
+        std::vector<Model::KeySlot>& table = model.keyTables[static_cast<std::size_t>(symbol.kind)];
+        std::string_view name = model.nameOf(symbol);
+        std::uint32_t hash = nameHash(name);
+        std::size_t mask = table.size() - 1;
+        std::size_t at = hash & mask;
+        while (table[at].first != none &&
+               (table[at].hash != hash || !sameName(model.nameOf(model.symbols[table[at].first]), name)))
+            at = (at + 1) & mask;
+        Model::KeySlot& slot = table[at];
+        if (slot.first == none) {
+            slot = {hash, k, k};
+        } else {
+            Symbol& last = model.symbols[slot.last];
+            last.nextOfKey = k;
+            symbol.ordinal = last.ordinal + 1;
+            slot.last = k;
+        }
+    }
+    for (const std::vector<Model::KeySlot>& table : model.keyTables)
+        for (const Model::KeySlot& slot : table) {
+            if (slot.first == none) continue;
+            std::uint32_t count = model.symbols[slot.last].ordinal;
+            for (std::uint32_t k = slot.first; k != none; k = model.symbols[k].nextOfKey) {
+                model.symbols[k].firstOfKey = slot.first;
+                model.symbols[k].lastOfKey = slot.last;
+                model.symbols[k].definitionCount = count;
+            }
+        }
 }
 
 // The first line of each file in the engine's joined text: the engine ends

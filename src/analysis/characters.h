@@ -5,6 +5,7 @@
 // double-byte character is ever read as an ASCII code.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,22 @@ inline std::string lowerCase(std::string_view text) {
     std::string lower(text);
     for (char& c : lower) c = lowerByte(c);
     return lower;
+}
+
+// A hash of a name as the engine compares it: the same for "Start" and
+// "start".
+inline std::uint32_t nameHash(std::string_view name) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (char c : name) hash = (hash ^ static_cast<unsigned char>(lowerByte(c))) * 0x100000001b3u;
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
+// Whether two names are one to the engine.
+inline bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t k = 0; k < a.size(); ++k)
+        if (lowerByte(a[k]) != lowerByte(b[k])) return false;
+    return true;
 }
 
 // The bytes the character at text[at] takes (at least one, never past the end).

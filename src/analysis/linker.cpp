@@ -73,19 +73,13 @@ private:
         }
     }
 
-    // Every definition learns the first and last of its key, and a user
-    // command its label.
+    // A user command learns its label.
     void relateDefinitions() {
-        for (const Model::KeyMap& map : model_.definitions)
-            for (const auto& [key, all] : map)
-                for (std::size_t n = 0; n < all.size(); ++n) {
-                    Symbol& symbol = model_.symbols[all[n]];
-                    symbol.ordinal = static_cast<std::uint32_t>(n + 1);
-                    symbol.firstOfKey = all.front();
-                    symbol.lastOfKey = all.back();
-                    symbol.definitionCount = static_cast<std::uint32_t>(all.size());
-                    if (symbol.kind == SymbolKind::UserCommand) symbol.label = model_.find(SymbolKind::Label, key);
-                }
+        for (const Model::KeySlot& slot : model_.keyTables[static_cast<std::size_t>(SymbolKind::UserCommand)]) {
+            if (slot.first == none) continue;
+            std::uint32_t label = model_.find(SymbolKind::Label, model_.nameOf(model_.symbols[slot.first]));
+            for (std::uint32_t k = slot.first; k != none; k = model_.symbols[k].nextOfKey) model_.symbols[k].label = label;
+        }
     }
 
     void setUse(Span& span, std::uint32_t alias, std::uint8_t use) {

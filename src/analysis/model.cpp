@@ -20,9 +20,15 @@ std::pair<const Span*, const Span*> Model::spansOf(std::uint32_t globalLine) con
 }
 
 std::uint32_t Model::find(SymbolKind kind, std::string_view key) const {
-    const KeyMap& map = definitions[static_cast<std::size_t>(kind)];
-    auto found = map.find(key);
-    return found == map.end() ? none : found->second.front();
+    const std::vector<KeySlot>& table = keyTables[static_cast<std::size_t>(kind)];
+    if (table.empty()) return none;
+    std::uint32_t hash = nameHash(key);
+    std::size_t mask = table.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        const KeySlot& slot = table[at];
+        if (slot.first == none) return none;
+        if (slot.hash == hash && sameName(nameOf(symbols[slot.first]), key)) return slot.first;
+    }
 }
 
 std::uint32_t Model::findAlias(std::string_view key) const {
@@ -31,9 +37,9 @@ std::uint32_t Model::findAlias(std::string_view key) const {
 }
 
 std::vector<std::uint32_t> Model::definitionsOf(SymbolKind kind, std::string_view key) const {
-    const KeyMap& map = definitions[static_cast<std::size_t>(kind)];
-    auto found = map.find(key);
-    return found == map.end() ? std::vector<std::uint32_t>() : found->second;
+    std::vector<std::uint32_t> all;
+    for (std::uint32_t k = find(kind, key); k != none; k = symbols[k].nextOfKey) all.push_back(k);
+    return all;
 }
 
 std::pair<const std::uint32_t*, const std::uint32_t*> Model::referencesTo(std::uint32_t symbol) const {

@@ -103,6 +103,7 @@ struct Symbol {
     std::uint32_t firstOfKey = none;
     std::uint32_t lastOfKey = none;
     std::uint32_t definitionCount = 1;
+    std::uint32_t nextOfKey = none;  // the next definition of the same kind and key
     std::uint32_t label = none;    // a user command's label (its first definition), none when missing
 };
 
@@ -198,13 +199,14 @@ public:
     // A numeric alias of the key, else a string alias, else none.
     std::uint32_t findAlias(std::string_view key) const;
 
-    struct KeyHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    // Per symbol kind, a table of every key's first and last definition,
+    // open addressed; the definitions between are chained by nextOfKey.
+    struct KeySlot {
+        std::uint32_t hash = 0;
+        std::uint32_t first = none;
+        std::uint32_t last = none;
     };
-    using KeyMap = std::unordered_map<std::string, std::vector<std::uint32_t>, KeyHash, std::equal_to<>>;
-    // Per symbol kind, every key's definitions in order.
-    std::array<KeyMap, 4> definitions;
+    std::array<std::vector<KeySlot>, 4> keyTables;
 };
 
 // The names of a symbol kind, for messages and tooltips ("label", "user command"...).

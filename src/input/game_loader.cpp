@@ -124,7 +124,7 @@ private:
         Read result;
         std::string path = joinPath(out_.folder, name);
         try {
-            result.bytes = std::string(nscr::readFileBytes(path).view());
+            result.bytes = nscr::readWholeFile(path);
             result.ok = true;
         } catch (const std::exception& failure) {
             result.error = withoutPath(failure.what(), path);

@@ -74,34 +74,60 @@ void requireReadableWhole(const std::string& path, int fd) {
     if (static_cast<std::uint64_t>(info.st_size) > largestReadableFile) raiseFileError(path, EFBIG);
 }
 
-ByteBuffer readFileBytes(const std::string& path) {
-    FileDescriptor file(openForReading(path));
+namespace {
+
+// Opens a file to be read whole, to the end; gives its size as a hint.
+std::size_t openWhole(const std::string& path, FileDescriptor& file) {
     requireReadableWhole(path, file.get());
     int flags = ::fcntl(file.get(), F_GETFL);
     if (flags >= 0) ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return static_cast<std::size_t>(statusOf(path, file.get()).st_size);
+}
 
-    // The size is a hint: read to the end so that files whose size is not
-    // known in advance (/proc) or that grow meanwhile are read whole too,
-    // up to the limit.
-    auto size = static_cast<std::size_t>(statusOf(path, file.get()).st_size);
+// Reads into room of `free` bytes; 0 at the end of the file.
+std::size_t readSome(const std::string& path, int fd, char* room, std::size_t free) {
+    for (;;) {
+        ssize_t got = ::read(fd, room, free);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) raiseFileError(path, errno);
+    }
+}
+
+}  // namespace
+
+// The size is a hint: both read to the end so that files whose size is not
+// known in advance (/proc) or that grow meanwhile are read whole too, up to
+// the limit.
+ByteBuffer readFileBytes(const std::string& path) {
+    FileDescriptor file(openForReading(path));
+    std::size_t size = openWhole(path, file);
     ByteBuffer content(size > 0 ? size + 1 : 4096);
     for (;;) {
         if (content.size() > largestReadableFile) raiseFileError(path, EFBIG);
         if (content.size() == content.capacity()) content.room(content.capacity());
         std::size_t free = content.capacity() - content.size();
         char* room = content.room(free);
-        ssize_t got = ::read(file.get(), room, free);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            raiseFileError(path, errno);
-        }
+        std::size_t got = readSome(path, file.get(), room, free);
         if (got == 0) break;
         content.commit(room + got);
     }
     return content;
 }
 
-std::string readWholeFile(const std::string& path) { return std::string(readFileBytes(path).view()); }
+std::string readWholeFile(const std::string& path) {
+    FileDescriptor file(openForReading(path));
+    std::string content(openWhole(path, file) + 1, '\0');
+    std::size_t used = 0;
+    for (;;) {
+        if (used > largestReadableFile) raiseFileError(path, EFBIG);
+        if (used == content.size()) content.resize(content.size() * 2);
+        std::size_t got = readSome(path, file.get(), content.data() + used, content.size() - used);
+        if (got == 0) break;
+        used += got;
+    }
+    content.resize(used);
+    return content;
+}
 
 namespace {
 
