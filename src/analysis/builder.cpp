@@ -286,7 +286,7 @@ private:
         std::string_view name = text_.substr(nameStart, nameEnd - nameStart);
         std::uint32_t symbol = addSymbol(SymbolKind::Label, name, nameStart);
         addSpan(at, nameEnd, SpanKind::LabelDef, symbol);
-        if (lowerCase(name) == "define") inDefineBlock_ = true;
+        if (sameName(name, "define")) inDefineBlock_ = true;
         readStatements(nameEnd);
     }
 
@@ -295,6 +295,7 @@ private:
         symbol.kind = kind;
         symbol.pos = pos(column);
         symbol.length = static_cast<std::uint32_t>(name.size());
+        symbol.hash = nameHash(name);
         symbol.alternative = inDefineBlock_ && inJumpRegion_;
         auto id = static_cast<std::uint32_t>(model_.symbols.size());
         model_.symbols.push_back(std::move(symbol));
@@ -308,6 +309,7 @@ private:
         reference.length = static_cast<std::uint32_t>(end - begin);
         reference.kind = kind;
         reference.key = std::move(key);
+        if (!reference.key.empty()) reference.hash = nameHash(reference.key);
         reference.command = std::string(command);
         model_.references.push_back(std::move(reference));
         return static_cast<std::uint32_t>(model_.references.size() - 1);
@@ -825,38 +827,58 @@ std::uint32_t rebased(std::uint32_t index, std::size_t offset) {
 }
 
 // Appends the first pass of later files to the pass of the files before.
-void appendPass(FirstPass& into, FirstPass& part) {
-    Model& model = into.model;
-    Model& more = part.model;
-    std::size_t lines = model.lines.size(), spans = model.spans.size(), statements = model.statements.size();
-    std::size_t symbols = model.symbols.size(), references = model.references.size();
-    model.lines.resizeForOverwrite(lines + more.lines.size());
-    Line* line = model.lines.data() + lines;
+// Where the records of a part go in the whole: the sizes before it.
+struct Bases {
+    std::size_t lines, spans, statements, symbols, references;
+};
+
+void appendLines(Model& model, Model& more, const Bases& base) {
+    model.lines.resizeForOverwrite(base.lines + more.lines.size());
+    Line* line = model.lines.data() + base.lines;
     for (Line next : more.lines) {
-        next.firstSpan = rebased(next.firstSpan, spans);
-        next.firstStatement = rebased(next.firstStatement, statements);
+        next.firstSpan = rebased(next.firstSpan, base.spans);
+        next.firstStatement = rebased(next.firstStatement, base.statements);
         *line++ = next;
     }
-    model.spans.resizeForOverwrite(spans + more.spans.size());
-    Span* span = model.spans.data() + spans;
+    model.statements.resizeForOverwrite(base.statements + more.statements.size());
+    Statement* statement = model.statements.data() + base.statements;
+    for (Statement next : more.statements) {
+        next.line = rebased(next.line, base.lines);
+        next.commandSpan = rebased(next.commandSpan, base.spans);
+        *statement++ = next;
+    }
+}
+
+void appendSpans(Model& model, Model& more, const Bases& base) {
+    model.spans.resizeForOverwrite(base.spans + more.spans.size());
+    Span* span = model.spans.data() + base.spans;
     for (Span next : more.spans) {
         switch (next.kind) {
             case SpanKind::LabelDef:
             case SpanKind::UserCommand:
-            case SpanKind::AliasDef: next.target = rebased(next.target, symbols); break;
+            case SpanKind::AliasDef: next.target = rebased(next.target, base.symbols); break;
             case SpanKind::LabelRef:
-            case SpanKind::LabelDynamic: next.target = rebased(next.target, references); break;
+            case SpanKind::LabelDynamic: next.target = rebased(next.target, base.references); break;
             default: break;
         }
         *span++ = next;
     }
-    model.statements.resizeForOverwrite(statements + more.statements.size());
-    Statement* statement = model.statements.data() + statements;
-    for (Statement next : more.statements) {
-        next.line = rebased(next.line, lines);
-        next.commandSpan = rebased(next.commandSpan, spans);
-        *statement++ = next;
-    }
+    for (const Symbol& symbol : more.symbols) model.symbols.push_back(symbol);
+    std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
+}
+
+// Joins a part to the whole: the big arrays two at a time, side by side.
+void appendPass(FirstPass& into, FirstPass& part) {
+    Model& model = into.model;
+    Model& more = part.model;
+    Bases base{model.lines.size(), model.spans.size(), model.statements.size(), model.symbols.size(),
+               model.references.size()};
+    nscr::runSideBySide(2, [&](std::size_t side) {
+        if (side == 0)
+            appendLines(model, more, base);
+        else
+            appendSpans(model, more, base);
+    });
     for (std::size_t k = 0; k < more.fileInfo.size(); ++k) {
         FileInfo& info = more.fileInfo[k];
         // A piece that goes on with the file before adds to its lines.
@@ -864,23 +886,22 @@ void appendPass(FirstPass& into, FirstPass& part) {
             model.fileInfo.back().lineCount += info.lineCount;
             continue;
         }
-        info.firstLine = rebased(info.firstLine, lines);
+        info.firstLine = rebased(info.firstLine, base.lines);
         model.fileInfo.push_back(info);
     }
     into.lastFile = part.lastFile;
     into.badBytes.insert(into.badBytes.end(), part.badBytes.begin(), part.badBytes.end());
-    for (const Symbol& symbol : more.symbols) model.symbols.push_back(symbol);
-    std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
     std::move(more.jumps.begin(), more.jumps.end(), std::back_inserter(model.jumps));
     std::move(more.findings.begin(), more.findings.end(), std::back_inserter(model.findings));
+    into.pending.reserve(into.pending.size() + part.pending.size());
     for (PendingWord& word : part.pending) {
-        word.span = rebased(word.span, spans);
-        word.reference = rebased(word.reference, references);
+        word.span = rebased(word.span, base.spans);
+        word.reference = rebased(word.reference, base.references);
         into.pending.push_back(word);
     }
     for (ValueStatement& value : part.values) {
-        value.statement = rebased(value.statement, statements);
-        value.symbol = rebased(value.symbol, symbols);
+        value.statement = rebased(value.statement, base.statements);
+        value.symbol = rebased(value.symbol, base.symbols);
         into.values.push_back(value);
     }
     // Each part is let go once joined, so that the model is not held twice.
@@ -902,7 +923,7 @@ void indexDefinitions(Model& model) {
         Symbol& symbol = model.symbols[k];
         std::vector<Model::KeySlot>& table = model.keyTables[static_cast<std::size_t>(symbol.kind)];
         std::string_view name = model.nameOf(symbol);
-        std::uint32_t hash = nameHash(name);
+        std::uint32_t hash = symbol.hash;
         std::size_t mask = table.size() - 1;
         std::size_t at = hash & mask;
         while (table[at].first != none &&

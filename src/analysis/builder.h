@@ -37,7 +37,7 @@ struct ValueStatement {
 
 struct FirstPass {
     Model model;
-    std::vector<PendingWord> pending;
+    nscr::BigArray<PendingWord> pending;
     std::vector<ValueStatement> values;
     // Pieces of one file may be read apart: the file of the last piece read,
     // and whether the first piece went on with a file begun elsewhere.

@@ -1,8 +1,11 @@
 #include <algorithm>
+#include <functional>
+#include <iterator>
 #include <string>
 
 #include "analysis/builder.h"
 #include "analysis/characters.h"
+#include "nscr/parallel.h"
 
 namespace analysis {
 
@@ -27,12 +30,26 @@ class Linker {
 public:
     Linker(FirstPass& pass, const CommandSet& commands) : pass_(pass), model_(pass.model), commands_(commands) {}
 
-    void run() {
+    // The words are decided on this thread while the references the first
+    // pass found are resolved on another: the calls of user commands the
+    // words turn out to be are kept apart meanwhile, and appended after.
+    void run(const std::function<void()>& alongside) {
         relateDefinitions();
-        SpanLines lines(model_);
-        for (const PendingWord& word : pass_.pending) decide(word, lines.lineOf(word.span));
-        for (Reference& reference : model_.references)
-            if (!reference.key.empty() && !reference.dynamic) reference.symbol = model_.find(SymbolKind::Label, reference.key);
+        std::size_t found = model_.references.size();
+        nscr::runSideBySide(2, [&](std::size_t side) {
+            if (side == 0) {
+                SpanLines lines(model_);
+                for (const PendingWord& word : pass_.pending) decide(word, lines.lineOf(word.span));
+                return;
+            }
+            alongside();
+            for (std::size_t k = 0; k < found; ++k) {
+                Reference& reference = model_.references[k];
+                if (!reference.key.empty() && !reference.dynamic)
+                    reference.symbol = model_.find(SymbolKind::Label, reference.key, reference.hash);
+            }
+        });
+        std::move(calls_.begin(), calls_.end(), std::back_inserter(model_.references));
         groupReferences();
     }
 
@@ -129,7 +146,9 @@ private:
         call.kind = RefKind::Call;
         call.key = key;
         call.command = key;
-        model_.references.push_back(std::move(call));
+        call.hash = nameHash(key);
+        call.symbol = model_.find(SymbolKind::Label, key, call.hash);
+        calls_.push_back(std::move(call));
     }
 
     // References grouped by the label they go to, each group in script order.
@@ -159,14 +178,16 @@ private:
     Model& model_;
     const CommandSet& commands_;
     std::string key_;  // the word at hand in lower case, its room kept from word to word
+    std::vector<Reference> calls_;
 };
 
 }  // namespace
 
 void link(FirstPass& pass, const CommandSet& commands) {
-    Linker(pass, commands).run();
+    // The aliases' values are worked out alongside: they only read the
+    // statements and write the aliases' numbers.
+    Linker(pass, commands).run([&pass] { evaluateAliases(pass.model, pass.values); });
     resolveJumps(pass.model);
-    evaluateAliases(pass.model, pass.values);
 }
 
 Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings) {

@@ -92,6 +92,7 @@ enum class SymbolKind : std::uint8_t { Label, UserCommand, NumAlias, StrAlias };
 struct Symbol {
     Pos pos;                       // of the name
     std::uint32_t length = 0;      // of the name as written, in bytes
+    std::uint32_t hash = 0;        // nameHash of the name
     std::uint32_t ordinal = 1;     // 1 for the first definition of its key and kind, 2 for the next...
     std::uint32_t valueColumn = 0;  // an alias's value as written: where it stands in the line...
     std::uint32_t valueLength = 0;  // ...and its bytes
@@ -122,6 +123,7 @@ struct Reference {
     std::uint32_t length = 0;
     RefKind kind = RefKind::Jump;
     std::string key;           // the label's name in lower case; empty when dynamic
+    std::uint32_t hash = 0;    // nameHash of the key
     std::string command;       // the command that takes it, as written
     std::uint32_t symbol = none;  // the label it goes to (the first definition), none when undefined
     bool dynamic = false;      // held in a variable or a string alias
@@ -189,6 +191,7 @@ public:
     // The first definition of a name of a kind (labels; user commands; both
     // alias kinds for NumAlias), or none.
     std::uint32_t find(SymbolKind kind, std::string_view key) const;
+    std::uint32_t find(SymbolKind kind, std::string_view key, std::uint32_t hash) const;
     // All definitions of a key, in order.
     std::vector<std::uint32_t> definitionsOf(SymbolKind kind, std::string_view key) const;
     // The references to a label symbol's key.

@@ -275,11 +275,13 @@ private:
         std::uint32_t defineLine = model_.lineIndex(definePos.file, definePos.line);
         std::vector<bool> calledFromBlock = sectionsOfDefinitionBlock();
         for (const analysis::Statement& statement : model_.statements) {
-            if (statement.inDefineBlock || statement.line <= defineLine) continue;
+            if (statement.inDefineBlock || statement.line <= defineLine || statement.commandSpan == none) continue;
+            // A built-in command's span holds the block it belongs in.
+            const analysis::Span& span = model_.spans[statement.commandSpan];
+            if (span.kind != SpanKind::Command ||
+                span.target != static_cast<std::uint32_t>(analysis::CommandSet::Block::Definition))
+                continue;
             auto command = commandOf(statement, SpanKind::Command);
-            if (!command) continue;
-            const analysis::CommandSet::Block* block = commands_.find(lowerCase(command->second));
-            if (block == nullptr || *block != analysis::CommandSet::Block::Definition) continue;
             std::uint32_t section = sectionOf(statement.line);
             if (section != none && calledFromBlock[section]) continue;
             report(CheckId::CommandInWrongBlock, command->first,
