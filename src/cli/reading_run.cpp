@@ -89,18 +89,29 @@ std::vector<analysis::Finding> findingsOf(const analysis::Model& model, const Ru
     return findings;
 }
 
-// Every part's page, on every processor: the model is only read.
-void writePages(const analysis::Model& model, const writers::html5::PageLayout& layout,
-                const writers::html5::ReadingOptions& reading) {
-    std::atomic<std::size_t> next{0};
-    std::size_t workers = std::min(nscr::processorCount(), layout.parts().size());
+// Every part's page, on every processor: the model is only read. The
+// front page, when there is one, is made among them (first, as it takes
+// longest) and kept to be written last.
+std::string writePages(const analysis::Model& model, const writers::html5::PageLayout& layout,
+                       const writers::html5::ReadingOptions& reading, const writers::html5::FrontPage* front) {
+    std::string frontPage;
+    std::size_t first = front != nullptr ? 0 : 1;
+    std::size_t tasks = layout.parts().size() + 1;
+    std::atomic<std::size_t> next{first};
+    std::size_t workers = std::min(nscr::processorCount(), tasks - first);
     nscr::runSideBySide(workers, [&](std::size_t) {
         std::string page;
-        for (std::size_t part; (part = next++) < layout.parts().size();) {
+        for (std::size_t task; (task = next++) < tasks;) {
+            if (task == 0) {
+                frontPage = writers::html5::frontPage(model, layout, *front, reading.frontPagePath);
+                continue;
+            }
+            std::size_t part = task - 1;
             writers::html5::writeReadingPage(model, layout, part, reading, page);
             nscr::writeWholeFile(layout.parts()[part].path, page);
         }
     });
+    return frontPage;
 }
 
 }  // namespace
@@ -152,12 +163,10 @@ int runReadingPages(const OptionList& options, const std::string& outputDirector
             reading.frontPagePath = front;
             reading.frontPageTitle = run.gameName.empty() ? "Index" : run.gameName;
         }
-        writePages(model, layout, reading);
+        writers::html5::FrontPage frontParts{reading.frontPageTitle, run.notRead, &findings};
+        std::string frontHtml = writePages(model, layout, reading, frontPage ? &frontParts : nullptr);
         // The front page last: a run that fails before leaves the older one.
-        if (frontPage) {
-            writers::html5::FrontPage front{reading.frontPageTitle, run.notRead, &findings};
-            nscr::writeWholeFile(reading.frontPagePath, writers::html5::frontPage(model, layout, front, reading.frontPagePath));
-        }
+        if (frontPage) nscr::writeWholeFile(reading.frontPagePath, frontHtml);
     } catch (const std::bad_alloc&) {
         printError(std::strerror(ENOMEM));
         return 1;

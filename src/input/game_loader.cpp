@@ -118,9 +118,7 @@ private:
 
     bool present(const std::string& name) const { return names_.count(name) != 0; }
 
-    Read& read(const std::string& name) {
-        auto found = reads_.find(name);
-        if (found != reads_.end()) return found->second;
+    Read readFile(const std::string& name) const {
         Read result;
         std::string path = joinPath(out_.folder, name);
         try {
@@ -129,7 +127,24 @@ private:
         } catch (const std::exception& failure) {
             result.error = withoutPath(failure.what(), path);
         }
-        return reads_.emplace(name, std::move(result)).first->second;
+        return result;
+    }
+
+    Read& read(const std::string& name) {
+        auto found = reads_.find(name);
+        if (found != reads_.end()) return found->second;
+        return reads_.emplace(name, readFile(name)).first->second;
+    }
+
+    // Reads the files there are of these names on every processor, for
+    // read() to find.
+    void readAhead(const std::vector<std::string>& names) {
+        std::vector<Read> done(names.size());
+        std::atomic<std::size_t> next{0};
+        nscr::runSideBySide(std::min(nscr::processorCount(), names.size()), [&](std::size_t) {
+            for (std::size_t k; (k = next++) < names.size();) done[k] = readFile(names[k]);
+        });
+        for (std::size_t k = 0; k < names.size(); ++k) reads_.emplace(names[k], std::move(done[k]));
     }
 
     // Reads name when it is there; one that cannot be read is reported and
@@ -191,6 +206,14 @@ private:
     // 0 to 99 in order, each as N.ext or else as 0N.ext; missing numbers are
     // skipped, or end the game for an engine that stops at them.
     void readNumbered(const FirstFile& first) {
+        std::vector<std::string> there;
+        for (std::size_t i = 0; i <= lastNumber; ++i) {
+            std::string plain = std::to_string(i).append(first.extension);
+            std::string padded = profile_.twoDigitNames && i < 10 ? "0" + plain : std::string();
+            for (const std::string& name : {plain, padded})
+                if (!name.empty() && present(name) && accounted_.count(name) == 0) there.push_back(name);
+        }
+        readAhead(there);
         std::string stopped;  // why the files from here on are not read
         for (std::size_t i = 0; i <= lastNumber; ++i) {
             std::string plain = std::to_string(i);
