@@ -97,11 +97,21 @@ TEST(AnalysisLines, TextCommandsAndDialectsAreReadAsTheEngineReadsThem) {
          "string:\"b\" ref:*b"},
         {"a list line that starts with a comma", "select \"a\",*a\n,\"b\",*b", "string:\"b\" ref:*b"},
         {"an unterminated string runs to the line's end", "mov $0,\"abc", "cmd:mov strvar:$0 string:\"abc"},
+        // Long runs of text are stepped over sixteen bytes at a time.
+        {"a long run of full-width spaces, whose trail byte is @", std::string(20, '\0').replace(0, 20, "\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x95\x5c\x8e\x7e") + "@",
+         "text:\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40\x95\x5c\x8e\x7e code:@"},
+        {"half-width kana, then double-byte text at an odd place", "\xb1\xb2\xb3\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0!w10\\",
+         "text:\xb1\xb2\xb3\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0 code:!w10 code:\\"},
+        {"long English text up to a colour and a variable", "`abcdefghijklmnopqrstu#ff0000vwxyz ABCDEFGHIJK $1",
+         "text:`abcdefghijklmnopqrstu color:#ff0000 text:vwxyz ABCDEFGHIJK  strvar:$1"},
     };
     for (const LineCase& test : cases) {
         Model model = modelOf({test.script});
         EXPECT_EQ(spansOf(model, static_cast<std::uint32_t>(model.lines.size() - 1)), test.spans) << test.name;
     }
+    const std::string utf8 = "\xe3\x80\x8c\xe3\x81\x82\xe3\x81\x84\xe3\x81\x86\xe3\x81\x88\xe3\x81\x8a\xe3\x80\x8d";
+    Model model = modelOf({utf8 + "@" + utf8 + "\\"}, input::Encoding::UTF8);
+    EXPECT_EQ(spansOf(model, 0), "text:" + utf8 + " code:@ text:" + utf8 + " code:\\");
 }
 
 TEST(AnalysisReferences, LabelsKnowWhoGoesToThem) {

@@ -707,7 +707,15 @@ private:
         while (at < size) {
             // Plain text in a tight loop; a character cut short by the line's
             // end stops it there.
-            for (std::uint8_t step; at < size && (step = steps[static_cast<unsigned char>(text_[at])]) != 0;) at += step;
+            for (std::uint8_t step; at < size;) {
+                if (at + 16 <= size) {
+                    std::size_t run = plainTextRun(text_.data() + at, encoding_);
+                    at += run;
+                    if (run != 0) continue;
+                }
+                if ((step = steps[static_cast<unsigned char>(text_[at])]) == 0) break;
+                at += step;
+            }
             if (at >= size) break;
             TextCode code = textCodeAt(at, caretText, lastCode);
             if (code.end == at) {
