@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "nscr/webhighlight.h"
@@ -194,9 +195,52 @@ namespace {
 bool isEscapedByte(char c) { return c == '&' || c == '<' || c == '>' || c == '"'; }
 }  // namespace
 
+namespace {
+
+// Whether the sixteen bytes at p hold a byte to escape.
+bool escapedIn16(const char* p) {
+    using Lanes = unsigned char __attribute__((vector_size(16)));
+    Lanes v;
+    std::memcpy(&v, p, 16);
+    Lanes hit = (v == '&') | (v == '<') | (v == '>') | (v == '"');
+    std::uint64_t halves[2];
+    std::memcpy(halves, &hit, 16);
+    return (halves[0] | halves[1]) != 0;
+}
+
+// Whether the eight bytes at p hold a byte to escape: a byte equal to c
+// leaves a zero byte in word ^ c...c.
+bool escapedIn8(const char* p) {
+    constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    std::uint64_t found = 0;
+    for (unsigned char c : {'&', '<', '>', '"'}) {
+        std::uint64_t x = word ^ (ones * c);
+        found |= (x - ones) & ~x & highs;
+    }
+    return found != 0;
+}
+
+}  // namespace
+
+bool hasEscapedByte(std::string_view text) {
+    const char* p = text.data();
+    std::size_t n = text.size();
+    // Whole blocks, then the last block again where the text does not end
+    // on one: bytes looked at twice do no harm.
+    if (n >= 16) {
+        for (std::size_t at = 0; at + 16 <= n; at += 16)
+            if (escapedIn16(p + at)) return true;
+        return n % 16 != 0 && escapedIn16(p + n - 16);
+    }
+    if (n >= 8) return escapedIn8(p) || escapedIn8(p + n - 8);
+    return std::any_of(text.begin(), text.end(), isEscapedByte);
+}
+
 void appendEscaped(std::string& out, std::string_view text) {
     // Most texts hold none of the four bytes: they go in whole.
-    if (std::none_of(text.begin(), text.end(), isEscapedByte)) {
+    if (!hasEscapedByte(text)) {
         out += text;
         return;
     }
@@ -266,7 +310,7 @@ namespace {
 // Writes text at out, escaped as appendEscaped escapes it; room: 6 bytes a byte.
 char* writeEscaped(char* out, std::string_view text) {
     // Most texts hold none of the four bytes: they go in whole.
-    if (std::none_of(text.begin(), text.end(), isEscapedByte)) {
+    if (!hasEscapedByte(text)) {
         if (!text.empty()) std::memcpy(out, text.data(), text.size());
         return out + text.size();
     }

@@ -20,6 +20,8 @@ std::string_view className(nscr::TokenType type);
 // Text escaped for HTML text and attribute values: & < > " (nothing else changed).
 std::string escaped(std::string_view text);
 void appendEscaped(std::string& out, std::string_view text);
+// Whether the text holds one of the bytes to escape.
+bool hasEscapedByte(std::string_view text);
 
 // A file name (UTF-8) as a relative URL: the bytes that mean something in a
 // URL ("#", "?", "%", ":", blanks, controls...) are percent-encoded.

@@ -198,6 +198,18 @@ TEST(Html5Text, Escaped) {
         {std::string("a\0b\t\n", 5), std::string("a\0b\t\n", 5)},
     };
     for (const auto& [text, expected] : rows) EXPECT_EQ(html5::escaped(text), expected) << text;
+    // Texts are looked through in blocks of 8 and 16 bytes: every length,
+    // with the byte to escape at every place, and high bytes around it.
+    for (std::size_t length = 0; length <= 40; ++length) {
+        std::string text(length, '\x82');
+        EXPECT_FALSE(html5::hasEscapedByte(text)) << length;
+        for (std::size_t at = 0; at < length; ++at)
+            for (char c : {'&', '<', '>', '"'}) {
+                std::string one = text;
+                one[at] = c;
+                EXPECT_TRUE(html5::hasEscapedByte(one)) << length << " " << at << " " << c;
+            }
+    }
 }
 
 TEST(Html5Text, HrefOfFile) {

@@ -1,16 +1,47 @@
 #include "analysis/command_set.h"
 
+#include <algorithm>
 #include <array>
+
+#include "analysis/characters.h"
 
 #include "nscr/token.h"
 
 namespace analysis {
 
-void CommandSet::add(std::string_view name, Block block) { commands_.insert_or_assign(std::string(name), block); }
+std::size_t CommandSet::slotOf(std::string_view name, std::uint32_t hash) const {
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        std::uint32_t slot = slots_[at];
+        if (slot == 0) return at;
+        const Entry& entry = entries_[slot - 1];
+        if (entry.hash == hash && entry.name == name) return at;
+    }
+}
 
-const CommandSet::Block* CommandSet::find(std::string_view lowerName) const {
-    auto found = commands_.find(lowerName);
-    return found == commands_.end() ? nullptr : &found->second;
+void CommandSet::grow() {
+    slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
+    for (std::uint32_t k = 0; k < entries_.size(); ++k) slots_[slotOf(entries_[k].name, entries_[k].hash)] = k + 1;
+}
+
+void CommandSet::add(std::string_view name, Block block) {
+    if ((entries_.size() + 1) * 2 > slots_.size()) grow();
+    std::uint32_t hash = nameHash(name);
+    std::size_t at = slotOf(name, hash);
+    if (slots_[at] != 0) {
+        entries_[slots_[at] - 1].block = block;
+        return;
+    }
+    entries_.push_back({std::string(name), hash, block});
+    slots_[at] = static_cast<std::uint32_t>(entries_.size());
+}
+
+const CommandSet::Block* CommandSet::find(std::string_view lowerName) const { return find(lowerName, nameHash(lowerName)); }
+
+const CommandSet::Block* CommandSet::find(std::string_view lowerName, std::uint32_t hash) const {
+    if (slots_.empty()) return nullptr;
+    std::uint32_t slot = slots_[slotOf(lowerName, hash)];
+    return slot == 0 ? nullptr : &entries_[slot - 1].block;
 }
 
 namespace {

@@ -2,7 +2,8 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <cstdint>
+#include <vector>
 
 namespace nscr {
 class CommandTable;
@@ -17,14 +18,22 @@ public:
     void add(std::string_view name, Block block);
     // The block of a command given in lower case; nullptr when unknown.
     const Block* find(std::string_view lowerName) const;
-    std::size_t size() const { return commands_.size(); }
+    // The same, with the name's nameHash at hand.
+    const Block* find(std::string_view lowerName, std::uint32_t hash) const;
+    std::size_t size() const { return entries_.size(); }
 
 private:
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    struct Entry {
+        std::string name;
+        std::uint32_t hash;
+        Block block;
     };
-    std::unordered_map<std::string, Block, Hash, std::equal_to<>> commands_;
+    // Where a name's entry is, or the empty slot where it goes.
+    std::size_t slotOf(std::string_view name, std::uint32_t hash) const;
+    void grow();
+
+    std::vector<Entry> entries_;
+    std::vector<std::uint32_t> slots_;  // open addressed: an entry's index + 1, 0 when empty
 };
 
 // The reserved commands of commands.txt, and the commands of the engines

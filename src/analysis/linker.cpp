@@ -125,14 +125,15 @@ private:
     // A user command wins over a built-in of the same name; "_name" calls
     // the built-in.
     void decideCommand(Span& span, const std::string& key, std::uint32_t line) {
-        std::uint32_t user = model_.find(SymbolKind::UserCommand, key);
+        std::uint32_t hash = nameHash(key);
+        std::uint32_t user = model_.find(SymbolKind::UserCommand, key, hash);
         if (user != none) {
             span.kind = SpanKind::UserCommand;
             span.target = user;
             addCall(span, key, line);
             return;
         }
-        const CommandSet::Block* block = commands_.find(key);
+        const CommandSet::Block* block = commands_.find(key, hash);
         if (block == nullptr && key.size() > 1 && key[0] == '_') block = commands_.find(std::string_view(key).substr(1));
         span.kind = block != nullptr ? SpanKind::Command : SpanKind::UnknownCommand;
         if (block != nullptr) span.target = static_cast<std::uint32_t>(*block);

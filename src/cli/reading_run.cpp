@@ -107,8 +107,7 @@ std::string writePages(const analysis::Model& model, const writers::html5::PageL
                 continue;
             }
             std::size_t part = task - 1;
-            writers::html5::writeReadingPage(model, layout, part, reading, page);
-            nscr::writeWholeFile(layout.parts()[part].path, page);
+            nscr::writeWholeFile(layout.parts()[part].path, writers::html5::writeReadingPage(model, layout, part, reading, page));
         }
     });
     return frontPage;

@@ -1,5 +1,7 @@
 #include "write/html5/reading_page.h"
 
+#include "write/html5/page_out.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -8,8 +10,11 @@
 #include "html5.h"
 #include "nscr/error.h"
 #include "write/html5/markup.h"
+#include "write/html5/page_out.h"
 
 namespace writers::html5 {
+
+using namespace std::string_view_literals;
 
 using analysis::Model;
 using analysis::Span;
@@ -39,14 +44,16 @@ public:
 
     // Appends the UTF-8 form of CP932 bytes that hold nothing to escape;
     // false, with nothing appended, for any other bytes.
-    bool decodesInto(std::string& out, std::string_view bytes) {
+    bool decodesInto(PageOut& out, std::string_view bytes, bool escapeFree) {
         if (encoding_ != input::Encoding::CP932) return false;
-        for (char c : bytes)
-            if (c == '<' || c == '>' || c == '&' || c == '"') return false;
-        std::size_t before = out.size();
-        if (decode(bytes, out)) return true;
-        out.resize(before);
-        return false;
+        if (!escapeFree && ::html5::hasEscapedByte(bytes)) return false;
+        try {
+            char* room = out.room(Cp932Decoder::utf8Room(bytes.size()));
+            out.commit(cp932().decodeTo(room, bytes));
+            return true;
+        } catch (const nscr::Error&) {
+            return false;
+        }
     }
 
 private:
@@ -95,21 +102,42 @@ private:
     std::string decoded_;
 };
 
+// Text onto the page escaped for HTML: & < > " (nothing else changed).
+void appendEscaped(PageOut& out, std::string_view text) {
+    if (!::html5::hasEscapedByte(text)) {
+        out += text;
+        return;
+    }
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"sv; break;
+            case '<': out += "&lt;"sv; break;
+            case '>': out += "&gt;"sv; break;
+            case '"': out += "&quot;"sv; break;
+            default: out += c;
+        }
+    }
+}
+
 // Script bytes onto the page, in UTF-8 and escaped for HTML.
 class TextWriter {
 public:
-    TextWriter(std::string& out, input::Encoding encoding) : out_(out), decoder_(encoding) {}
+    TextWriter(PageOut& out, input::Encoding encoding) : out_(out), decoder_(encoding) {}
+    // The line the bytes to write come from: most lines hold no byte to
+    // escape, which is then looked for once a line.
+    void startLine(std::string_view line) { escapeFree_ = !::html5::hasEscapedByte(line); }
     void write(std::string_view bytes) {
         // Text without a byte to escape is decoded straight onto the page
         // (no trail byte of a double-byte character is one of them).
-        if (decoder_.decodesInto(out_, bytes)) return;
-        ::html5::appendEscaped(out_, decoder_.decoded(bytes));
+        if (decoder_.decodesInto(out_, bytes, escapeFree_)) return;
+        appendEscaped(out_, decoder_.decoded(bytes));
     }
     std::string utf8(std::string_view bytes) { return std::string(decoder_.decoded(bytes)); }
 
 private:
-    std::string& out_;
+    PageOut& out_;
     Utf8Decoder decoder_;
+    bool escapeFree_ = false;
 };
 
 std::string lineId(std::uint32_t line) { return std::string("L") + std::to_string(line + 1); }
@@ -117,16 +145,16 @@ std::string lineId(std::uint32_t line) { return std::string("L") + std::to_strin
 class PageWriter {
 public:
     PageWriter(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options,
-               std::string& out)
+               std::string& buffer)
         : model_(model),
           layout_(layout),
           partIndex_(part),
           part_(layout.parts()[part]),
           options_(options),
-          out_(out),
+          out_(buffer),
           text_(out_, model.files[part_.file].encoding) {}
 
-    void write() {
+    std::string_view write() {
         const input::SourceFile& file = model_.files[part_.file];
         std::string lang = options_.lang.empty() ? languageOf(model_, part_.file) : options_.lang;
         std::string title = file.name + (part_.number > 1 ? std::string(" (") + std::to_string(part_.number) + ")" : "");
@@ -134,64 +162,65 @@ public:
         out_ += pageHead(title, lang, options_.lineNumbers);
         writeBar();
         writeLabelIndex();
-        out_ += "<main class=\"code\">\n";
+        out_ += "<main class=\"code\">\n"sv;
         seekJumps();
         seekFindings();
         for (std::uint32_t first = part_.firstLine, end; first < part_.endLine; first = end) {
             end = blockEnd(first);
             writeBlock(first, end);
         }
-        out_ += "</main>\n";
+        out_ += "</main>\n"sv;
         if (!tips_.empty()) out_ += "<script type=\"application/json\" id=\"tips\">" + tips_ + "}</script>\n";
         out_ += pageScript(partTable());
-        out_ += "</body>\n</html>\n";
+        out_ += "</body>\n</html>\n"sv;
+        return out_.page();
     }
 
 private:
     // ---- Around the text -------------------------------------------------
 
     void writeBar() {
-        out_ += "<nav class=\"bar\">";
+        out_ += "<nav class=\"bar\">"sv;
         if (!options_.frontPagePath.empty()) {
             out_ += "<a class=\"home\" href=\"" + layout_.hrefToPath(partIndex_, options_.frontPagePath, "") + "\">";
-            ::html5::appendEscaped(out_, options_.frontPageTitle.empty() ? "Index" : options_.frontPageTitle);
-            out_ += "</a> ";
+            appendEscaped(out_, options_.frontPageTitle.empty() ? "Index" : options_.frontPageTitle);
+            out_ += "</a> "sv;
         }
         writeNeighbour(part_.file == 0 ? none : part_.file - 1, "prev", "\xE2\x86\x90 ");
-        out_ += "<b class=\"here\">";
-        ::html5::appendEscaped(out_, model_.files[part_.file].name);
-        out_ += "</b>";
+        out_ += "<b class=\"here\">"sv;
+        appendEscaped(out_, model_.files[part_.file].name);
+        out_ += "</b>"sv;
         if (part_.file + 1 < model_.files.size() && !options_.frontPagePath.empty()) out_ += ' ';
         writeNeighbour(part_.file + 1 < model_.files.size() ? part_.file + 1 : none, "next", "\xE2\x86\x92 ");
         writeParts();
-        out_ += "</nav>\n";
+        out_ += "</nav>\n"sv;
     }
 
     void writeNeighbour(std::uint32_t file, const char* rel, const char* arrow) {
         if (file == none || options_.frontPagePath.empty()) return;
         std::size_t first = layout_.partsOfFile(file).first;
         out_ += std::string("<a rel=\"") + rel + "\" href=\"" + layout_.href(partIndex_, first, "") + "\">" + arrow;
-        ::html5::appendEscaped(out_, model_.files[file].name);
-        out_ += "</a>";
+        appendEscaped(out_, model_.files[file].name);
+        out_ += "</a>"sv;
         if (file < part_.file) out_ += ' ';
     }
 
     void writeParts() {
         auto [first, last] = layout_.partsOfFile(part_.file);
         if (last - first < 2) return;
-        out_ += "<span class=\"parts\">";
+        out_ += "<span class=\"parts\">"sv;
         for (std::size_t k = first; k < last; ++k) {
             const PagePart& part = layout_.parts()[k];
             std::string range = std::to_string(part.firstLine + 1) + "\xE2\x80\x93" + std::to_string(part.endLine);
             if (k == partIndex_) {
-                out_ += " <b>";
+                out_ += " <b>"sv;
                 out_ += range;
-                out_ += "</b>";
+                out_ += "</b>"sv;
             } else {
                 out_ += " <a href=\"" + layout_.href(partIndex_, k, "") + "\">" + range + "</a>";
             }
         }
-        out_ += "</span>";
+        out_ += "</span>"sv;
     }
 
     // [[first line, last line, "page"], ...] of the file's parts, when it
@@ -219,12 +248,14 @@ private:
                 if (span->kind == SpanKind::LabelDef) labels.push_back(span->target);
         }
         if (labels.empty()) return;
-        ::html5::appendIndexOpening(out_, labels.size());
+        std::string index;
+        ::html5::appendIndexOpening(index, labels.size());
         for (std::uint32_t symbol : labels) {
             const Symbol& label = model_.symbols[symbol];
-            ::html5::appendIndexEntry(out_, model_.nameOf(label), symbolId(label), label.pos.line + 1, "");
+            ::html5::appendIndexEntry(index, model_.nameOf(label), symbolId(label), label.pos.line + 1, "");
         }
-        ::html5::appendIndexClosing(out_);
+        ::html5::appendIndexClosing(index);
+        out_ += index;
     }
 
     // ---- Blocks and lines ------------------------------------------------
@@ -242,32 +273,33 @@ private:
     // The block's first line sets the counter of the numbers: a block is
     // laid out on its own, so counting cannot run on from the block before.
     void writeBlock(std::uint32_t first, std::uint32_t end) {
-        out_ += "<pre class=\"b\"";
+        out_ += "<pre class=\"b\""sv;
         if (end - first != blockLines)
             out_ += std::string(" style=\"contain-intrinsic-size:auto ") + std::to_string((end - first) * 3 / 2) + "em\"";
-        out_ += ">";
+        out_ += ">"sv;
         for (std::uint32_t line = first; line < end; ++line) {
             writeLine(line, line == first && options_.lineNumbers);
             if (line + 1 != end) out_ += '\n';
         }
-        out_ += "</pre>\n";
+        out_ += "</pre>\n"sv;
     }
 
     void writeLine(std::uint32_t line, bool setsCounter) {
         std::uint32_t global = model_.lineIndex(part_.file, line);
         std::string_view text = model_.lineText(part_.file, line);
+        text_.startLine(text);
         std::string findings = findingsAt(line);
         out_ += findings.empty() ? "<span id=\"L" : "<span class=\"fd\" id=\"L";
         appendNumber(line + 1);
         out_ += '"';
         if (setsCounter) {
-            out_ += " style=\"counter-set:n ";
+            out_ += " style=\"counter-set:n "sv;
             appendNumber(line + 1);
             out_ += '"';
         }
         if (!findings.empty()) {
-            out_ += " title=\"";
-            ::html5::appendEscaped(out_, findings);
+            out_ += " title=\""sv;
+            appendEscaped(out_, findings);
             out_ += '"';
         }
         out_ += '>';
@@ -284,13 +316,12 @@ private:
         closeElement();
         writePlain(text.substr(at));
         if (label != nullptr) writeReferences(model_.symbols[label->target]);
-        out_ += "</span>";
+        out_ += "</span>"sv;
     }
 
     void appendNumber(std::uint64_t number) {
-        char digits[24];
-        auto result = std::to_chars(digits, digits + sizeof digits, number);
-        out_.append(digits, result.ptr);
+        char* room = out_.room(24);
+        out_.commit(std::to_chars(room, room + 24, number).ptr);
     }
 
     void writePlain(std::string_view bytes) {
@@ -306,15 +337,15 @@ private:
     void openElement(std::string_view className) {
         if (open_ == className && !className.empty()) return;
         closeElement();
-        out_ += "<span class=\"";
+        out_ += "<span class=\""sv;
         out_ += className;
-        out_ += "\">";
+        out_ += "\">"sv;
         open_ = className;
     }
 
     void closeElement() {
         if (open_.empty()) return;
-        out_ += "</span>";
+        out_ += "</span>"sv;
         open_ = {};
     }
 
@@ -333,13 +364,13 @@ private:
         closeElement();
         out_ += '<';
         out_ += tag;
-        out_ += " class=\"";
+        out_ += " class=\""sv;
         out_ += className;
         out_ += '"';
         out_ += attributes;
         out_ += '>';
         text_.write(bytes);
-        out_ += "</";
+        out_ += "</"sv;
         out_ += tag;
         out_ += '>';
     }
@@ -482,10 +513,10 @@ private:
         auto [first, last] = model_.referencesTo(label.firstOfKey);
         auto count = static_cast<std::size_t>(last - first);
         if (count == 0) {
-            out_ += "<span class=\"refs none\"></span>";
+            out_ += "<span class=\"refs none\"></span>"sv;
             return;
         }
-        out_ += "<span class=\"refs\">";
+        out_ += "<span class=\"refs\">"sv;
         out_ += std::to_string(count) + (count == 1 ? " reference:" : " references:");
         for (std::size_t k = 0; k < count; ++k) {
             if (k == shownReferences) out_ += " <button class=\"unfold\">+" + std::to_string(count - k) + " more</button><span class=\"rest\" hidden>";
@@ -494,11 +525,11 @@ private:
             out_ += " <a href=\"" + hrefToPart(to, lineId(reference.pos.line)) + "\"" +
                     attribute("title", reference.command) + ">";
             std::string where = reference.pos.file == part_.file ? std::to_string(reference.pos.line + 1) : place(reference.pos);
-            ::html5::appendEscaped(out_, where);
-            out_ += "</a>";
+            appendEscaped(out_, where);
+            out_ += "</a>"sv;
         }
-        if (count > shownReferences) out_ += "</span>";
-        out_ += "</span>";
+        if (count > shownReferences) out_ += "</span>"sv;
+        out_ += "</span>"sv;
     }
 
     // ---- Places, ids and links ---------------------------------------------
@@ -592,7 +623,7 @@ private:
     std::size_t partIndex_;
     const PagePart& part_;
     const ReadingOptions& options_;
-    std::string& out_;
+    PageOut out_;
     TextWriter text_;
     std::string_view open_;
     std::size_t nextJump_ = 0;
@@ -605,16 +636,14 @@ private:
 
 }  // namespace
 
-void writeReadingPage(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options,
-                      std::string& out) {
-    out.clear();
-    PageWriter(model, layout, part, options, out).write();
+std::string_view writeReadingPage(const Model& model, const PageLayout& layout, std::size_t part,
+                                  const ReadingOptions& options, std::string& buffer) {
+    return PageWriter(model, layout, part, options, buffer).write();
 }
 
 std::string readingPage(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options) {
-    std::string out;
-    writeReadingPage(model, layout, part, options, out);
-    return out;
+    std::string buffer;
+    return std::string(writeReadingPage(model, layout, part, options, buffer));
 }
 
 std::string utf8Of(std::string_view bytes, input::Encoding encoding) {

@@ -28,10 +28,10 @@ struct ReadingOptions {
 // on screen.
 inline constexpr std::uint32_t blockLines = 256;
 
-// The page of part `part` of the layout, written over `out`: a buffer used
-// for page after page is mapped once.
-void writeReadingPage(const analysis::Model& model, const PageLayout& layout, std::size_t part,
-                      const ReadingOptions& options, std::string& out);
+// The page of part `part` of the layout, written into `buffer`, a buffer
+// used for page after page; the page is the view given, its first bytes.
+std::string_view writeReadingPage(const analysis::Model& model, const PageLayout& layout, std::size_t part,
+                                  const ReadingOptions& options, std::string& buffer);
 std::string readingPage(const analysis::Model& model, const PageLayout& layout, std::size_t part,
                         const ReadingOptions& options);
 
