@@ -81,14 +81,22 @@ constexpr std::array<CommandRule, 47> commandRules = {{
     {"sub", LabelArgs::None, RefKind::Jump, Special::AddSub},
 }};
 
-const CommandRule* ruleFor(std::string_view lowerName) {
-    static const std::unordered_map<std::string_view, const CommandRule*> rules = [] {
-        std::unordered_map<std::string_view, const CommandRule*> byName;
-        for (const CommandRule& rule : commandRules) byName.emplace(rule.name, &rule);
-        return byName;
+// The rule of a command word, in any case; nullptr for most words. The
+// rules are found by hash in a small open-addressed table.
+const CommandRule* ruleFor(std::string_view name) {
+    static constexpr std::size_t slots = 128;
+    static const std::array<const CommandRule*, slots> table = [] {
+        std::array<const CommandRule*, slots> made{};
+        for (const CommandRule& rule : commandRules) {
+            std::size_t at = nameHash(rule.name) % slots;
+            while (made[at] != nullptr) at = (at + 1) % slots;
+            made[at] = &rule;
+        }
+        return made;
     }();
-    auto found = rules.find(lowerName);
-    return found == rules.end() ? nullptr : found->second;
+    for (std::size_t at = nameHash(name) % slots; table[at] != nullptr; at = (at + 1) % slots)
+        if (sameName(table[at]->name, name)) return table[at];
+    return nullptr;
 }
 
 // How far a byte of text steps when it starts no text code: the size of
@@ -388,12 +396,11 @@ private:
     std::size_t readCommand(std::size_t at, ArgumentState& state) {
         std::size_t end = wordEnd(text_, at);
         std::string_view word = text_.substr(at, end - at);
-        std::string lower = lowerCase(word);
         std::uint32_t span = addSpan(at, end, SpanKind::UnknownCommand);
         addPending(span, PendingWord::Role::CommandWord);
         if (state.statement != none && model_.statements[state.statement].commandSpan == none)
             model_.statements[state.statement].commandSpan = span;
-        state.rule = ruleFor(lower);
+        state.rule = ruleFor(word);
         state.command = std::string(word);
         state.index = 0;
         state.inCondition = false;
@@ -974,6 +981,7 @@ void numberEngineLines(Model& model) {
 
 // Files larger than this are cut into pieces of about this size.
 constexpr std::size_t pieceBytes = 1u << 21;
+constexpr std::size_t firstPieceBytes = 1u << 17;
 
 // Where to cut a file near `at`: at a line start that no select list runs
 // over (the line before does not end in "," and the line does not start
@@ -997,7 +1005,11 @@ std::vector<Piece> piecesOf(const std::vector<input::SourceFile>& files) {
         std::size_t begin = 0;
         std::uint32_t line = 0;
         do {
-            std::size_t end = bytes.size() - begin > 2 * pieceBytes ? cutNear(bytes, begin + pieceBytes) : bytes.size();
+            // The first piece is read alone, before the others are read side
+            // by side: it is kept short, to hold little more than the
+            // definition block.
+            std::size_t size = pieces.empty() ? firstPieceBytes : pieceBytes;
+            std::size_t end = bytes.size() - begin > 2 * size ? cutNear(bytes, begin + size) : bytes.size();
             pieces.push_back({file, begin, end, line, begin != 0, end == bytes.size()});
             line += static_cast<std::uint32_t>(nscr::countLines(bytes.substr(begin, end - begin)));
             begin = end;
@@ -1009,16 +1021,24 @@ std::vector<Piece> piecesOf(const std::vector<input::SourceFile>& files) {
 // Whether a piece from `first` on has a *define label: then the pieces must
 // be read in order, each starting where the one before left the block.
 bool definesLater(const std::vector<input::SourceFile>& files, const std::vector<Piece>& pieces, std::size_t first) {
-    for (std::size_t k = first; k < pieces.size(); ++k) {
-        std::string_view bytes = std::string_view(files[pieces[k].file].bytes).substr(pieces[k].begin, pieces[k].end - pieces[k].begin);
+    auto defines = [&](const Piece& piece) {
+        std::string_view bytes = std::string_view(files[piece.file].bytes).substr(piece.begin, piece.end - piece.begin);
         for (std::size_t at = bytes.find('*'); at != std::string_view::npos; at = bytes.find('*', at + 1)) {
             std::size_t name = at;
             while (name < bytes.size() && (bytes[name] == '*' || isBlankByte(bytes[name]))) ++name;
             std::size_t end = wordEnd(bytes, name);
-            if (end - name == 6 && lowerCase(bytes.substr(name, 6)) == "define") return true;
+            if (end - name == 6 && sameName(bytes.substr(name, 6), "define")) return true;
         }
-    }
-    return false;
+        return false;
+    };
+    // Looked for on every processor: a game has many labels.
+    std::atomic<std::size_t> next{first};
+    std::atomic<bool> found{false};
+    nscr::runSideBySide(std::min(nscr::processorCount(), pieces.size() - first), [&](std::size_t) {
+        for (std::size_t k; !found && (k = next++) < pieces.size();)
+            if (defines(pieces[k])) found = true;
+    });
+    return found;
 }
 
 // Room for the lines and spans of this many bytes of script: most lines of
@@ -1053,7 +1073,8 @@ void readFiles(FirstPass& pass) {
     std::size_t next = 0;
     while (next < pieces.size() && (next == 0 || reader.state().inDefineBlock || reader.state().inJumpRegion))
         reader.readPiece(pieces[next++]);
-    if (pieces.size() - next < 2 || definesLater(files, pieces, next)) {
+    bool later = definesLater(files, pieces, next);
+    if (pieces.size() - next < 2 || later) {
         while (next < pieces.size()) reader.readPiece(pieces[next++]);
         return;
     }

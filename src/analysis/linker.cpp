@@ -11,19 +11,23 @@ namespace analysis {
 
 namespace {
 
-// The line (global index) whose span index is `span`: spans are kept line
-// after line, so the pending words, in the same order, walk the lines once.
+// The line (global index) whose span index is `span`, and its file: spans
+// are kept line after line, so the pending words, in the same order, walk
+// the lines and files once.
 class SpanLines {
 public:
     explicit SpanLines(const Model& model) : model_(model) {}
     std::uint32_t lineOf(std::uint32_t span) {
         while (line_ + 1 < model_.lines.size() && model_.lines[line_ + 1].firstSpan <= span) ++line_;
+        while (file_ + 1 < model_.fileInfo.size() && model_.fileInfo[file_ + 1].firstLine <= line_) ++file_;
         return line_;
     }
+    std::uint32_t file() const { return file_; }
 
 private:
     const Model& model_;
     std::uint32_t line_ = 0;
+    std::uint32_t file_ = 0;
 };
 
 class Linker {
@@ -39,7 +43,10 @@ public:
         nscr::runSideBySide(2, [&](std::size_t side) {
             if (side == 0) {
                 SpanLines lines(model_);
-                for (const PendingWord& word : pass_.pending) decide(word, lines.lineOf(word.span));
+                for (const PendingWord& word : pass_.pending) {
+                    std::uint32_t line = lines.lineOf(word.span);
+                    decide(word, line, lines.file());
+                }
                 return;
             }
             alongside();
@@ -54,18 +61,17 @@ public:
     }
 
 private:
-    std::string_view nameOf(const Span& span, std::uint32_t line) const {
+    std::string_view nameOf(const Span& span, std::uint32_t line, std::uint32_t file) const {
         const Line& where = model_.lines[line];
-        std::uint32_t file = model_.fileOfLine(line);
         std::string_view text = std::string_view(model_.files[file].bytes).substr(where.offset, where.length);
         std::string_view name = text.substr(span.begin, span.end - span.begin);
         while (!name.empty() && !isWordHead(name.front())) name.remove_prefix(1);
         return name;
     }
 
-    void decide(const PendingWord& word, std::uint32_t line) {
+    void decide(const PendingWord& word, std::uint32_t line, std::uint32_t file) {
         Span& span = model_.spans[word.span];
-        std::string_view name = nameOf(span, line);
+        std::string_view name = nameOf(span, line, file);
         key_.assign(name);
         for (char& c : key_) c = lowerByte(c);
         const std::string& key = key_;

@@ -20,15 +20,13 @@ std::size_t mappingSizeFor(std::size_t size) {
     return (size + unit - 1) / unit * unit;
 }
 
-// Page faults are much of the cost of filling a large buffer: huge pages
-// take one where small ones take 512.
+}  // namespace
+
 void adviseHugePages(char* data, std::size_t size) {
     auto begin = (reinterpret_cast<std::uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
     auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(hugePage - 1);
     if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
-
-}  // namespace
 
 ByteBuffer::~ByteBuffer() {
     if (data_ != nullptr) ::munmap(data_, capacity_);

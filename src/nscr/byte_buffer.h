@@ -5,6 +5,11 @@
 
 namespace nscr {
 
+// Page faults are much of the cost of filling a large buffer: huge pages
+// take one where small ones take 512. Advises them for the whole huge pages
+// within data[0, size), best before any of it is written.
+void adviseHugePages(char* data, std::size_t size);
+
 // A growable run of bytes in an anonymous mapping of its own. New room comes
 // from the system already zeroed, so it is written once, by its user; the
 // mapping grows in place or moves without a copy; and large buffers are

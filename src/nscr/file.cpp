@@ -116,7 +116,10 @@ ByteBuffer readFileBytes(const std::string& path) {
 
 std::string readWholeFile(const std::string& path) {
     FileDescriptor file(openForReading(path));
-    std::string content(openWhole(path, file) + 1, '\0');
+    std::string content;
+    content.reserve(openWhole(path, file) + 1);
+    adviseHugePages(content.data(), content.capacity());
+    content.resize(content.capacity());
     std::size_t used = 0;
     for (;;) {
         if (used > largestReadableFile) raiseFileError(path, EFBIG);
