@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unordered_map>
 
 #include "analysis/characters.h"
 #include "codepage.h"
@@ -545,7 +546,7 @@ private:
 
     // A link to a definition, worked out once a page for each definition.
     const std::string& hrefTo(const Symbol& symbol) {
-        std::string& href = symbolHrefs_[static_cast<std::size_t>(&symbol - model_.symbols.data())];
+        std::string& href = symbolHrefs_[static_cast<std::uint32_t>(&symbol - model_.symbols.data())];
         if (href.empty()) href = hrefToPart(layout_.partOf(symbol.pos.file, symbol.pos.line), symbolId(symbol));
         return href;
     }
@@ -630,7 +631,8 @@ private:
     std::size_t nextFinding_ = 0;
     std::vector<bool> tipped_ = std::vector<bool>(model_.symbols.size());
     std::vector<std::string> partHrefs_ = std::vector<std::string>(layout_.parts().size());
-    std::vector<std::string> symbolHrefs_ = std::vector<std::string>(model_.symbols.size());
+    // Only the names a page links to: a game has tens of thousands.
+    std::unordered_map<std::uint32_t, std::string> symbolHrefs_;
     std::string tips_;
 };
 
