@@ -521,12 +521,22 @@ private:
         out_ += std::to_string(count) + (count == 1 ? " reference:" : " references:");
         for (std::size_t k = 0; k < count; ++k) {
             if (k == shownReferences) out_ += " <button class=\"unfold\">+" + std::to_string(count - k) + " more</button><span class=\"rest\" hidden>";
+            // Written in place, as hrefToPart, lineId, attribute and place
+            // would make it: a game has a reference for every few lines.
             const analysis::Reference& reference = model_.references[first[k]];
             std::size_t to = layout_.partOf(reference.pos.file, reference.pos.line);
-            out_ += " <a href=\"" + hrefToPart(to, lineId(reference.pos.line)) + "\"" +
-                    attribute("title", reference.command) + ">";
-            std::string where = reference.pos.file == part_.file ? std::to_string(reference.pos.line + 1) : place(reference.pos);
-            appendEscaped(out_, where);
+            out_ += " <a href=\""sv;
+            if (to != partIndex_) out_ += pathToPart(to);
+            out_ += "#L"sv;
+            appendNumber(reference.pos.line + 1);
+            out_ += "\" title=\""sv;
+            appendEscaped(out_, reference.command);
+            out_ += "\">"sv;
+            if (reference.pos.file != part_.file) {
+                appendEscaped(out_, model_.files[reference.pos.file].name);
+                out_ += ':';
+            }
+            appendNumber(reference.pos.line + 1);
             out_ += "</a>"sv;
         }
         if (count > shownReferences) out_ += "</span>"sv;
@@ -551,15 +561,17 @@ private:
         return href;
     }
 
-    // A link to an id on the page of a part; the way to each other page is
-    // worked out once.
+    // The way to the page of another part, worked out once.
+    const std::string& pathToPart(std::size_t to) {
+        std::string& path = partHrefs_[to];
+        if (path.empty()) path = layout_.href(partIndex_, to, "");
+        return path;
+    }
+
+    // A link to an id on the page of a part.
     std::string hrefToPart(std::size_t to, const std::string& id) {
         std::string href;
-        if (to != partIndex_) {
-            std::string& prefix = partHrefs_[to];
-            if (prefix.empty()) prefix = layout_.href(partIndex_, to, "");
-            href = prefix;
-        }
+        if (to != partIndex_) href = pathToPart(to);
         href += '#';
         ::html5::appendEscaped(href, ::html5::hrefOfFile(id));
         return href;
