@@ -665,6 +665,36 @@ std::string utf8Of(std::string_view bytes, input::Encoding encoding) {
     return std::string(decoder.decoded(bytes));
 }
 
+namespace {
+
+// Counts the kana, Chinese characters and Latin letters of a line of text
+// in an encoding.
+template <input::Encoding encoding>
+void countScripts(std::string_view text, std::size_t& kana, std::size_t& han, std::size_t& latin) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t size = analysis::characterSize(text, at, encoding);
+        auto lead = static_cast<unsigned char>(text[at]);
+        auto trail = size > 1 ? static_cast<unsigned char>(text[at + 1]) : 0;
+        if (size == 1) {
+            latin += analysis::isLetterByte(text[at]) ? 1 : 0;
+        } else if constexpr (encoding == input::Encoding::CP932) {
+            bool isKana = (lead == 0x82 && trail >= 0x9F) || (lead == 0x83 && trail <= 0x96);
+            (isKana ? kana : han) += lead >= 0x88 ? 1 : isKana ? 1 : 0;
+        } else if constexpr (encoding == input::Encoding::UTF8) {
+            bool isKana = lead == 0xE3 && (trail == 0x81 || trail == 0x82 || trail == 0x83);
+            bool isHan = lead >= 0xE4 && lead <= 0xE9;
+            kana += isKana ? 1 : 0;
+            han += isHan ? 1 : 0;
+        } else {
+            bool isKana = lead == 0xA4 || lead == 0xA5;
+            (isKana ? kana : han) += 1;
+        }
+        at += size;
+    }
+}
+
+}  // namespace
+
 std::string languageOf(const Model& model, std::uint32_t file) {
     const input::SourceFile& source = model.files[file];
     std::size_t kana = 0, han = 0, latin = 0;
@@ -675,25 +705,10 @@ std::string languageOf(const Model& model, std::uint32_t file) {
         std::uint32_t global = info.firstLine + line;
         if (model.lines[global].kind != analysis::LineKind::Text) continue;
         std::string_view text = model.lineText(file, line);
-        for (std::size_t at = 0; at < text.size();) {
-            std::size_t size = analysis::characterSize(text, at, source.encoding);
-            auto lead = static_cast<unsigned char>(text[at]);
-            auto trail = size > 1 ? static_cast<unsigned char>(text[at + 1]) : 0;
-            if (size == 1) {
-                latin += analysis::isLetterByte(text[at]) ? 1 : 0;
-            } else if (source.encoding == input::Encoding::CP932) {
-                bool isKana = (lead == 0x82 && trail >= 0x9F) || (lead == 0x83 && trail <= 0x96);
-                (isKana ? kana : han) += lead >= 0x88 ? 1 : isKana ? 1 : 0;
-            } else if (source.encoding == input::Encoding::UTF8) {
-                bool isKana = lead == 0xE3 && (trail == 0x81 || trail == 0x82 || trail == 0x83);
-                bool isHan = lead >= 0xE4 && lead <= 0xE9;
-                kana += isKana ? 1 : 0;
-                han += isHan ? 1 : 0;
-            } else {
-                bool isKana = lead == 0xA4 || lead == 0xA5;
-                (isKana ? kana : han) += 1;
-            }
-            at += size;
+        switch (source.encoding) {
+            case input::Encoding::CP932: countScripts<input::Encoding::CP932>(text, kana, han, latin); break;
+            case input::Encoding::UTF8: countScripts<input::Encoding::UTF8>(text, kana, han, latin); break;
+            case input::Encoding::GBK: countScripts<input::Encoding::GBK>(text, kana, han, latin); break;
         }
     }
     if (kana * 10 >= han && kana > 0 && kana * 4 >= latin / 10) return "ja";
