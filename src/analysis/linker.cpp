@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -34,12 +35,23 @@ class Linker {
 public:
     Linker(FirstPass& pass, const CommandSet& commands) : pass_(pass), model_(pass.model), commands_(commands) {}
 
-    // The words are decided on this thread while the references the first
-    // pass found are resolved on another: the calls of user commands the
-    // words turn out to be are kept apart meanwhile, and appended after.
+    // The words are decided on this thread while the aliases' values are
+    // worked out on another; then both resolve the references the first pass
+    // found, a slice at a time. The calls of user commands the words turn
+    // out to be are kept apart meanwhile, and appended after. A reference
+    // the words make dynamic is let go of its label once both are done.
     void run(const std::function<void()>& alongside) {
         relateDefinitions();
         std::size_t found = model_.references.size();
+        constexpr std::size_t slice = 4096;
+        std::atomic<std::size_t> nextSlice{0};
+        auto resolveSlices = [&] {
+            for (std::size_t first; (first = nextSlice.fetch_add(slice)) < found;)
+                for (std::size_t k = first; k < std::min(found, first + slice); ++k) {
+                    Reference& reference = model_.references[k];
+                    if (!reference.key.empty()) reference.symbol = model_.find(SymbolKind::Label, reference.key, reference.hash);
+                }
+        };
         nscr::runSideBySide(2, [&](std::size_t side) {
             if (side == 0) {
                 SpanLines lines(model_);
@@ -47,15 +59,13 @@ public:
                     std::uint32_t line = lines.lineOf(word.span);
                     decide(word, line, lines.file());
                 }
-                return;
+            } else {
+                alongside();
             }
-            alongside();
-            for (std::size_t k = 0; k < found; ++k) {
-                Reference& reference = model_.references[k];
-                if (!reference.key.empty() && !reference.dynamic)
-                    reference.symbol = model_.find(SymbolKind::Label, reference.key, reference.hash);
-            }
+            resolveSlices();
         });
+        for (std::size_t k = 0; k < found; ++k)
+            if (model_.references[k].dynamic) model_.references[k].symbol = none;
         std::move(calls_.begin(), calls_.end(), std::back_inserter(model_.references));
         groupReferences();
     }
