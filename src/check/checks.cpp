@@ -238,16 +238,20 @@ private:
             if (reference.symbol == none || reference.kind == analysis::RefKind::Check) continue;
             refLines.push_back({model_.lineIndex(reference.pos.file, reference.pos.line), k});
         }
-        std::sort(refLines.begin(), refLines.end());
-        std::unordered_map<std::uint32_t, std::uint32_t> sectionOfSymbol;
-        for (std::uint32_t k = 0; k < labelLines_.size(); ++k) sectionOfSymbol.emplace(labelLines_[k].second, k);
+        // In script order but for the calls of user commands, found last:
+        // those are sorted and merged in.
+        auto unsorted = std::is_sorted_until(refLines.begin(), refLines.end());
+        std::sort(unsorted, refLines.end());
+        std::inplace_merge(refLines.begin(), unsorted, refLines.end());
+        std::vector<std::uint32_t> sectionOfSymbol(model_.symbols.size(), none);
+        for (std::uint32_t k = 0; k < labelLines_.size(); ++k) sectionOfSymbol[labelLines_[k].second] = k;
         std::vector<bool> reached(labelLines_.size(), false);
         std::vector<std::uint32_t> queue;
         auto reach = [&](std::uint32_t reference) {
-            auto found = sectionOfSymbol.find(model_.references[reference].symbol);
-            if (found == sectionOfSymbol.end() || reached[found->second]) return;
-            reached[found->second] = true;
-            queue.push_back(found->second);
+            std::uint32_t section = sectionOfSymbol[model_.references[reference].symbol];
+            if (section == none || reached[section]) return;
+            reached[section] = true;
+            queue.push_back(section);
         };
         for (const auto& [line, reference] : refLines)
             if (model_.lines[line].inDefineBlock) reach(reference);
@@ -299,19 +303,24 @@ private:
             }
     }
 
-    // Every span of a kind, with its place.
+    // Every span of a kind, with its place: the spans are walked in order,
+    // and the line and file of only those of the kind looked up, going on
+    // from the last.
     template <typename F>
-    void forEachSpan(F&& f) const {
-        for (std::uint32_t file = 0; file < model_.fileInfo.size(); ++file)
-            for (std::uint32_t local = 0; local < model_.fileInfo[file].lineCount; ++local) {
-                auto [first, last] = model_.spansOf(model_.lineIndex(file, local));
-                for (const analysis::Span* span = first; span != last; ++span) f(*span, file, local);
-            }
+    void forEachSpanOf(SpanKind kind, F&& f) const {
+        std::uint32_t line = 0, file = 0;
+        for (std::uint32_t k = 0; k < model_.spans.size(); ++k) {
+            const analysis::Span& span = model_.spans[k];
+            if (span.kind != kind) continue;
+            while (line + 1 < model_.lines.size() && model_.lines[line + 1].firstSpan <= k) ++line;
+            while (file + 1 < model_.fileInfo.size() && model_.fileInfo[file + 1].firstLine <= line) ++file;
+            f(span, file, line - model_.fileInfo[file].firstLine);
+        }
     }
 
     void undefinedAliases() {
-        forEachSpan([&](const analysis::Span& span, std::uint32_t file, std::uint32_t local) {
-            if (span.kind != SpanKind::AliasUse || span.target != none) return;
+        forEachSpanOf(SpanKind::AliasUse, [&](const analysis::Span& span, std::uint32_t file, std::uint32_t local) {
+            if (span.target != none) return;
             std::string_view written = model_.lineText(file, local).substr(span.begin, span.end - span.begin);
             std::string_view name = written;
             while (!name.empty() && !analysis::isWordHead(name.front())) name.remove_prefix(1);

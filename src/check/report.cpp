@@ -10,11 +10,28 @@
 namespace check {
 
 std::vector<Diagnostic> CollectingSink::sorted() && {
-    std::stable_sort(diagnostics_.begin(), diagnostics_.end(), [](const Diagnostic& a, const Diagnostic& b) {
-        return std::tie(a.where.fileOrder, a.where.line, a.where.column) <
-               std::tie(b.where.fileOrder, b.where.line, b.where.column);
-    });
-    return std::move(diagnostics_);
+    // The places are sorted, with the order of report for ties, and each
+    // diagnostic is moved once, to its place.
+    struct Key {
+        std::uint64_t fileOrder, line, column;
+        std::size_t index;
+        bool operator<(const Key& other) const {
+            return std::tie(fileOrder, line, column, index) < std::tie(other.fileOrder, other.line, other.column, other.index);
+        }
+    };
+    std::vector<Key> keys;
+    keys.reserve(diagnostics_.size());
+    for (std::size_t k = 0; k < diagnostics_.size(); ++k) {
+        const Location& where = diagnostics_[k].where;
+        keys.push_back({static_cast<std::uint64_t>(where.fileOrder), static_cast<std::uint64_t>(where.line),
+                        static_cast<std::uint64_t>(where.column), k});
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<Diagnostic> sorted;
+    sorted.reserve(diagnostics_.size());
+    for (const Key& key : keys) sorted.push_back(std::move(diagnostics_[key.index]));
+    diagnostics_.clear();
+    return sorted;
 }
 
 std::string textLine(const Diagnostic& diagnostic) {
