@@ -308,10 +308,16 @@ if [[ " ${modes[*]} " == *" HTML5 "* ]]; then
   check_us=$(median ${g_us[check]})
   say ""
   say "a generated game: 100 files, $(mb "$game_bytes") MB, $(cat game-20M/*.txt | wc -l) lines, $(cat game-20M/*.txt | grep -c '^\*') labels"
+  # shellcheck disable=SC2086
+  best_style=$(least ${g_us[style]})
+  # shellcheck disable=SC2086
+  best_site=$(ratio "$(least ${g_us[site]})" "$best_style")
+  # shellcheck disable=SC2086
+  best_check=$(ratio "$(least ${g_us[check]})" "$best_style")
   r=$(ratio "$site_us" "$style_us")
-  say "$(verdict "$r" 2)  the game's site at most 2x the STYLE page of the same 20 MB: $(seconds "$site_us") s against $(seconds "$style_us") s, ${r}x"
+  say "$(verdict "$r" 2)  the game's site at most 2x the STYLE page of the same 20 MB: $(seconds "$site_us") s against $(seconds "$style_us") s, ${r}x (best against best: ${best_site}x)"
   r=$(ratio "$check_us" "$style_us")
-  say "$(verdict "$r" 1)  -check of the game at most the time of its STYLE page: $(seconds "$check_us") s, ${r}x"
+  say "$(verdict "$r" 1)  -check of the game at most the time of its STYLE page: $(seconds "$check_us") s, ${r}x (best against best: ${best_check}x)"
   if [ -n "$gnutime" ]; then
     # shellcheck disable=SC2086
     peak=$(( $(median ${g_kb[site]}) * 1024 ))

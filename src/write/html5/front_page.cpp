@@ -1,5 +1,7 @@
 #include "write/html5/front_page.h"
 
+#include <filesystem>
+
 #include "html5.h"
 #include "write/html5/markup.h"
 #include "write/html5/reading_page.h"
@@ -49,7 +51,8 @@ constexpr std::size_t labelsPerList = 1000;
 // Links from the front page to each part's page, worked out once.
 std::vector<std::string> partHrefs(const PageLayout& layout, const std::string& path) {
     std::vector<std::string> hrefs;
-    for (const PagePart& part : layout.parts()) hrefs.push_back(relativeHref(path, part.path, ""));
+    std::filesystem::path from = absoluteNormal(path);
+    for (std::size_t k = 0; k < layout.parts().size(); ++k) hrefs.push_back(relativeHref(from, layout.absolutePath(k), ""));
     return hrefs;
 }
 

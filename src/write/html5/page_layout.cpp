@@ -50,6 +50,7 @@ PageLayout::PageLayout(const analysis::Model& model, const std::vector<std::stri
         } while (first < count);
     }
     firstPartOfFile_.push_back(parts_.size());
+    for (const PagePart& part : parts_) absolutePaths_.push_back(absoluteNormal(part.path));
 }
 
 std::size_t PageLayout::partOf(std::uint32_t file, std::uint32_t line) const {
@@ -69,25 +70,36 @@ std::string PageLayout::href(std::size_t from, std::size_t to, std::string_view 
         ::html5::appendEscaped(href, ::html5::hrefOfFile(id));
         return href;
     }
-    return relativeHref(parts_[from].path, parts_[to].path, id);
+    return relativeHref(absolutePaths_[from], absolutePaths_[to], id);
 }
 
 std::string PageLayout::hrefToPath(std::size_t from, const std::string& path, std::string_view id) const {
-    return relativeHref(parts_[from].path, path, id);
+    return relativeHref(absolutePaths_[from], absoluteNormal(path), id);
 }
 
-std::string relativeHref(const std::string& fromPath, const std::string& toPath, std::string_view id) {
-    namespace fs = std::filesystem;
-    // Both made absolute first, so that a page given by an absolute path and
-    // one given by a relative path still link relatively.
+std::filesystem::path absoluteNormal(const std::string& path) {
     std::error_code error;
-    fs::path from = fs::absolute(fromPath, error).lexically_normal().parent_path();
-    fs::path to = fs::absolute(toPath, error).lexically_normal();
+    return std::filesystem::absolute(path, error).lexically_normal();
+}
+
+// Both made absolute first, so that a page given by an absolute path and
+// one given by a relative path still link relatively.
+std::string relativeHref(const std::string& fromPath, const std::string& toPath, std::string_view id) {
+    return relativeHref(absoluteNormal(fromPath), absoluteNormal(toPath), id);
+}
+
+std::string relativeHref(const std::filesystem::path& fromAbsolute, const std::filesystem::path& toAbsolute,
+                         std::string_view id) {
+    namespace fs = std::filesystem;
+    fs::path from = fromAbsolute.parent_path();
+    const fs::path& to = toAbsolute;
     fs::path relative = to.lexically_relative(from);
     if (relative.empty()) relative = to.filename();
     std::string href = ::html5::hrefOfFile(relative.generic_string());
-    if (!id.empty()) href += "#";
+    if (!id.empty()) {
+        href += "#";
         href += ::html5::hrefOfFile(id);
+    }
     return ::html5::escaped(href);
 }
 

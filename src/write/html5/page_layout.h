@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,16 +42,26 @@ public:
     std::string href(std::size_t from, std::size_t to, std::string_view id) const;
     // The same to any path (the front page), from part `from`.
     std::string hrefToPath(std::size_t from, const std::string& path, std::string_view id) const;
+    // The page of a part as an absolute, normal path.
+    const std::filesystem::path& absolutePath(std::size_t part) const { return absolutePaths_[part]; }
 
 private:
     std::vector<PagePart> parts_;
     std::vector<std::size_t> firstPartOfFile_;
+    // Each part's page as an absolute path, worked out once: a game's pages
+    // link to each other many thousand times.
+    std::vector<std::filesystem::path> absolutePaths_;
 };
 
 // A relative URL from the page at fromPath to the file at toPath, every byte
 // that means something in a URL percent-encoded, then escaped for HTML; with
 // "#id" when id is not empty.
 std::string relativeHref(const std::string& fromPath, const std::string& toPath, std::string_view id);
+// The same between paths made absolute and normal already.
+std::string relativeHref(const std::filesystem::path& fromAbsolute, const std::filesystem::path& toAbsolute,
+                         std::string_view id);
+// A path made absolute and normal, as relativeHref takes it.
+std::filesystem::path absoluteNormal(const std::string& path);
 
 // The page name of a part: "a.txt.html" for the first, "a.txt.2.html" after.
 std::string partPath(const std::string& firstPagePath, std::uint32_t number);
