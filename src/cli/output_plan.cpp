@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "nscr/error.h"
@@ -19,13 +20,26 @@ std::optional<std::pair<dev_t, ino_t>> fileIdentity(const std::string& path) {
 }
 
 // What names one output: the file already there, else its absolute path
-// with every link that exists on the way followed.
-std::string outputKey(const std::string& path) {
-    if (auto identity = fileIdentity(path))
-        return "file " + std::to_string(identity->first) + ":" + std::to_string(identity->second);
-    std::error_code ignored;
-    return "path " + std::filesystem::weakly_canonical(std::filesystem::absolute(path), ignored).string();
-}
+// with every link that exists on the way followed. The outputs of a run
+// mostly share a folder, whose links are followed once.
+class OutputKeys {
+public:
+    std::string keyOf(const std::string& path, const std::optional<std::pair<dev_t, ino_t>>& identity) {
+        if (identity) return "file " + std::to_string(identity->first) + ":" + std::to_string(identity->second);
+        std::error_code ignored;
+        std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+        std::filesystem::path name = absolute.filename();
+        if (name.empty() || name == "." || name == "..")
+            return "path " + std::filesystem::weakly_canonical(absolute, ignored).string();
+        // Nothing is there: the folder's form, with the name after it.
+        auto [at, added] = folders_.try_emplace(absolute.parent_path().string());
+        if (added) at->second = std::filesystem::weakly_canonical(absolute.parent_path(), ignored);
+        return "path " + (at->second / name).string();
+    }
+
+private:
+    std::map<std::string, std::filesystem::path> folders_;
+};
 
 }  // namespace
 
@@ -52,17 +66,19 @@ std::optional<std::string> outputProblem(const std::vector<PlannedOutput>& outpu
     for (const std::string& input : inputs)
         if (auto identity = fileIdentity(input)) inputIdentities.emplace_back(*identity, input);
     std::map<std::string, const PlannedOutput*> byKey;
+    OutputKeys keys;
     for (const PlannedOutput& output : outputs) {
         struct stat info {};
-        if (::stat(output.path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
-            return output.path + ": not a regular file";
-        if (auto identity = fileIdentity(output.path)) {
+        std::optional<std::pair<dev_t, ino_t>> identity;
+        if (::stat(output.path.c_str(), &info) == 0) {
+            if (!S_ISREG(info.st_mode)) return output.path + ": not a regular file";
+            identity = std::pair(info.st_dev, info.st_ino);
             for (const auto& [inputIdentity, input] : inputIdentities)
                 if (inputIdentity == *identity)
                     return output.path + ": " + output.what + " would overwrite the input " + input +
                            "; nothing written";
         }
-        auto [at, added] = byKey.emplace(outputKey(output.path), &output);
+        auto [at, added] = byKey.emplace(keys.keyOf(output.path, identity), &output);
         if (!added)
             return output.path + ": " + at->second->what + " and " + output.what +
                    " would be the same file; nothing written";
