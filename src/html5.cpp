@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "nscr/byte_lanes.h"
 #include "nscr/webhighlight.h"
 
 namespace html5 {
@@ -199,13 +200,8 @@ namespace {
 
 // Whether the sixteen bytes at p hold a byte to escape.
 bool escapedIn16(const char* p) {
-    using Lanes = unsigned char __attribute__((vector_size(16)));
-    Lanes v;
-    std::memcpy(&v, p, 16);
-    Lanes hit = (v == '&') | (v == '<') | (v == '>') | (v == '"');
-    std::uint64_t halves[2];
-    std::memcpy(halves, &hit, 16);
-    return (halves[0] | halves[1]) != 0;
+    nscr::ByteLanes v = nscr::loadLanes(p);
+    return nscr::anyLane(static_cast<nscr::ByteLanes>((v == '&') | (v == '<') | (v == '>') | (v == '"')));
 }
 
 // Whether the eight bytes at p hold a byte to escape: a byte equal to c

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -202,6 +203,23 @@ TEST(ByteBuffer, GrowsKeepingItsBytesAndHandsThemOn) {
     room[0] = 'x';
     moved.commit(room + 1);
     EXPECT_EQ(moved.view().back(), 'x');
+}
+
+// Buffers side by side growing past several huge pages: wherever the system
+// places each mapping, growing it never fails, and its bytes stay.
+TEST(ByteBuffer, ManyGrowPastHugePagesKeepingTheirBytes) {
+    std::vector<nscr::ByteBuffer> buffers(16);
+    for (std::size_t size = 1000; size <= (12u << 20); size = size * 3 / 2)
+        for (std::size_t k = 0; k < buffers.size(); ++k) {
+            nscr::ByteBuffer& buffer = buffers[k];
+            char* room = buffer.room(size - buffer.size());
+            std::memset(room, static_cast<int>('a' + k), size - buffer.size());
+            buffer.commit(room + (size - buffer.size()));
+        }
+    for (std::size_t k = 0; k < buffers.size(); ++k) {
+        std::string_view bytes = buffers[k].view();
+        EXPECT_EQ(bytes.find_first_not_of(static_cast<char>('a' + k)), std::string_view::npos) << k;
+    }
 }
 
 TEST(ReadFile, ReadsToTheEndWhateverTheSizeSays) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "input/source_file.h"
+#include "nscr/byte_lanes.h"
 
 namespace analysis {
 
@@ -71,40 +72,23 @@ inline std::size_t characterSize(std::string_view text, std::size_t at, input::E
     return at + size <= text.size() ? size : text.size() - at;
 }
 
-// Sixteen bytes at once, as lanes of 0xFF (true) or 0 (false).
-using ByteLanes = unsigned char __attribute__((vector_size(16)));
-
-inline ByteLanes inByteRange(ByteLanes v, unsigned char low, unsigned char high) {
-    return static_cast<ByteLanes>((v >= low) & (v <= high));
-}
-
-// The lanes from the first that is false on, as a count of bytes.
-inline std::size_t leadingTrueLanes(ByteLanes lanes) {
-    std::uint64_t halves[2];
-    std::memcpy(halves, &lanes, 16);
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
-    if (~halves[0] != 0) return static_cast<std::size_t>(__builtin_ctzll(~halves[0])) / 8;
-    if (~halves[1] != 0) return 8 + static_cast<std::size_t>(__builtin_ctzll(~halves[1])) / 8;
-    return 16;
-}
-
 // How many of the sixteen bytes at p, which starts a character, are plain
 // text to step over at once: whole double-byte characters (whose lead
 // bytes are never ASCII), or ASCII bytes that start no text code.
 inline std::size_t plainTextRun(const char* p, input::Encoding encoding) {
-    ByteLanes v;
-    std::memcpy(&v, p, 16);
+    using nscr::ByteLanes;
+    ByteLanes v = nscr::loadLanes(p);
     if (p[0] >= 0) {
         ByteLanes code = (v == '@') | (v == '\\') | (v == '/') | (v == '!') | (v == '#') | (v == '%') | (v == '$') |
                          (v == '?') | (v == '(') | (v == '<') | (v == '[') | (v == '~');
-        return leadingTrueLanes(static_cast<ByteLanes>((v < 0x80) & ~code));
+        return nscr::leadingTrueLanes(static_cast<ByteLanes>((v < 0x80) & ~code));
     }
     static constexpr ByteLanes evenLanes = {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0};
-    if (encoding == input::Encoding::UTF8) return leadingTrueLanes(static_cast<ByteLanes>(v >= 0x80));
-    ByteLanes lead = encoding == input::Encoding::GBK ? inByteRange(v, 0x81, 0xFE)
-                                                      : inByteRange(v, 0x81, 0x9F) | inByteRange(v, 0xE0, 0xFC);
+    if (encoding == input::Encoding::UTF8) return nscr::leadingTrueLanes(static_cast<ByteLanes>(v >= 0x80));
+    ByteLanes lead = encoding == input::Encoding::GBK ? nscr::lanesInRange(v, 0x81, 0xFE)
+                                                      : nscr::lanesInRange(v, 0x81, 0x9F) | nscr::lanesInRange(v, 0xE0, 0xFC);
     // Lead bytes at the even places; a trail byte is stepped over whatever it is.
-    return leadingTrueLanes(lead | ~evenLanes) & ~std::size_t{1};
+    return nscr::leadingTrueLanes(lead | ~evenLanes) & ~std::size_t{1};
 }
 
 // The first byte c at or after `from` that starts a character (a trail byte

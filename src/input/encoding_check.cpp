@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iconv.h>
 
+#include "nscr/byte_lanes.h"
+
 namespace input {
 namespace {
 
@@ -25,31 +27,16 @@ std::size_t skipAscii(const unsigned char* b, std::size_t i, std::size_t n) {
     return i;
 }
 
-// Sixteen bytes at once, as lanes of 0xFF (true) or 0 (false).
-using Lanes = unsigned char __attribute__((vector_size(16)));
-
-Lanes inRange(Lanes v, unsigned char low, unsigned char high) {
-    return static_cast<Lanes>((v >= low) & (v <= high));
-}
-
 // The bytes of the double-byte characters the sixteen bytes at b start
 // with, when b starts at a character: most of Japanese and Chinese text.
 template <unsigned char lead1Low, unsigned char lead1High, unsigned char lead2Low, unsigned char lead2High,
           unsigned char trailHigh>
 std::size_t doubleBytePrefix(const unsigned char* b) {
-    static constexpr Lanes evenLanes = {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0};
-    Lanes v;
-    std::memcpy(&v, b, 16);
-    Lanes lead = inRange(v, lead1Low, lead1High) | inRange(v, lead2Low, lead2High);
-    Lanes trail = inRange(v, 0x40, 0x7E) | inRange(v, 0x80, trailHigh);
-    Lanes good = (lead & evenLanes) | (trail & ~evenLanes);
-    std::uint64_t halves[2];
-    std::memcpy(halves, &good, 16);
-    if ((halves[0] & halves[1]) == ~std::uint64_t{0}) return 16;
-    // The first bad byte: lane k is byte k of the halves, low byte first.
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
-    std::size_t bytes = halves[0] != ~std::uint64_t{0} ? static_cast<std::size_t>(__builtin_ctzll(~halves[0])) / 8
-                                                       : 8 + static_cast<std::size_t>(__builtin_ctzll(~halves[1])) / 8;
+    static constexpr nscr::ByteLanes evenLanes = {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0};
+    nscr::ByteLanes v = nscr::loadLanes(reinterpret_cast<const char*>(b));
+    nscr::ByteLanes lead = nscr::lanesInRange(v, lead1Low, lead1High) | nscr::lanesInRange(v, lead2Low, lead2High);
+    nscr::ByteLanes trail = nscr::lanesInRange(v, 0x40, 0x7E) | nscr::lanesInRange(v, 0x80, trailHigh);
+    std::size_t bytes = nscr::leadingTrueLanes((lead & evenLanes) | (trail & ~evenLanes));
     return bytes & ~std::size_t{1};  // whole pairs only
 }
 

@@ -56,7 +56,10 @@ void ByteBuffer::reserve(std::size_t capacity) {
     if (memory == MAP_FAILED) throw std::bad_alloc();
     data_ = static_cast<char*>(memory);
     capacity_ = mapped;
-    adviseHugePages(data_, capacity_);
+    // The whole mapping is advised, not the huge pages within it: a mapping
+    // whose parts are advised differently is several to the system, and
+    // mremap fails on it (EFAULT), which would read as memory running out.
+    if (capacity_ >= hugePage) ::madvise(data_, capacity_, MADV_HUGEPAGE);
 }
 
 void ByteBuffer::grow(std::size_t more) {
