@@ -27,43 +27,58 @@ std::size_t skipAscii(const unsigned char* b, std::size_t i, std::size_t n) {
     return i;
 }
 
-// The bytes of the double-byte characters the sixteen bytes at b start
-// with, when b starts at a character: most of Japanese and Chinese text.
-template <unsigned char lead1Low, unsigned char lead1High, unsigned char lead2Low, unsigned char lead2High,
-          unsigned char trailHigh>
-std::size_t doubleBytePrefix(const unsigned char* b) {
-    static constexpr nscr::ByteLanes evenLanes = {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0};
-    nscr::ByteLanes v = nscr::loadLanes(reinterpret_cast<const char*>(b));
-    nscr::ByteLanes lead = nscr::lanesInRange(v, lead1Low, lead1High) | nscr::lanesInRange(v, lead2Low, lead2High);
-    nscr::ByteLanes trail = nscr::lanesInRange(v, 0x40, 0x7E) | nscr::lanesInRange(v, 0x80, trailHigh);
-    std::size_t bytes = nscr::leadingTrueLanes((lead & evenLanes) | (trail & ~evenLanes));
-    return bytes & ~std::size_t{1};  // whole pairs only
-}
-
 struct Break {
     std::size_t offset = none;
     std::size_t length = 0;
 };
 
+// One bit a byte for 64 bytes: lead bytes, bytes that may follow one,
+// single bytes above ASCII, and every byte above ASCII.
+struct ByteClasses {
+    std::uint64_t lead = 0, trail = 0, single = 0, high = 0;
+};
+
+template <unsigned char lead1Low, unsigned char lead1High, unsigned char lead2Low, unsigned char lead2High,
+          unsigned char trailHigh, unsigned char singleLow, unsigned char singleHigh>
+ByteClasses classesOf(const unsigned char* b) {
+    using nscr::lanesInRange;
+    ByteClasses c;
+    for (unsigned k = 0; k < 64; k += 16) {
+        nscr::ByteLanes v = nscr::loadLanes(reinterpret_cast<const char*>(b + k));
+        c.lead |= std::uint64_t{nscr::laneBits(lanesInRange(v, lead1Low, lead1High) | lanesInRange(v, lead2Low, lead2High))} << k;
+        c.trail |= std::uint64_t{nscr::laneBits(lanesInRange(v, 0x40, 0x7E) | lanesInRange(v, 0x80, trailHigh))} << k;
+        c.single |= std::uint64_t{nscr::laneBits(lanesInRange(v, singleLow, singleHigh))} << k;
+        c.high |= std::uint64_t{nscr::laneBits(v)} << k;
+    }
+    return c;
+}
+
+// The bytes that start a double-byte character, given the bytes that could:
+// in each run of such bytes every other one, from the run's first. The
+// first byte is not one when it ends a character begun before.
+std::uint64_t leadsOf(std::uint64_t candidates, bool trailFirst) {
+    constexpr std::uint64_t even = 0x5555555555555555u;
+    std::uint64_t lead = candidates & ~std::uint64_t{trailFirst};
+    std::uint64_t starts = lead & ~(lead << 1);
+    // Adding a run's first bit clears the run when that bit is odd.
+    std::uint64_t evenRuns = (lead + (starts & ~even)) & lead;
+    return (evenRuns & even) | (lead & ~evenRuns & ~even);
+}
+
 // Double-byte encodings: a lead byte in one of two ranges takes a trail byte
 // in [40, 7E] or [80, trailHigh]; single bytes above ASCII are in
 // [singleLow, singleHigh] (an empty range when singleLow > singleHigh).
+// Text is looked at 64 bytes at a time; a block with a fault in it, and the
+// last bytes, a character at a time.
 template <unsigned char lead1Low, unsigned char lead1High, unsigned char lead2Low, unsigned char lead2High,
           unsigned char trailHigh, unsigned char singleLow, unsigned char singleHigh>
 Break firstBreakDoubleByte(std::string_view bytes) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
-    for (std::size_t i = 0;;) {
-        i = skipAscii(b, i, n);
-        while (i + 16 <= n) {
-            std::size_t run = doubleBytePrefix<lead1Low, lead1High, lead2Low, lead2High, trailHigh>(b + i);
-            i += run;
-            if (run < 16) break;
-        }
-        if (i >= n) return {};
+    std::size_t i = 0;  // a character starts here
+    auto stepCharacter = [&]() -> Break {
         unsigned char c = b[i];
-        if (c < 0x80) continue;
-        if (in(c, singleLow, singleHigh)) {
+        if (c < 0x80 || in(c, singleLow, singleHigh)) {
             ++i;
         } else if (in(c, lead1Low, lead1High) || in(c, lead2Low, lead2High)) {
             if (i + 1 >= n) return {i, 1};
@@ -73,7 +88,29 @@ Break firstBreakDoubleByte(std::string_view bytes) {
         } else {
             return {i, 1};
         }
+        return {};
+    };
+    bool trailFirst = false;  // b[i] ends the character at b[i - 1]
+    while (i + 64 <= n) {
+        ByteClasses c = classesOf<lead1Low, lead1High, lead2Low, lead2High, trailHigh, singleLow, singleHigh>(b + i);
+        std::uint64_t leads = leadsOf(c.lead, trailFirst);
+        std::uint64_t trails = (leads << 1) | std::uint64_t{trailFirst};
+        std::uint64_t bad = (trails & ~c.trail) | (c.high & ~(leads | trails | c.single));
+        if (bad == 0) {
+            trailFirst = (leads >> 63) != 0;
+            i += 64;
+            continue;
+        }
+        std::size_t end = i + 64;
+        if (trailFirst) --i;
+        trailFirst = false;
+        while (i < end)
+            if (Break found = stepCharacter(); found.offset != none) return found;
     }
+    if (trailFirst) --i;
+    while (i < n)
+        if (Break found = stepCharacter(); found.offset != none) return found;
+    return {};
 }
 
 Break firstBreakUtf8(std::string_view bytes) {

@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace nscr {
 
 using ByteLanes = unsigned char __attribute__((vector_size(16)));
@@ -30,6 +34,19 @@ inline std::size_t leadingTrueLanes(ByteLanes lanes) {
     if (~halves[0] != 0) return static_cast<std::size_t>(__builtin_ctzll(~halves[0])) / 8;
     if (~halves[1] != 0) return 8 + static_cast<std::size_t>(__builtin_ctzll(~halves[1])) / 8;
     return 16;
+}
+
+// One bit a lane, lane k at bit k: set where the lane's top bit is.
+inline std::uint32_t laneBits(ByteLanes lanes) {
+#if defined(__SSE2__)
+    __m128i v;
+    std::memcpy(&v, &lanes, 16);
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+#else
+    std::uint32_t bits = 0;
+    for (unsigned k = 0; k < 16; ++k) bits |= static_cast<std::uint32_t>(lanes[k] >> 7) << k;
+    return bits;
+#endif
 }
 
 inline bool anyLane(ByteLanes lanes) {
