@@ -254,16 +254,27 @@ TEST(AnalysisGame, FilesReadSideBySideGiveTheModelOfOneReading) {
 }
 
 // A large file is read in pieces side by side: the model is the one of a
-// reading from start to end, also for select lists and jumps across pieces.
+// reading from start to end, also for select lists and jumps across pieces,
+// and when a run's first piece is a poor guess of the room it needs (plain
+// comments, then dense commands).
 TEST(AnalysisGame, ALargeFileReadInPiecesGivesTheModelOfOneReading) {
     std::string block = "*scene\nmov %0,1 : goto *next\nselect \"a\",*scene,\n\"b\",*next\njumpf\n`Text@\n~\n";
-    std::string script = "*define\nnumalias a,1\ngame\n";
-    for (int k = 0; k < 120000; ++k) script += block;
-    Model pieces = modelOf({script});
-    Model whole = modelOf({script + ";*define\n"});
-    std::string expected = described(whole);
-    std::string lastLine = std::to_string(whole.fileInfo[0].lineCount - 1);
-    std::string extraLine = "0:" + lastLine + " comment=" + std::to_string(analysis::none) + " \n";
-    expected.erase(expected.find(extraLine), extraLine.size());
-    EXPECT_EQ(described(pieces), expected);
+    std::string uniform = "*define\nnumalias a,1\ngame\n";
+    for (int k = 0; k < 120000; ++k) uniform += block;
+    std::string comment(2001, 'c');
+    comment[0] = ';';
+    comment.back() = '\n';
+    std::string unevenHalf;
+    while (unevenHalf.size() < 2'200'000) unevenHalf += comment;
+    while (unevenHalf.size() < 4'500'000) unevenHalf += "mov %0,1:add %0,2:goto *x\n";
+    std::string uneven = "*define\ngame\n*x\n" + unevenHalf + unevenHalf;
+    for (const std::string& script : {uniform, uneven}) {
+        Model pieces = modelOf({script});
+        Model whole = modelOf({script + ";*define\n"});
+        std::string expected = described(whole);
+        std::string lastLine = std::to_string(whole.fileInfo[0].lineCount - 1);
+        std::string extraLine = "0:" + lastLine + " comment=" + std::to_string(analysis::none) + " \n";
+        expected.erase(expected.find(extraLine), extraLine.size());
+        EXPECT_EQ(described(pieces), expected);
+    }
 }

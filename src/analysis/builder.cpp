@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -159,6 +160,7 @@ struct Piece {
     std::size_t begin = 0;  // bytes of the file
     std::size_t end = 0;
     std::uint32_t firstLine = 0;  // the number, from 0, of its first line in the file
+    std::uint32_t lines = 0;      // how many it holds
     bool continues = false;       // a later piece of its file
     bool last = true;             // the file's last piece
 };
@@ -878,8 +880,8 @@ void appendSpans(Model& model, Model& more, const Bases& base) {
         }
         *span++ = next;
     }
-    for (const Symbol& symbol : more.symbols) model.symbols.push_back(symbol);
-    std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
+    model.symbols.resizeForOverwrite(base.symbols + more.symbols.size());
+    std::copy(more.symbols.begin(), more.symbols.end(), model.symbols.data() + base.symbols);
 }
 
 // Joins a part to the whole: the big arrays two at a time, side by side.
@@ -889,10 +891,12 @@ void appendPass(FirstPass& into, FirstPass& part) {
     Bases base{model.lines.size(), model.spans.size(), model.statements.size(), model.symbols.size(),
                model.references.size()};
     nscr::runSideBySide(2, [&](std::size_t side) {
-        if (side == 0)
+        if (side == 0) {
             appendLines(model, more, base);
-        else
+            std::move(more.references.begin(), more.references.end(), std::back_inserter(model.references));
+        } else {
             appendSpans(model, more, base);
+        }
     });
     for (std::size_t k = 0; k < more.fileInfo.size(); ++k) {
         FileInfo& info = more.fileInfo[k];
@@ -908,11 +912,13 @@ void appendPass(FirstPass& into, FirstPass& part) {
     into.badBytes.insert(into.badBytes.end(), part.badBytes.begin(), part.badBytes.end());
     std::move(more.jumps.begin(), more.jumps.end(), std::back_inserter(model.jumps));
     std::move(more.findings.begin(), more.findings.end(), std::back_inserter(model.findings));
-    into.pending.reserve(into.pending.size() + part.pending.size());
-    for (PendingWord& word : part.pending) {
-        word.span = rebased(word.span, base.spans);
-        word.reference = rebased(word.reference, base.references);
-        into.pending.push_back(word);
+    std::size_t pendingBase = into.pending.size();
+    into.pending.resizeForOverwrite(pendingBase + part.pending.size());
+    PendingWord* word = into.pending.data() + pendingBase;
+    for (PendingWord next : part.pending) {
+        next.span = rebased(next.span, base.spans);
+        next.reference = rebased(next.reference, base.references);
+        *word++ = next;
     }
     for (ValueStatement& value : part.values) {
         value.statement = rebased(value.statement, base.statements);
@@ -1010,8 +1016,9 @@ std::vector<Piece> piecesOf(const std::vector<input::SourceFile>& files) {
             // definition block.
             std::size_t size = pieces.empty() ? firstPieceBytes : pieceBytes;
             std::size_t end = bytes.size() - begin > 2 * size ? cutNear(bytes, begin + size) : bytes.size();
-            pieces.push_back({file, begin, end, line, begin != 0, end == bytes.size()});
-            line += static_cast<std::uint32_t>(nscr::countLines(bytes.substr(begin, end - begin)));
+            auto lines = static_cast<std::uint32_t>(nscr::countLines(bytes.substr(begin, end - begin)));
+            pieces.push_back({file, begin, end, line, lines, begin != 0, end == bytes.size()});
+            line += lines;
             begin = end;
         } while (begin < bytes.size());
     }
@@ -1056,7 +1063,8 @@ std::vector<std::size_t> runsOf(const std::vector<Piece>& pieces, std::size_t fi
     for (std::size_t k = first; k < pieces.size(); ++k) total += pieces[k].end - pieces[k].begin;
     std::vector<std::size_t> bounds{first};
     std::size_t bytes = 0;
-    for (std::size_t k = first; k < pieces.size() && bounds.size() < count; ++k) {
+    // No run is empty: each bound is past the one before, and before the end.
+    for (std::size_t k = first; k + 1 < pieces.size() && bounds.size() < count; ++k) {
         bytes += pieces[k].end - pieces[k].begin;
         if (bytes * count >= total * bounds.size()) bounds.push_back(k + 1);
     }
@@ -1064,8 +1072,85 @@ std::vector<std::size_t> runsOf(const std::vector<Piece>& pieces, std::size_t fi
     return bounds;
 }
 
+// How many records of each large array a part holds, or has room for.
+struct Counts {
+    std::size_t lines = 0, spans = 0, statements = 0, pending = 0;
+};
+
+Counts countsOf(const FirstPass& pass) {
+    return {pass.model.lines.size(), pass.model.spans.size(), pass.model.statements.size(), pass.pending.size()};
+}
+
+std::size_t bytesOf(const Piece& piece) { return piece.end - piece.begin; }
+
+// Room for the records of a run, guessed from those of its first piece, with
+// a third more: its lines are known.
+Counts roomFor(const Counts& first, const std::vector<Piece>& pieces, std::size_t begin, std::size_t end) {
+    std::size_t bytes = 0, lines = 0;
+    for (std::size_t k = begin; k < end; ++k) {
+        bytes += bytesOf(pieces[k]);
+        lines += pieces[k].lines;
+    }
+    std::size_t sample = std::max<std::size_t>(bytesOf(pieces[begin]), 1);
+    auto guess = [&](std::size_t records) { return records * bytes / sample * 4 / 3 + 4096; };
+    return {lines + 16, guess(first.spans), guess(first.statements), guess(first.pending)};
+}
+
+template <typename T>
+void lend(nscr::BigArray<T>& part, nscr::BigArray<T>& whole, std::size_t at, std::size_t room) {
+    nscr::BigArray<T> lent = nscr::BigArray<T>::borrow(whole, at, room);
+    lent.resizeForOverwrite(part.size());
+    std::copy(part.begin(), part.end(), lent.begin());
+    part = std::move(lent);
+}
+
+// Moves the large arrays of each part into room of the whole's, one part
+// after another, so that joining them (appendPass) moves each record at
+// most a little way within memory already written, or not at all.
+void lendRoom(FirstPass& pass, std::vector<FirstPass>& parts, const std::vector<Counts>& room) {
+    Counts at = countsOf(pass);
+    Counts total = at;
+    for (const Counts& r : room) {
+        total.lines += r.lines;
+        total.spans += r.spans;
+        total.statements += r.statements;
+        total.pending += r.pending;
+    }
+    pass.model.lines.reserve(total.lines);
+    pass.model.spans.reserve(total.spans);
+    pass.model.statements.reserve(total.statements);
+    pass.pending.reserve(total.pending);
+    for (std::size_t r = 0; r < parts.size(); ++r) {
+        lend(parts[r].model.lines, pass.model.lines, at.lines, room[r].lines);
+        lend(parts[r].model.spans, pass.model.spans, at.spans, room[r].spans);
+        lend(parts[r].model.statements, pass.model.statements, at.statements, room[r].statements);
+        lend(parts[r].pending, pass.pending, at.pending, room[r].pending);
+        at.lines += room[r].lines;
+        at.spans += room[r].spans;
+        at.statements += room[r].statements;
+        at.pending += room[r].pending;
+    }
+}
+
+// Joins the parts to the whole in order, with room made first for what they
+// bring that is not lent, so that each of those is copied once.
+void joinParts(FirstPass& pass, std::vector<FirstPass>& parts) {
+    std::size_t symbols = pass.model.symbols.size(), references = pass.model.references.size();
+    for (const FirstPass& part : parts) {
+        symbols += part.model.symbols.size();
+        references += part.model.references.size();
+    }
+    pass.model.symbols.reserve(symbols);
+    pass.model.references.reserve(references);
+    for (FirstPass& part : parts) appendPass(pass, part);
+}
+
 // The pieces one after another until the definition block is closed; then,
-// when no later piece opens one, the others side by side.
+// when no later piece opens one, the others side by side, in one run of
+// pieces a processor, each into a part of its own. Once every run has read
+// its first piece, the parts are given room in the whole's arrays for what
+// their first pieces suggest, and read on there; a run that outgrows its
+// room, and those after it, are read again into parts of their own.
 void readFiles(FirstPass& pass) {
     const std::vector<input::SourceFile>& files = pass.model.files;
     std::vector<Piece> pieces = piecesOf(files);
@@ -1073,31 +1158,49 @@ void readFiles(FirstPass& pass) {
     std::size_t next = 0;
     while (next < pieces.size() && (next == 0 || reader.state().inDefineBlock || reader.state().inJumpRegion))
         reader.readPiece(pieces[next++]);
-    bool later = definesLater(files, pieces, next);
-    if (pieces.size() - next < 2 || later) {
+    std::vector<std::size_t> runs;
+    if (!definesLater(files, pieces, next)) runs = runsOf(pieces, next, std::min(nscr::processorCount(), pieces.size() - next));
+    if (runs.size() < 3) {
         while (next < pieces.size()) reader.readPiece(pieces[next++]);
         return;
     }
-    // One run of pieces a processor, of about equal bytes: this thread reads
-    // on into the model, each other into a part of its own, joined after.
     LineReader::BlockState start = reader.state();
-    std::vector<std::size_t> runs = runsOf(pieces, next, std::min(nscr::processorCount(), pieces.size() - next));
-    std::vector<FirstPass> parts(runs.size() - 2);
-    nscr::runSideBySide(runs.size() - 1, [&](std::size_t run) {
-        if (run == 0) {
-            for (std::size_t k = runs[0]; k < runs[1]; ++k) reader.readPiece(pieces[k]);
-            return;
-        }
-        FirstPass& part = parts[run - 1];
-        std::size_t bytes = 0;
-        for (std::size_t k = runs[run]; k < runs[run + 1]; ++k) bytes += pieces[k].end - pieces[k].begin;
-        reserveFor(part.model, bytes);
-        part.checkEncodings = pass.checkEncodings;
-        LineReader partReader(part, files);
-        partReader.setState(start);
-        for (std::size_t k = runs[run]; k < runs[run + 1]; ++k) partReader.readPiece(pieces[k]);
+    std::size_t count = runs.size() - 1;
+    std::vector<FirstPass> parts(count);
+    std::vector<std::unique_ptr<LineReader>> readers(count);
+    auto startPart = [&](std::size_t r, std::size_t bytes) {
+        parts[r] = FirstPass();
+        parts[r].checkEncodings = pass.checkEncodings;
+        reserveFor(parts[r].model, bytes);
+        readers[r] = std::make_unique<LineReader>(parts[r], files);
+        readers[r]->setState(start);
+    };
+    nscr::runSideBySide(count, [&](std::size_t r) {
+        startPart(r, bytesOf(pieces[runs[r]]));
+        readers[r]->readPiece(pieces[runs[r]]);
     });
-    for (FirstPass& part : parts) appendPass(pass, part);
+    std::vector<Counts> room(count);
+    for (std::size_t r = 0; r < count; ++r) room[r] = roomFor(countsOf(parts[r]), pieces, runs[r], runs[r + 1]);
+    lendRoom(pass, parts, room);
+    std::vector<char> outgrown(count, 0);
+    nscr::runSideBySide(count, [&](std::size_t r) {
+        try {
+            for (std::size_t k = runs[r] + 1; k < runs[r + 1]; ++k) readers[r]->readPiece(pieces[k]);
+        } catch (const nscr::RoomExhausted&) {
+            outgrown[r] = 1;
+        }
+    });
+    std::size_t again = static_cast<std::size_t>(std::find(outgrown.begin(), outgrown.end(), 1) - outgrown.begin());
+    if (again < count) {
+        nscr::runSideBySide(count - again, [&](std::size_t k) {
+            std::size_t r = again + k;
+            std::size_t bytes = 0;
+            for (std::size_t p = runs[r]; p < runs[r + 1]; ++p) bytes += bytesOf(pieces[p]);
+            startPart(r, bytes);
+            for (std::size_t p = runs[r]; p < runs[r + 1]; ++p) readers[r]->readPiece(pieces[p]);
+        });
+    }
+    joinParts(pass, parts);
 }
 
 }  // namespace

@@ -23,6 +23,14 @@ public:
     using iterator = T*;
     using const_iterator = const T*;
 
+    // Room for capacity records of `of` from its record `first` on, lent as
+    // an array of its own (ByteBuffer::borrow): `of` must have reserved it.
+    static BigArray borrow(BigArray& of, std::size_t first, std::size_t capacity) {
+        BigArray lent;
+        lent.buffer_ = ByteBuffer::borrow(of.buffer_.data() + bytesFor(first), bytesFor(capacity));
+        return lent;
+    }
+
     std::size_t size() const { return buffer_.size() / sizeof(T); }
     bool empty() const { return buffer_.size() == 0; }
 

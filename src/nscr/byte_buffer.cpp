@@ -29,26 +29,37 @@ void adviseHugePages(char* data, std::size_t size) {
 }
 
 ByteBuffer::~ByteBuffer() {
-    if (data_ != nullptr) ::munmap(data_, capacity_);
+    if (data_ != nullptr && owned_) ::munmap(data_, capacity_);
 }
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacity_(std::exchange(other.capacity_, 0)),
+      owned_(std::exchange(other.owned_, true)) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
     if (this != &other) {
-        if (data_ != nullptr) ::munmap(data_, capacity_);
+        if (data_ != nullptr && owned_) ::munmap(data_, capacity_);
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
         capacity_ = std::exchange(other.capacity_, 0);
+        owned_ = std::exchange(other.owned_, true);
     }
     return *this;
 }
 
+ByteBuffer ByteBuffer::borrow(char* data, std::size_t capacity) {
+    ByteBuffer lent;
+    lent.data_ = data;
+    lent.capacity_ = capacity;
+    lent.owned_ = false;
+    return lent;
+}
+
 void ByteBuffer::reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
+    if (!owned_) throw RoomExhausted();
     std::size_t mapped = mappingSizeFor(capacity);
     void* memory = data_ == nullptr
                        ? ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 #include <string_view>
 
 namespace nscr {
@@ -9,6 +10,12 @@ namespace nscr {
 // take one where small ones take 512. Advises them for the whole huge pages
 // within data[0, size), best before any of it is written.
 void adviseHugePages(char* data, std::size_t size);
+
+// Raised when a buffer that lends its room (ByteBuffer::borrow) is full.
+class RoomExhausted : public std::bad_alloc {
+public:
+    const char* what() const noexcept override { return "borrowed room exhausted"; }
+};
 
 // A growable run of bytes in an anonymous mapping of its own. New room comes
 // from the system already zeroed, so it is written once, by its user; the
@@ -19,6 +26,10 @@ class ByteBuffer {
 public:
     ByteBuffer() = default;
     explicit ByteBuffer(std::size_t capacity) { reserve(capacity); }
+    // capacity bytes of another buffer's room, from data on, lent to be
+    // filled from the start: it cannot grow (RoomExhausted), and its owner
+    // must outlive it and neither move nor grow its mapping meanwhile.
+    static ByteBuffer borrow(char* data, std::size_t capacity);
     ~ByteBuffer();
     ByteBuffer(ByteBuffer&& other) noexcept;
     ByteBuffer& operator=(ByteBuffer&& other) noexcept;
@@ -52,6 +63,7 @@ private:
     char* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+    bool owned_ = true;  // the mapping is this buffer's own
 };
 
 }  // namespace nscr
