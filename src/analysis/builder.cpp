@@ -947,12 +947,11 @@ void indexDefinitions(Model& model) {
         std::uint32_t hash = symbol.hash;
         std::size_t mask = table.size() - 1;
         std::size_t at = hash & mask;
-        while (table[at].first != none &&
-               (table[at].hash != hash || !sameName(model.nameOf(model.symbols[table[at].first]), name)))
+        while (table[at].first != none && (table[at].hash != hash || !sameName(table[at].key(), name)))
             at = (at + 1) & mask;
         Model::KeySlot& slot = table[at];
         if (slot.first == none) {
-            slot = {hash, k, k};
+            slot = {hash, k, k, static_cast<std::uint32_t>(name.size()), name.data()};
         } else {
             Symbol& last = model.symbols[slot.last];
             last.nextOfKey = k;

@@ -79,30 +79,31 @@ private:
         return name;
     }
 
+    // Names are compared and hashed as the engine compares them, whatever
+    // their case: only a command word is put in lower case, for the
+    // built-ins' table and the call it may make.
     void decide(const PendingWord& word, std::uint32_t line, std::uint32_t file) {
         Span& span = model_.spans[word.span];
         std::string_view name = nameOf(span, line, file);
-        key_.assign(name);
-        for (char& c : key_) c = lowerByte(c);
-        const std::string& key = key_;
+        std::uint32_t hash = nameHash(name);
         using Role = PendingWord::Role;
         switch (word.role) {
-            case Role::CommandWord: return decideCommand(span, key, line);
+            case Role::CommandWord: return decideCommand(span, name, hash, line);
             case Role::Argument: {
-                std::uint32_t alias = model_.findAlias(key);
+                std::uint32_t alias = model_.findAlias(name, hash);
                 if (alias != none) setUse(span, alias, 0);
                 return;
             }
-            case Role::NumberAlias: return setUse(span, model_.find(SymbolKind::NumAlias, key), UsedAsNumber);
-            case Role::StringAlias: return setUse(span, model_.find(SymbolKind::NumAlias, key), UsedAsString);
-            case Role::ArrayAlias: return setUse(span, model_.find(SymbolKind::NumAlias, key), UsedAsArray);
+            case Role::NumberAlias: return setUse(span, model_.find(SymbolKind::NumAlias, name, hash), UsedAsNumber);
+            case Role::StringAlias: return setUse(span, model_.find(SymbolKind::NumAlias, name, hash), UsedAsString);
+            case Role::ArrayAlias: return setUse(span, model_.find(SymbolKind::NumAlias, name, hash), UsedAsArray);
             case Role::TextNumber:
             case Role::TextString: {
-                std::uint32_t alias = model_.find(SymbolKind::NumAlias, key);
+                std::uint32_t alias = model_.find(SymbolKind::NumAlias, name, hash);
                 if (alias != none) setUse(span, alias, word.role == Role::TextNumber ? UsedAsNumber : UsedAsString);
                 return;
             }
-            case Role::LabelWord: return decideLabelWord(span, key, word.reference);
+            case Role::LabelWord: return decideLabelWord(span, name, hash, word.reference);
         }
     }
 
@@ -123,9 +124,9 @@ private:
 
     // A bare word where a label belongs: a string alias holds a label's
     // name at run time; anything else is not a label.
-    void decideLabelWord(Span& span, const std::string& key, std::uint32_t reference) {
+    void decideLabelWord(Span& span, std::string_view name, std::uint32_t hash, std::uint32_t reference) {
         Reference& ref = model_.references[reference];
-        std::uint32_t alias = model_.findAlias(key);
+        std::uint32_t alias = model_.findAlias(name, hash);
         if (alias != none && model_.symbols[alias].kind == SymbolKind::StrAlias) {
             ref.dynamic = true;
             setUse(span, alias, 0);
@@ -140,13 +141,15 @@ private:
 
     // A user command wins over a built-in of the same name; "_name" calls
     // the built-in.
-    void decideCommand(Span& span, const std::string& key, std::uint32_t line) {
-        std::uint32_t hash = nameHash(key);
+    void decideCommand(Span& span, std::string_view name, std::uint32_t hash, std::uint32_t line) {
+        key_.assign(name);
+        for (char& c : key_) c = lowerByte(c);
+        const std::string& key = key_;
         std::uint32_t user = model_.find(SymbolKind::UserCommand, key, hash);
         if (user != none) {
             span.kind = SpanKind::UserCommand;
             span.target = user;
-            addCall(span, key, line);
+            addCall(span, key, hash, line);
             return;
         }
         const CommandSet::Block* block = commands_.find(key, hash);
@@ -155,7 +158,7 @@ private:
         if (block != nullptr) span.target = static_cast<std::uint32_t>(*block);
     }
 
-    void addCall(const Span& span, const std::string& key, std::uint32_t line) {
+    void addCall(const Span& span, const std::string& key, std::uint32_t hash, std::uint32_t line) {
         Reference call;
         std::uint32_t file = model_.fileOfLine(line);
         call.pos = {file, line - model_.fileInfo[file].firstLine, span.begin};
@@ -163,7 +166,7 @@ private:
         call.kind = RefKind::Call;
         call.key = key;
         call.command = key;
-        call.hash = nameHash(key);
+        call.hash = hash;
         call.symbol = model_.find(SymbolKind::Label, key, call.hash);
         calls_.push_back(std::move(call));
     }

@@ -28,13 +28,15 @@ std::uint32_t Model::find(SymbolKind kind, std::string_view key, std::uint32_t h
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const KeySlot& slot = table[at];
         if (slot.first == none) return none;
-        if (slot.hash == hash && sameName(nameOf(symbols[slot.first]), key)) return slot.first;
+        if (slot.hash == hash && sameName(slot.key(), key)) return slot.first;
     }
 }
 
-std::uint32_t Model::findAlias(std::string_view key) const {
-    std::uint32_t alias = find(SymbolKind::NumAlias, key);
-    return alias != none ? alias : find(SymbolKind::StrAlias, key);
+std::uint32_t Model::findAlias(std::string_view key) const { return findAlias(key, nameHash(key)); }
+
+std::uint32_t Model::findAlias(std::string_view key, std::uint32_t hash) const {
+    std::uint32_t alias = find(SymbolKind::NumAlias, key, hash);
+    return alias != none ? alias : find(SymbolKind::StrAlias, key, hash);
 }
 
 std::vector<std::uint32_t> Model::definitionsOf(SymbolKind kind, std::string_view key) const {

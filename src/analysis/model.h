@@ -201,13 +201,20 @@ public:
 
     // A numeric alias of the key, else a string alias, else none.
     std::uint32_t findAlias(std::string_view key) const;
+    std::uint32_t findAlias(std::string_view key, std::uint32_t hash) const;
 
     // Per symbol kind, a table of every key's first and last definition,
-    // open addressed; the definitions between are chained by nextOfKey.
+    // open addressed; the definitions between are chained by nextOfKey. The
+    // slot holds the name's bytes in the files too, so that a lookup reads
+    // them alone: the model is moved, never copied, and its files stay as
+    // they are.
     struct KeySlot {
         std::uint32_t hash = 0;
         std::uint32_t first = none;
         std::uint32_t last = none;
+        std::uint32_t length = 0;
+        const char* name = nullptr;
+        std::string_view key() const { return {name, length}; }
     };
     std::array<std::vector<KeySlot>, 4> keyTables;
 };
