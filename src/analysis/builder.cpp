@@ -938,11 +938,12 @@ void indexDefinitions(Model& model) {
     for (std::size_t kind = 0; kind < 4; ++kind) {
         std::size_t size = 16;
         while (size < counts[kind] * 2) size *= 2;
-        model.keyTables[kind].assign(size, Model::KeySlot());
+        model.keyTables[kind].resizeForOverwrite(size);
+        std::fill(model.keyTables[kind].begin(), model.keyTables[kind].end(), Model::KeySlot());
     }
     for (std::uint32_t k = 0; k < model.symbols.size(); ++k) {
         Symbol& symbol = model.symbols[k];
-        std::vector<Model::KeySlot>& table = model.keyTables[static_cast<std::size_t>(symbol.kind)];
+        nscr::BigArray<Model::KeySlot>& table = model.keyTables[static_cast<std::size_t>(symbol.kind)];
         std::string_view name = model.nameOf(symbol);
         std::uint32_t hash = symbol.hash;
         std::size_t mask = table.size() - 1;
@@ -959,7 +960,7 @@ void indexDefinitions(Model& model) {
             slot.last = k;
         }
     }
-    for (const std::vector<Model::KeySlot>& table : model.keyTables)
+    for (const nscr::BigArray<Model::KeySlot>& table : model.keyTables)
         for (const Model::KeySlot& slot : table) {
             if (slot.first == none) continue;
             std::uint32_t count = model.symbols[slot.last].ordinal;
@@ -1047,12 +1048,18 @@ bool definesLater(const std::vector<input::SourceFile>& files, const std::vector
     return found;
 }
 
+// Room for the references of this many bytes of script, so that they are
+// not copied as they come: one in a few hundred bytes is usual; room not
+// used is never touched.
+void reserveReferencesFor(Model& model, std::size_t bytes) { model.references.reserve(bytes / 128 + 16); }
+
 // Room for the lines and spans of this many bytes of script: most lines of
 // real scripts are 30 to 60 bytes, with a few spans each.
 void reserveFor(Model& model, std::size_t bytes) {
     model.lines.reserve(bytes / 32 + 16);
     model.spans.reserve(bytes / 12 + 16);
     model.statements.reserve(bytes / 40 + 16);
+    reserveReferencesFor(model, bytes);
 }
 
 // Cuts pieces[first...] into `count` runs of about equal bytes: the bounds,
@@ -1082,14 +1089,17 @@ Counts countsOf(const FirstPass& pass) {
 
 std::size_t bytesOf(const Piece& piece) { return piece.end - piece.begin; }
 
+std::size_t bytesOf(const std::vector<Piece>& pieces, std::size_t begin, std::size_t end) {
+    std::size_t bytes = 0;
+    for (std::size_t k = begin; k < end; ++k) bytes += bytesOf(pieces[k]);
+    return bytes;
+}
+
 // Room for the records of a run, guessed from those of its first piece, with
 // a third more: its lines are known.
 Counts roomFor(const Counts& first, const std::vector<Piece>& pieces, std::size_t begin, std::size_t end) {
-    std::size_t bytes = 0, lines = 0;
-    for (std::size_t k = begin; k < end; ++k) {
-        bytes += bytesOf(pieces[k]);
-        lines += pieces[k].lines;
-    }
+    std::size_t bytes = bytesOf(pieces, begin, end), lines = 0;
+    for (std::size_t k = begin; k < end; ++k) lines += pieces[k].lines;
     std::size_t sample = std::max<std::size_t>(bytesOf(pieces[begin]), 1);
     auto guess = [&](std::size_t records) { return records * bytes / sample * 4 / 3 + 4096; };
     return {lines + 16, guess(first.spans), guess(first.statements), guess(first.pending)};
@@ -1179,7 +1189,10 @@ void readFiles(FirstPass& pass) {
         readers[r]->readPiece(pieces[runs[r]]);
     });
     std::vector<Counts> room(count);
-    for (std::size_t r = 0; r < count; ++r) room[r] = roomFor(countsOf(parts[r]), pieces, runs[r], runs[r + 1]);
+    for (std::size_t r = 0; r < count; ++r) {
+        room[r] = roomFor(countsOf(parts[r]), pieces, runs[r], runs[r + 1]);
+        reserveReferencesFor(parts[r].model, bytesOf(pieces, runs[r], runs[r + 1]));
+    }
     lendRoom(pass, parts, room);
     std::vector<char> outgrown(count, 0);
     nscr::runSideBySide(count, [&](std::size_t r) {
@@ -1193,9 +1206,7 @@ void readFiles(FirstPass& pass) {
     if (again < count) {
         nscr::runSideBySide(count - again, [&](std::size_t k) {
             std::size_t r = again + k;
-            std::size_t bytes = 0;
-            for (std::size_t p = runs[r]; p < runs[r + 1]; ++p) bytes += bytesOf(pieces[p]);
-            startPart(r, bytes);
+            startPart(r, bytesOf(pieces, runs[r], runs[r + 1]));
             for (std::size_t p = runs[r]; p < runs[r + 1]; ++p) readers[r]->readPiece(pieces[p]);
         });
     }

@@ -216,7 +216,7 @@ public:
         const char* name = nullptr;
         std::string_view key() const { return {name, length}; }
     };
-    std::array<std::vector<KeySlot>, 4> keyTables;
+    std::array<nscr::BigArray<KeySlot>, 4> keyTables;
 };
 
 // The names of a symbol kind, for messages and tooltips ("label", "user command"...).
