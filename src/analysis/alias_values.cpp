@@ -1,6 +1,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "analysis/builder.h"
 #include "analysis/characters.h"
@@ -18,29 +19,52 @@ public:
 
     void run(const ValueStatement& value) {
         const Statement& statement = model_.statements[value.statement];
-        std::uint32_t file = model_.fileOfLine(statement.line);
-        std::string_view line = model_.lineText(file, statement.line - model_.fileInfo[file].firstLine);
-        text_ = line.substr(statement.begin, statement.end - statement.begin);
+        std::uint32_t file = fileOf(statement.line);
+        const Line& line = model_.lines[statement.line];
+        text_ = std::string_view(model_.files[file].bytes).substr(line.offset + statement.begin, statement.end - statement.begin);
         at_ = wordEnd(text_, 0);
-        std::string command = lowerCase(text_.substr(0, at_));
-        if (command == "numalias") return defineAlias(value.symbol);
+        std::string_view command = text_.substr(0, at_);
+        if (sameName(command, "numalias")) return defineAlias(value.symbol);
         std::optional<std::int64_t> variable = variableNumber();
         if (!variable) return;
         std::optional<std::int64_t> operand;
-        if (command == "mov" || command == "add" || command == "sub") {
+        bool mov = sameName(command, "mov"), add = sameName(command, "add"), sub = sameName(command, "sub");
+        if (mov || add || sub) {
             if (!comma()) return;
             operand = expression();
         }
-        std::optional<std::int64_t>& slot = variables_[*variable];
+        std::optional<std::int64_t>& slot = variable_(*variable);
         std::int64_t current = slot.value_or(0);
-        if (command == "inc") slot = current + 1;
-        if (command == "dec") slot = current - 1;
-        if (command == "mov") slot = operand;
-        if (command == "add") slot = operand ? std::optional(current + *operand) : std::nullopt;
-        if (command == "sub") slot = operand ? std::optional(current - *operand) : std::nullopt;
+        if (sameName(command, "inc")) slot = current + 1;
+        if (sameName(command, "dec")) slot = current - 1;
+        if (mov) slot = operand;
+        if (add) slot = operand ? std::optional(current + *operand) : std::nullopt;
+        if (sub) slot = operand ? std::optional(current - *operand) : std::nullopt;
     }
 
 private:
+    // The statements come in script order: their files are walked once.
+    std::uint32_t fileOf(std::uint32_t line) {
+        if (line < model_.fileInfo[file_].firstLine) file_ = model_.fileOfLine(line);
+        while (file_ + 1 < model_.fileInfo.size() && model_.fileInfo[file_ + 1].firstLine <= line) ++file_;
+        return file_;
+    }
+
+    // The value of %number, 0 until set: the usual numbers in a table,
+    // others in a map.
+    std::optional<std::int64_t>& variable_(std::int64_t number) {
+        constexpr std::int64_t tabled = 1 << 16;
+        if (number < 0 || number >= tabled) return others_.try_emplace(number, 0).first->second;
+        if (static_cast<std::size_t>(number) >= tabled_.size())
+            tabled_.resize(std::max<std::size_t>(static_cast<std::size_t>(number) + 1, tabled_.size() * 2), 0);
+        return tabled_[static_cast<std::size_t>(number)];
+    }
+    const std::optional<std::int64_t>* knownVariable(std::int64_t number) const {
+        if (number >= 0 && static_cast<std::size_t>(number) < tabled_.size()) return &tabled_[static_cast<std::size_t>(number)];
+        auto found = others_.find(number);
+        return found == others_.end() ? nullptr : &found->second;
+    }
+
     void defineAlias(std::uint32_t symbol) {
         if (symbol == none) return;
         // The name, then "," or "=" and the value.
@@ -112,8 +136,8 @@ private:
             ++at_;
             std::optional<std::int64_t> number = primary();
             if (!number) return std::nullopt;
-            auto found = variables_.find(*number);
-            return found == variables_.end() ? std::optional<std::int64_t>(0) : found->second;
+            const std::optional<std::int64_t>* known = knownVariable(*number);
+            return known == nullptr ? std::optional<std::int64_t>(0) : *known;
         }
         return primary();
     }
@@ -129,7 +153,7 @@ private:
         }
         std::size_t end = wordEnd(text_, at_);
         if (end == at_ || !isWordHead(text_[at_])) return std::nullopt;
-        std::uint32_t alias = model_.find(SymbolKind::NumAlias, lowerCase(text_.substr(at_, end - at_)));
+        std::uint32_t alias = model_.find(SymbolKind::NumAlias, text_.substr(at_, end - at_));
         at_ = end;
         return alias == none ? std::nullopt : model_.symbols[alias].number;
     }
@@ -137,7 +161,9 @@ private:
     Model& model_;
     std::string_view text_;
     std::size_t at_ = 0;
-    std::unordered_map<std::int64_t, std::optional<std::int64_t>> variables_;
+    std::uint32_t file_ = 0;
+    std::vector<std::optional<std::int64_t>> tabled_;
+    std::unordered_map<std::int64_t, std::optional<std::int64_t>> others_;
 };
 
 }  // namespace

@@ -14,10 +14,15 @@ namespace {
 
 // The line (global index) whose span index is `span`, and its file: spans
 // are kept line after line, so the pending words, in the same order, walk
-// the lines and files once.
+// the lines and files once from where the first of them stands.
 class SpanLines {
 public:
-    explicit SpanLines(const Model& model) : model_(model) {}
+    SpanLines(const Model& model, std::uint32_t firstSpan) : model_(model) {
+        auto after = std::upper_bound(model.lines.begin(), model.lines.end(), firstSpan,
+                                      [](std::uint32_t span, const Line& line) { return span < line.firstSpan; });
+        line_ = after == model.lines.begin() ? 0 : static_cast<std::uint32_t>(after - model.lines.begin() - 1);
+        file_ = model.fileOfLine(line_);
+    }
     std::uint32_t lineOf(std::uint32_t span) {
         while (line_ + 1 < model_.lines.size() && model_.lines[line_ + 1].firstSpan <= span) ++line_;
         while (file_ + 1 < model_.fileInfo.size() && model_.fileInfo[file_ + 1].firstLine <= line_) ++file_;
@@ -31,15 +36,24 @@ private:
     std::uint32_t file_ = 0;
 };
 
+// A run of pending words decided together, on one thread: the room for a
+// word in lower case, and the calls of user commands found, in order.
+struct WordChunk {
+    std::size_t begin = 0, end = 0;
+    std::string key;
+    std::vector<Reference> calls;
+};
+
 class Linker {
 public:
     Linker(FirstPass& pass, const CommandSet& commands) : pass_(pass), model_(pass.model), commands_(commands) {}
 
-    // The words are decided on this thread while the aliases' values are
-    // worked out on another; then both resolve the references the first pass
-    // found, a slice at a time. The calls of user commands the words turn
-    // out to be are kept apart meanwhile, and appended after. A reference
-    // the words make dynamic is let go of its label once both are done.
+    // The words are decided a chunk at a time on every thread, one of which
+    // first works out the aliases' values; then both resolve the references
+    // the first pass found, a slice at a time. The calls of user commands
+    // the words turn out to be are kept by chunk meanwhile, and appended
+    // after in order. A reference the words make dynamic is let go of its
+    // label once all are done.
     void run(const std::function<void()>& alongside) {
         relateDefinitions();
         std::size_t found = model_.references.size();
@@ -52,21 +66,22 @@ public:
                     if (!reference.key.empty()) reference.symbol = model_.find(SymbolKind::Label, reference.key, reference.hash);
                 }
         };
+        constexpr std::size_t chunkWords = 16384;
+        std::vector<WordChunk> chunks((pass_.pending.size() + chunkWords - 1) / chunkWords);
+        for (std::size_t c = 0; c < chunks.size(); ++c) {
+            chunks[c].begin = c * chunkWords;
+            chunks[c].end = std::min(pass_.pending.size(), (c + 1) * chunkWords);
+        }
+        std::atomic<std::size_t> nextChunk{0};
         nscr::runSideBySide(2, [&](std::size_t side) {
-            if (side == 0) {
-                SpanLines lines(model_);
-                for (const PendingWord& word : pass_.pending) {
-                    std::uint32_t line = lines.lineOf(word.span);
-                    decide(word, line, lines.file());
-                }
-            } else {
-                alongside();
-            }
+            if (side == 1) alongside();
+            for (std::size_t c; (c = nextChunk++) < chunks.size();) decideChunk(chunks[c]);
             resolveSlices();
         });
         for (std::size_t k = 0; k < found; ++k)
             if (model_.references[k].dynamic) model_.references[k].symbol = none;
-        std::move(calls_.begin(), calls_.end(), std::back_inserter(model_.references));
+        for (WordChunk& chunk : chunks)
+            std::move(chunk.calls.begin(), chunk.calls.end(), std::back_inserter(model_.references));
         groupReferences();
     }
 
@@ -82,13 +97,22 @@ private:
     // Names are compared and hashed as the engine compares them, whatever
     // their case: only a command word is put in lower case, for the
     // built-ins' table and the call it may make.
-    void decide(const PendingWord& word, std::uint32_t line, std::uint32_t file) {
+    void decideChunk(WordChunk& chunk) {
+        SpanLines lines(model_, pass_.pending[chunk.begin].span);
+        for (std::size_t k = chunk.begin; k < chunk.end; ++k) {
+            const PendingWord& word = pass_.pending[k];
+            std::uint32_t line = lines.lineOf(word.span);
+            decide(word, line, lines.file(), chunk);
+        }
+    }
+
+    void decide(const PendingWord& word, std::uint32_t line, std::uint32_t file, WordChunk& chunk) {
         Span& span = model_.spans[word.span];
         std::string_view name = nameOf(span, line, file);
         std::uint32_t hash = nameHash(name);
         using Role = PendingWord::Role;
         switch (word.role) {
-            case Role::CommandWord: return decideCommand(span, name, hash, line);
+            case Role::CommandWord: return decideCommand(span, name, hash, line, chunk);
             case Role::Argument: {
                 std::uint32_t alias = model_.findAlias(name, hash);
                 if (alias != none) setUse(span, alias, 0);
@@ -119,7 +143,8 @@ private:
     void setUse(Span& span, std::uint32_t alias, std::uint8_t use) {
         span.kind = SpanKind::AliasUse;
         span.target = alias;
-        if (alias != none) model_.symbols[alias].usedAs |= use;
+        // Words of other chunks may name the same alias meanwhile.
+        if (alias != none) std::atomic_ref<std::uint8_t>(model_.symbols[alias].usedAs).fetch_or(use, std::memory_order_relaxed);
     }
 
     // A bare word where a label belongs: a string alias holds a label's
@@ -141,15 +166,15 @@ private:
 
     // A user command wins over a built-in of the same name; "_name" calls
     // the built-in.
-    void decideCommand(Span& span, std::string_view name, std::uint32_t hash, std::uint32_t line) {
-        key_.assign(name);
-        for (char& c : key_) c = lowerByte(c);
-        const std::string& key = key_;
+    void decideCommand(Span& span, std::string_view name, std::uint32_t hash, std::uint32_t line, WordChunk& chunk) {
+        chunk.key.assign(name);
+        for (char& c : chunk.key) c = lowerByte(c);
+        const std::string& key = chunk.key;
         std::uint32_t user = model_.find(SymbolKind::UserCommand, key, hash);
         if (user != none) {
             span.kind = SpanKind::UserCommand;
             span.target = user;
-            addCall(span, key, hash, line);
+            addCall(span, key, hash, line, chunk);
             return;
         }
         const CommandSet::Block* block = commands_.find(key, hash);
@@ -158,7 +183,7 @@ private:
         if (block != nullptr) span.target = static_cast<std::uint32_t>(*block);
     }
 
-    void addCall(const Span& span, const std::string& key, std::uint32_t hash, std::uint32_t line) {
+    void addCall(const Span& span, const std::string& key, std::uint32_t hash, std::uint32_t line, WordChunk& chunk) {
         Reference call;
         std::uint32_t file = model_.fileOfLine(line);
         call.pos = {file, line - model_.fileInfo[file].firstLine, span.begin};
@@ -168,7 +193,7 @@ private:
         call.command = key;
         call.hash = hash;
         call.symbol = model_.find(SymbolKind::Label, key, call.hash);
-        calls_.push_back(std::move(call));
+        chunk.calls.push_back(std::move(call));
     }
 
     // References grouped by the label they go to, each group in script order.
@@ -197,8 +222,6 @@ private:
     FirstPass& pass_;
     Model& model_;
     const CommandSet& commands_;
-    std::string key_;  // the word at hand in lower case, its room kept from word to word
-    std::vector<Reference> calls_;
 };
 
 }  // namespace
