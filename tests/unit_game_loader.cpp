@@ -421,6 +421,18 @@ TEST(GameLoader, BadInputIsReportedNotThrown) {
     }
 }
 
+// The game's files are read into room of the sizes they had when listed: a
+// file with more to read than its size says (/proc) is read whole anyway.
+TEST(GameLoader, AFileLongerThanItsSizeIsReadWhole) {
+    Scratch game;
+    game.put("1.txt", "*b\n");
+    fs::create_symlink("/proc/self/status", game.at("0.txt"));
+    input::GameLoad load = input::loadGame(game.dir, Engine::ONScripter);
+    ASSERT_EQ(namesOf(load), (std::vector<std::string>{"0.txt", "1.txt"}));
+    EXPECT_NE(load.files[0].bytes.view().find("Name:"), std::string_view::npos);
+    EXPECT_EQ(load.files[1].bytes, "*b\n");
+}
+
 TEST(GameLoader, UnreadableFileIsReportedAndPassedOver) {
     if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
     Scratch game;

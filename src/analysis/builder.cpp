@@ -977,7 +977,7 @@ void indexDefinitions(Model& model) {
 void numberEngineLines(Model& model) {
     std::uint64_t next = 1;
     for (std::size_t file = 0; file < model.files.size(); ++file) {
-        const std::string& bytes = model.files[file].bytes;
+        std::string_view bytes = model.files[file].bytes;
         bool endsInLineEnd = !bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r');
         std::uint32_t lines = model.fileInfo[file].lineCount;
         model.fileInfo[file].firstEngineLine = next;

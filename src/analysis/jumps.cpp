@@ -56,7 +56,7 @@ private:
 
     std::size_t nextIn(std::uint32_t file, std::size_t from) {
         Forward& cache = next_[file];
-        const std::string& bytes = model_.files[file].bytes;
+        std::string_view bytes = model_.files[file].bytes;
         if (cache.from != std::string::npos && from >= cache.from && (cache.at == std::string::npos || from <= cache.at))
             return cache.at;
         const void* hit = from < bytes.size() ? std::memchr(bytes.data() + from, '~', bytes.size() - from) : nullptr;
@@ -66,7 +66,7 @@ private:
 
     std::size_t lastIn(std::uint32_t file, std::size_t before) {
         Backward& cache = back_[file];
-        const std::string& bytes = model_.files[file].bytes;
+        std::string_view bytes = model_.files[file].bytes;
         if (before < cache.scanned) {
             // Earlier than any search so far: look afresh, without the cache.
             for (std::size_t at = before; at-- > 0;)

@@ -40,7 +40,7 @@ void readScript(const std::string& path, std::optional<input::Encoding> forced, 
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     if (file.encoding == input::Encoding::UTF8 && input::profileOf(run.engine).stripsBom &&
         std::string_view(file.bytes).starts_with(bom))
-        file.bytes.erase(0, bom.size());
+        file.bytes.removePrefix(bom.size());
     run.files.push_back(std::move(file));
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <exception>
 #include <map>
 #include <memory>
@@ -88,7 +89,7 @@ public:
 private:
     struct Read {
         bool ok = false;
-        std::string bytes;  // moved out once the file is taken into the game
+        ScriptBytes bytes;  // moved out once the file is taken into the game
         std::string error;
     };
 
@@ -137,14 +138,35 @@ private:
     }
 
     // Reads the files there are of these names on every processor, for
-    // read() to find.
+    // read() to find: into one buffer of the size they have, so that their
+    // bytes take huge pages. A file that is not there as it was when its
+    // size was taken is read on its own.
     void readAhead(const std::vector<std::string>& names) {
+        std::vector<std::size_t> at(names.size() + 1, 0);
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            struct stat status {};
+            bool sized = ::stat(joinPath(out_.folder, names[k]).c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+                         static_cast<std::uint64_t>(status.st_size) <= nscr::largestReadableFile;
+            at[k + 1] = at[k] + (sized ? static_cast<std::size_t>(status.st_size) : 0);
+        }
+        auto shared = std::make_shared<nscr::ByteBuffer>(at.back() + 1);
+        char* buffer = shared->data();
         std::vector<Read> done(names.size());
         std::atomic<std::size_t> next{0};
         nscr::runSideBySide(std::min(nscr::processorCount(), names.size()), [&](std::size_t) {
-            for (std::size_t k; (k = next++) < names.size();) done[k] = readFile(names[k]);
+            for (std::size_t k; (k = next++) < names.size();) done[k] = readInto(names[k], shared, buffer + at[k], at[k + 1] - at[k]);
         });
         for (std::size_t k = 0; k < names.size(); ++k) reads_.emplace(names[k], std::move(done[k]));
+    }
+
+    Read readInto(const std::string& name, const std::shared_ptr<nscr::ByteBuffer>& shared, char* room, std::size_t size) const {
+        try {
+            if (std::optional<std::size_t> got = nscr::readWholeFileInto(joinPath(out_.folder, name), room, size))
+                return {true, ScriptBytes(shared, room, *got), {}};
+        } catch (const std::exception&) {
+            // Read again on its own, for the message.
+        }
+        return readFile(name);
     }
 
     // Reads name when it is there; one that cannot be read is reported and
@@ -246,16 +268,17 @@ private:
         }
     }
 
-    void addFile(const std::string& name, std::string bytes, const FirstFile& kind) {
+    void addFile(const std::string& name, ScriptBytes bytes, const FirstFile& kind) {
         accounted_.insert(name);
+        char* text = bytes.data();
         if (kind.kind == ScriptKind::XorDat) {
-            for (char& c : bytes) c = static_cast<char>(static_cast<unsigned char>(c) ^ datXor);
+            for (std::size_t i = 0; i < bytes.size(); ++i) text[i] = static_cast<char>(static_cast<unsigned char>(text[i]) ^ datXor);
         } else if (kind.kind == ScriptKind::XorKeyDat) {
             for (std::size_t i = 0; i < bytes.size(); ++i)
-                bytes[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) ^ secKey[i % sizeof secKey]);
+                text[i] = static_cast<char>(static_cast<unsigned char>(text[i]) ^ secKey[i % sizeof secKey]);
         }
         bool bom = startsWithUtf8Bom(bytes);
-        if (bom && profile_.stripsBom) bytes.erase(0, 3);
+        if (bom && profile_.stripsBom) bytes.removePrefix(3);
 
         Encoding encoding = profile_.textEncoding;
         if (forced_) {

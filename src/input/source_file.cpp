@@ -2,6 +2,13 @@
 
 namespace input {
 
+ScriptBytes::ScriptBytes(std::string bytes) {
+    auto owned = std::make_shared<std::string>(std::move(bytes));
+    data_ = owned->data();
+    size_ = owned->size();
+    owner_ = std::move(owned);
+}
+
 std::string_view encodingName(Encoding encoding) {
     switch (encoding) {
         case Encoding::CP932: return "CP932";

@@ -114,6 +114,22 @@ ByteBuffer readFileBytes(const std::string& path) {
     return content;
 }
 
+std::optional<std::size_t> readWholeFileInto(const std::string& path, char* room, std::size_t capacity) {
+    FileDescriptor file(openForReading(path));
+    if (openWhole(path, file) > capacity) return std::nullopt;
+    std::size_t used = 0;
+    for (;;) {
+        if (used == capacity) {
+            char more;
+            if (readSome(path, file.get(), &more, 1) != 0) return std::nullopt;  // it grew
+            return used;
+        }
+        std::size_t got = readSome(path, file.get(), room + used, capacity - used);
+        if (got == 0) return used;
+        used += got;
+    }
+}
+
 std::string readWholeFile(const std::string& path) {
     FileDescriptor file(openForReading(path));
     std::string content;

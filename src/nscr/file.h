@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,10 @@ void requireReadableWhole(const std::string& path, int fd);
 // A FIFO is opened without waiting for a writer, so it is refused at once.
 ByteBuffer readFileBytes(const std::string& path);
 std::string readWholeFile(const std::string& path);
+// Reads a file whole into room of `capacity` bytes, refusing others as
+// requireReadableWhole does: the bytes read, or nothing when the file does
+// not fit.
+std::optional<std::size_t> readWholeFileInto(const std::string& path, char* room, std::size_t capacity);
 
 // Makes data the whole content of the file at path, all or nothing: it goes
 // to a temporary file in the same directory that replaces the file only
