@@ -1048,10 +1048,13 @@ bool definesLater(const std::vector<input::SourceFile>& files, const std::vector
     return found;
 }
 
-// Room for the references of this many bytes of script, so that they are
-// not copied as they come: one in a few hundred bytes is usual; room not
-// used is never touched.
-void reserveReferencesFor(Model& model, std::size_t bytes) { model.references.reserve(bytes / 128 + 16); }
+// Room for the references and definitions of this many bytes of script, so
+// that they are not copied as they come and take huge pages: one of each in
+// a few hundred bytes is usual; room not used is never touched.
+void reserveNamesFor(Model& model, std::size_t bytes) {
+    model.references.reserve(bytes / 128 + 16);
+    model.symbols.reserve(bytes / 128 + 16);
+}
 
 // Room for the lines and spans of this many bytes of script: most lines of
 // real scripts are 30 to 60 bytes, with a few spans each.
@@ -1059,7 +1062,7 @@ void reserveFor(Model& model, std::size_t bytes) {
     model.lines.reserve(bytes / 32 + 16);
     model.spans.reserve(bytes / 12 + 16);
     model.statements.reserve(bytes / 40 + 16);
-    reserveReferencesFor(model, bytes);
+    reserveNamesFor(model, bytes);
 }
 
 // Cuts pieces[first...] into `count` runs of about equal bytes: the bounds,
@@ -1191,7 +1194,7 @@ void readFiles(FirstPass& pass) {
     std::vector<Counts> room(count);
     for (std::size_t r = 0; r < count; ++r) {
         room[r] = roomFor(countsOf(parts[r]), pieces, runs[r], runs[r + 1]);
-        reserveReferencesFor(parts[r].model, bytesOf(pieces, runs[r], runs[r + 1]));
+        reserveNamesFor(parts[r].model, bytesOf(pieces, runs[r], runs[r + 1]));
     }
     lendRoom(pass, parts, room);
     std::vector<char> outgrown(count, 0);

@@ -18,6 +18,7 @@
 #include "input/encoding_check.h"
 #include "input/source_file.h"
 #include "nscr/big_array.h"
+#include "nscr/huge_page_allocator.h"
 
 namespace analysis {
 
@@ -165,7 +166,7 @@ public:
     nscr::BigArray<Span> spans;
     nscr::BigArray<Statement> statements;
     nscr::BigArray<Symbol> symbols;
-    std::vector<Reference> references;
+    std::vector<Reference, nscr::HugePageAllocator<Reference>> references;
     std::vector<Jump> jumps;
     std::vector<Finding> findings;  // what analysis itself noticed (unterminated strings...)
     // Per file, where its bytes first break its encoding, when asked for.
