@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "input/encoding_check.h"
 #include "input/engine_profile.h"
@@ -26,7 +27,8 @@ void readScript(const std::string& path, std::optional<input::Encoding> forced, 
     file.name = std::filesystem::path(path).filename().string();
     file.encoding = forced.value_or(input::Encoding::CP932);
     try {
-        file.bytes = nscr::readWholeFile(path);
+        auto bytes = std::make_shared<nscr::ByteBuffer>(nscr::readFileBytes(path));
+        file.bytes = input::ScriptBytes(bytes, bytes->data(), bytes->size());
     } catch (const nscr::Error& error) {
         // The message names the file already: "a.txt: Permission denied".
         std::string what = error.what();
