@@ -1098,6 +1098,30 @@ std::size_t bytesOf(const std::vector<Piece>& pieces, std::size_t begin, std::si
     return bytes;
 }
 
+// The first piece of each run is its sample, read before the run's room is
+// lent: a large one is cut short, so that little is read into a part's own
+// arrays and then copied.
+void cutSamples(const std::vector<input::SourceFile>& files, std::vector<Piece>& pieces, std::vector<std::size_t>& runs) {
+    constexpr std::size_t sampleBytes = 1u << 18;
+    for (std::size_t r = runs.size() - 1; r-- > 0;) {
+        Piece& piece = pieces[runs[r]];
+        std::string_view bytes = files[piece.file].bytes;
+        if (bytesOf(piece) <= 2 * sampleBytes) continue;
+        std::size_t cut = cutNear(bytes.substr(0, piece.end), piece.begin + sampleBytes);
+        if (cut >= piece.end) continue;
+        Piece rest = piece;
+        piece.end = cut;
+        piece.last = false;
+        piece.lines = static_cast<std::uint32_t>(nscr::countLines(bytes.substr(piece.begin, cut - piece.begin)));
+        rest.begin = cut;
+        rest.continues = true;
+        rest.firstLine = piece.firstLine + piece.lines;
+        rest.lines -= piece.lines;
+        pieces.insert(pieces.begin() + static_cast<std::ptrdiff_t>(runs[r] + 1), rest);
+        for (std::size_t later = r + 1; later < runs.size(); ++later) ++runs[later];
+    }
+}
+
 // Room for the records of a run, guessed from those of its first piece, with
 // a third more: its lines are known.
 Counts roomFor(const Counts& first, const std::vector<Piece>& pieces, std::size_t begin, std::size_t end) {
@@ -1176,6 +1200,7 @@ void readFiles(FirstPass& pass) {
         while (next < pieces.size()) reader.readPiece(pieces[next++]);
         return;
     }
+    cutSamples(files, pieces, runs);
     LineReader::BlockState start = reader.state();
     std::size_t count = runs.size() - 1;
     std::vector<FirstPass> parts(count);
