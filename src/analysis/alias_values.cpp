@@ -17,11 +17,10 @@ class AliasEvaluator {
 public:
     explicit AliasEvaluator(Model& model) : model_(model) {}
 
+    // The statement is read up to its line's end: nothing it reads goes on
+    // past a ":" or a ";".
     void run(const ValueStatement& value) {
-        const Statement& statement = model_.statements[value.statement];
-        std::uint32_t file = fileOf(statement.line);
-        const Line& line = model_.lines[statement.line];
-        text_ = std::string_view(model_.files[file].bytes).substr(line.offset + statement.begin, statement.end - statement.begin);
+        text_ = std::string_view(value.text, value.length);
         at_ = wordEnd(text_, 0);
         std::string_view command = text_.substr(0, at_);
         if (sameName(command, "numalias")) return defineAlias(value.symbol);
@@ -43,13 +42,6 @@ public:
     }
 
 private:
-    // The statements come in script order: their files are walked once.
-    std::uint32_t fileOf(std::uint32_t line) {
-        if (line < model_.fileInfo[file_].firstLine) file_ = model_.fileOfLine(line);
-        while (file_ + 1 < model_.fileInfo.size() && model_.fileInfo[file_ + 1].firstLine <= line) ++file_;
-        return file_;
-    }
-
     // The value of %number, 0 until set: the usual numbers in a table,
     // others in a map.
     std::optional<std::int64_t>& variable_(std::int64_t number) {
@@ -161,7 +153,6 @@ private:
     Model& model_;
     std::string_view text_;
     std::size_t at_ = 0;
-    std::uint32_t file_ = 0;
     std::vector<std::optional<std::int64_t>> tabled_;
     std::unordered_map<std::int64_t, std::optional<std::int64_t>> others_;
 };

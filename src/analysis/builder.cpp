@@ -335,6 +335,13 @@ private:
         return static_cast<std::uint32_t>(model_.statements.size() - 1);
     }
 
+    // The statement's text from its start to the line's end goes along, so
+    // that working out the values reads nothing else.
+    void addValue(std::uint32_t statement, std::uint32_t symbol) {
+        std::string_view text = text_.substr(model_.statements[statement].begin);
+        pass_.values.push_back({statement, symbol, text.data(), static_cast<std::uint32_t>(text.size())});
+    }
+
     void endStatement(std::uint32_t statement, std::size_t at) {
         if (statement != none) model_.statements[statement].end = static_cast<std::uint32_t>(at);
     }
@@ -437,7 +444,7 @@ private:
             case Special::AddSub:
                 // Also after game: a label the definition block calls may
                 // stand there and set the variables its aliases are made of.
-                pass_.values.push_back({state.statement, none});
+                addValue(state.statement, none);
                 break;
             default: break;
         }
@@ -499,7 +506,7 @@ private:
         while (valueEnd > valueStart && isBlankByte(text_[valueEnd - 1])) --valueEnd;
         model_.symbols[symbol].valueColumn = static_cast<std::uint32_t>(valueStart);
         model_.symbols[symbol].valueLength = static_cast<std::uint32_t>(valueEnd - valueStart);
-        if (kind == SymbolKind::NumAlias) pass_.values.push_back({state.statement, symbol});
+        if (kind == SymbolKind::NumAlias) addValue(state.statement, symbol);
         return stop;
     }
 

@@ -33,6 +33,8 @@ struct PendingWord {
 struct ValueStatement {
     std::uint32_t statement = 0;
     std::uint32_t symbol = none;  // the alias a numalias defines
+    const char* text = nullptr;   // from the statement's start to its line's end, in the model's files
+    std::uint32_t length = 0;
 };
 
 struct FirstPass {
