@@ -9,10 +9,14 @@
 #include <unordered_map>
 
 #include "analysis/characters.h"
+#include "nscr/file.h"
 #include "nscr/lines.h"
 #include "nscr/parallel.h"
 
 namespace analysis {
+
+static_assert(nscr::largestReadableFile <= UINT32_MAX, "a line's offset in its file takes 32 bits");
+static_assert(sizeof(Line) == 16);
 
 namespace {
 
@@ -196,7 +200,7 @@ public:
         const char* const last = bytes.data() + piece.end;
         while (at != last) {
             const char* end = nscr::findLineEnd(at, last);
-            auto offset = static_cast<std::uint64_t>(at - bytes.data());
+            auto offset = static_cast<std::uint32_t>(at - bytes.data());
             readLine(local++, offset, std::string_view(at, static_cast<std::size_t>(end - at)));
             if (end == last) break;
             at = end + (*end == '\r' && end + 1 != last && end[1] == '\n' ? 2 : 1);
@@ -242,14 +246,13 @@ private:
         model_.findings.push_back({pos(column), std::string(id), std::move(message)});
     }
 
-    void readLine(std::uint32_t local, std::uint64_t offset, std::string_view text) {
+    void readLine(std::uint32_t local, std::uint32_t offset, std::string_view text) {
         line_ = local;
         text_ = text;
         Line line;
         line.offset = offset;
         line.length = static_cast<std::uint32_t>(text.size());
         line.firstSpan = static_cast<std::uint32_t>(model_.spans.size());
-        line.firstStatement = static_cast<std::uint32_t>(model_.statements.size());
         lineIndex_ = static_cast<std::uint32_t>(model_.lines.size());
         model_.lines.push_back(line);
         LineKind kind = classify();
@@ -861,7 +864,6 @@ void appendLines(Model& model, Model& more, const Bases& base) {
     Line* line = model.lines.data() + base.lines;
     for (Line next : more.lines) {
         next.firstSpan = rebased(next.firstSpan, base.spans);
-        next.firstStatement = rebased(next.firstStatement, base.statements);
         *line++ = next;
     }
     model.statements.resizeForOverwrite(base.statements + more.statements.size());

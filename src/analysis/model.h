@@ -68,13 +68,14 @@ struct Span {
     std::uint32_t target = none;  // see SpanKind
 };
 
+// Sixteen bytes: a game has hundreds of thousands. Files are read up to
+// 1 GiB (nscr::largestReadableFile), so offsets in one take 32 bits.
 struct Line {
-    std::uint64_t offset = 0;  // of the line's first byte in its file
+    std::uint32_t offset = 0;  // of the line's first byte in its file
     std::uint32_t length = 0;  // without the line end
+    std::uint32_t firstSpan = 0;
     LineKind kind = LineKind::Blank;
     bool inDefineBlock = false;  // after *define and before game
-    std::uint32_t firstSpan = 0;
-    std::uint32_t firstStatement = 0;
 };
 
 // A statement: a command and its arguments, cut at ":" outside strings.
