@@ -946,7 +946,7 @@ void indexDefinitions(Model& model) {
     for (const Symbol& symbol : model.symbols) ++counts[static_cast<std::size_t>(symbol.kind)];
     for (std::size_t kind = 0; kind < 4; ++kind) {
         std::size_t size = 16;
-        while (size < counts[kind] * 2) size *= 2;
+        while (size * 3 < counts[kind] * 4) size *= 2;  // at most three quarters full
         model.keyTables[kind].resizeForOverwrite(size);
         std::fill(model.keyTables[kind].begin(), model.keyTables[kind].end(), Model::KeySlot());
     }
