@@ -368,6 +368,32 @@ private:
         out_ += '>';
     }
 
+    // A link of its own, written straight onto the page: the commonest
+    // element, with no attribute but the class and where it goes.
+    void writeLink(std::string_view className, std::string_view href, std::string_view bytes) {
+        closeElement();
+        out_ += "<a class=\""sv;
+        out_ += className;
+        out_ += "\" href=\""sv;
+        out_ += href;
+        out_ += "\">"sv;
+        text_.write(bytes);
+        out_ += "</a>"sv;
+    }
+
+    // A definition's anchor, its id written straight onto the page.
+    void writeAnchor(std::string_view className, const Symbol& symbol, std::string_view bytes) {
+        closeElement();
+        out_ += "<a class=\""sv;
+        out_ += className;
+        out_ += "\" id=\""sv;
+        symbolIdInto(scratch_, symbol);
+        appendEscaped(out_, scratch_);
+        out_ += "\">"sv;
+        text_.write(bytes);
+        out_ += "</a>"sv;
+    }
+
     static std::string attribute(std::string_view name, std::string_view value) {
         std::string written = " ";
         written += name;
@@ -394,13 +420,13 @@ private:
 
     void writeLabelDefinition(const Span& span, std::string_view bytes) {
         const Symbol& label = model_.symbols[span.target];
-        if (label.definitionCount == 1) return writeElement("a", "tl", attribute("id", symbolId(label)), bytes);
+        if (label.definitionCount == 1) return writeAnchor("tl", label, bytes);
         // A name defined again says so once a page, in the tooltip table.
         std::uint32_t winner = winningDefinition(model_, span.target, options_.labelRule);
         addTip("l-" + model_.keyOf(label), label.firstOfKey,
                "label *" + std::string(model_.nameOf(label)) + " is defined " + std::to_string(label.definitionCount) +
                    " times; links go to " + place(model_.symbols[winner].pos));
-        writeElement("a", "tl dup", attribute("id", symbolId(label)), bytes);
+        writeAnchor("tl dup", label, bytes);
     }
 
     void writeLabelReference(const Span& span, std::string_view bytes) {
@@ -414,7 +440,7 @@ private:
             std::string message = reference.badForm ? "not a label argument: the engine looks for *" + key : "no label *" + key;
             return writeElement("span", "gl u", attribute("title", message) + attribute("data-to", key), bytes);
         }
-        writeElement("a", "gl", " href=\"" + hrefTo(model_.symbols[target]) + "\"", bytes);
+        writeLink("gl", hrefTo(model_.symbols[target]), bytes);
     }
 
     void writeCommand(const Span& span, std::string_view bytes, std::uint32_t line) {
@@ -439,7 +465,7 @@ private:
         if (label == none)
             return writeElement("span", "uc u", attribute("title", title + "; no label *" + model_.keyOf(command)), bytes);
         addTip("u-" + model_.keyOf(command), span.target, title);
-        writeElement("a", "uc", " href=\"" + hrefTo(model_.symbols[label]) + "\"", bytes);
+        writeLink("uc", hrefTo(model_.symbols[label]), bytes);
     }
 
     void writeAliasDefinition(const Span& span, std::string_view bytes) {
@@ -456,7 +482,7 @@ private:
         std::uint32_t winner = winningDefinition(model_, span.target, options_.aliasRule);
         const Symbol& alias = model_.symbols[winner];
         if (!tipped_[winner]) addTip(symbolId(alias), winner, aliasTitle(alias));
-        writeElement("a", "al", " href=\"" + hrefTo(alias) + "\"", bytes);
+        writeLink("al", hrefTo(alias), bytes);
     }
 
     // The tooltips of links are written once a page, in a table the page's
@@ -540,10 +566,20 @@ private:
     std::string place(const analysis::Pos& pos) const { return model_.files[pos.file].name + ":" + std::to_string(pos.line + 1); }
 
     std::string symbolId(const Symbol& symbol) const {
-        std::string id = symbol.kind == SymbolKind::Label ? "l-" : symbol.kind == SymbolKind::UserCommand ? "u-" : "a-";
-        id += model_.keyOf(symbol);
-        if (symbol.ordinal > 1) id += std::string("-") + std::to_string(symbol.ordinal);
+        std::string id;
+        symbolIdInto(id, symbol);
         return id;
+    }
+
+    // "l-name", "u-name" or "a-name", and "-2" on for a name's later
+    // definitions; the name in lower case.
+    void symbolIdInto(std::string& id, const Symbol& symbol) const {
+        id.assign(symbol.kind == SymbolKind::Label ? "l-" : symbol.kind == SymbolKind::UserCommand ? "u-" : "a-");
+        for (char c : model_.nameOf(symbol)) id += analysis::lowerByte(c);
+        if (symbol.ordinal > 1) {
+            id += '-';
+            id += std::to_string(symbol.ordinal);
+        }
     }
 
     // A link to a definition, worked out once a page for each definition.
@@ -638,6 +674,7 @@ private:
     // Only the names a page links to: a game has tens of thousands.
     std::unordered_map<std::uint32_t, std::string> symbolHrefs_;
     std::string tips_;
+    std::string scratch_;  // an id being written, its room kept from one to the next
 };
 
 }  // namespace
