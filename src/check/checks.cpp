@@ -203,11 +203,15 @@ private:
     // as a sentence is reported wherever it stands.
     void unknownCommands() {
         std::unordered_map<std::string, std::uint32_t> uses;
+        std::vector<const analysis::Statement*> unknown;  // the model is walked once
         for (const analysis::Statement& statement : model_.statements)
-            if (auto command = commandOf(statement, SpanKind::UnknownCommand)) ++uses[lowerCase(command->second)];
-        for (const analysis::Statement& statement : model_.statements) {
+            if (auto command = commandOf(statement, SpanKind::UnknownCommand)) {
+                ++uses[lowerCase(command->second)];
+                unknown.push_back(&statement);
+            }
+        for (const analysis::Statement* each : unknown) {
+            const analysis::Statement& statement = *each;
             auto command = commandOf(statement, SpanKind::UnknownCommand);
-            if (!command) continue;
             auto& [pos, word] = *command;
             std::string_view line = model_.lineText(pos.file, pos.line);
             bool sentence = readsLikeSentence(line.substr(statement.begin));
