@@ -1149,32 +1149,123 @@ void lend(nscr::BigArray<T>& part, nscr::BigArray<T>& whole, std::size_t at, std
     part = std::move(lent);
 }
 
-// Moves the large arrays of each part into room of the whole's, one part
-// after another, so that joining them (appendPass) moves each record at
-// most a little way within memory already written, or not at all.
-void lendRoom(FirstPass& pass, std::vector<FirstPass>& parts, const std::vector<Counts>& room) {
-    Counts at = countsOf(pass);
-    Counts total = at;
+// Room in the whole's large arrays for every run: run 0 reads on into the
+// whole itself, up to the room guessed for it; each later run's part is lent
+// room after the room of the run before, and what its sample read moves
+// there. Joining them (appendPass) then moves each record a little way
+// within memory already written, or not at all.
+void lendRoom(FirstPass& pass, const Counts& base, std::vector<FirstPass>& parts, const std::vector<Counts>& room) {
+    Counts at = base;
     for (const Counts& r : room) {
-        total.lines += r.lines;
-        total.spans += r.spans;
-        total.statements += r.statements;
-        total.pending += r.pending;
+        at.lines += r.lines;
+        at.spans += r.spans;
+        at.statements += r.statements;
+        at.pending += r.pending;
     }
-    pass.model.lines.reserve(total.lines);
-    pass.model.spans.reserve(total.spans);
-    pass.model.statements.reserve(total.statements);
-    pass.pending.reserve(total.pending);
+    pass.model.lines.reserve(at.lines);
+    pass.model.spans.reserve(at.spans);
+    pass.model.statements.reserve(at.statements);
+    pass.pending.reserve(at.pending);
+    at = base;
     for (std::size_t r = 0; r < parts.size(); ++r) {
-        lend(parts[r].model.lines, pass.model.lines, at.lines, room[r].lines);
-        lend(parts[r].model.spans, pass.model.spans, at.spans, room[r].spans);
-        lend(parts[r].model.statements, pass.model.statements, at.statements, room[r].statements);
-        lend(parts[r].pending, pass.pending, at.pending, room[r].pending);
+        if (r != 0) {
+            lend(parts[r].model.lines, pass.model.lines, at.lines, room[r].lines);
+            lend(parts[r].model.spans, pass.model.spans, at.spans, room[r].spans);
+            lend(parts[r].model.statements, pass.model.statements, at.statements, room[r].statements);
+            lend(parts[r].pending, pass.pending, at.pending, room[r].pending);
+        }
         at.lines += room[r].lines;
         at.spans += room[r].spans;
         at.statements += room[r].statements;
         at.pending += room[r].pending;
     }
+}
+
+// Holds the whole's large arrays to run 0's room while the runs are read
+// side by side: going past it raises RoomExhausted, as a part's lent room
+// does. The arrays are given back, with what was read into them, by release().
+class HeldToRoom {
+public:
+    HeldToRoom(FirstPass& pass, const Counts& base, const Counts& room) : pass_(pass) {
+        hold(pass.model.lines, lines_, base.lines + room.lines);
+        hold(pass.model.spans, spans_, base.spans + room.spans);
+        hold(pass.model.statements, statements_, base.statements + room.statements);
+        hold(pass.pending, pending_, base.pending + room.pending);
+    }
+    HeldToRoom(const HeldToRoom&) = delete;
+    HeldToRoom& operator=(const HeldToRoom&) = delete;
+    ~HeldToRoom() { release(); }
+
+    void release() {
+        if (released_) return;
+        released_ = true;
+        unhold(pass_.model.lines, lines_);
+        unhold(pass_.model.spans, spans_);
+        unhold(pass_.model.statements, statements_);
+        unhold(pass_.pending, pending_);
+    }
+
+private:
+    template <typename T>
+    static void hold(nscr::BigArray<T>& whole, nscr::BigArray<T>& owned, std::size_t limit) {
+        nscr::BigArray<T> window = nscr::BigArray<T>::borrow(whole, 0, limit);
+        window.resizeForOverwrite(whole.size());
+        owned = std::move(whole);
+        whole = std::move(window);
+    }
+    template <typename T>
+    static void unhold(nscr::BigArray<T>& whole, nscr::BigArray<T>& owned) {
+        owned.resizeForOverwrite(whole.size());
+        whole = std::move(owned);
+    }
+
+    FirstPass& pass_;
+    nscr::BigArray<Line> lines_;
+    nscr::BigArray<Span> spans_;
+    nscr::BigArray<Statement> statements_;
+    nscr::BigArray<PendingWord> pending_;
+    bool released_ = false;
+};
+
+// How many records the whole holds of each kind: what it goes back to when
+// run 0, read into it, outgrows its room and is read again.
+struct Held {
+    Counts big;
+    std::size_t symbols, references, jumps, findings, files, values, badBytes;
+    std::uint32_t lastFileLines;  // a piece going on with the last file adds its lines there
+    std::uint32_t lastFile;
+    bool continuesFile;
+};
+
+Held heldBy(const FirstPass& pass) {
+    const Model& m = pass.model;
+    return {countsOf(pass),   m.symbols.size(),  m.references.size(),
+            m.jumps.size(),   m.findings.size(), m.fileInfo.size(),
+            pass.values.size(), pass.badBytes.size(), m.fileInfo.empty() ? 0 : m.fileInfo.back().lineCount,
+            pass.lastFile,    pass.continuesFile};
+}
+
+template <typename Array>
+void shortenTo(Array& array, std::size_t size) {
+    array.erase(array.begin() + static_cast<std::ptrdiff_t>(size), array.end());
+}
+
+void goBackTo(FirstPass& pass, const Held& held) {
+    Model& m = pass.model;
+    m.lines.resizeForOverwrite(held.big.lines);
+    m.spans.resizeForOverwrite(held.big.spans);
+    m.statements.resizeForOverwrite(held.big.statements);
+    pass.pending.resizeForOverwrite(held.big.pending);
+    m.symbols.resizeForOverwrite(held.symbols);
+    shortenTo(m.references, held.references);
+    shortenTo(m.jumps, held.jumps);
+    shortenTo(m.findings, held.findings);
+    shortenTo(m.fileInfo, held.files);
+    if (!m.fileInfo.empty()) m.fileInfo.back().lineCount = held.lastFileLines;
+    shortenTo(pass.values, held.values);
+    shortenTo(pass.badBytes, held.badBytes);
+    pass.lastFile = held.lastFile;
+    pass.continuesFile = held.continuesFile;
 }
 
 // Joins the parts to the whole in order, with room made first for what they
@@ -1212,6 +1303,7 @@ void readFiles(FirstPass& pass) {
     cutSamples(files, pieces, runs);
     LineReader::BlockState start = reader.state();
     std::size_t count = runs.size() - 1;
+    // parts[0] stays empty: run 0 is read into the whole.
     std::vector<FirstPass> parts(count);
     std::vector<std::unique_ptr<LineReader>> readers(count);
     auto startPart = [&](std::size_t r, std::size_t bytes) {
@@ -1221,32 +1313,51 @@ void readFiles(FirstPass& pass) {
         readers[r] = std::make_unique<LineReader>(parts[r], files);
         readers[r]->setState(start);
     };
+    Held before = heldBy(pass);
     nscr::runSideBySide(count, [&](std::size_t r) {
-        startPart(r, bytesOf(pieces[runs[r]]));
-        readers[r]->readPiece(pieces[runs[r]]);
+        if (r != 0) startPart(r, bytesOf(pieces[runs[r]]));
+        (r == 0 ? reader : *readers[r]).readPiece(pieces[runs[r]]);
     });
     std::vector<Counts> room(count);
     for (std::size_t r = 0; r < count; ++r) {
-        room[r] = roomFor(countsOf(parts[r]), pieces, runs[r], runs[r + 1]);
-        reserveNamesFor(parts[r].model, bytesOf(pieces, runs[r], runs[r + 1]));
+        Counts sample = countsOf(r == 0 ? pass : parts[r]);
+        if (r == 0) sample = {sample.lines - before.big.lines, sample.spans - before.big.spans,
+                              sample.statements - before.big.statements, sample.pending - before.big.pending};
+        room[r] = roomFor(sample, pieces, runs[r], runs[r + 1]);
+        reserveNamesFor(r == 0 ? pass.model : parts[r].model, bytesOf(pieces, runs[r], runs[r + 1]));
     }
-    lendRoom(pass, parts, room);
+    lendRoom(pass, before.big, parts, room);
     std::vector<char> outgrown(count, 0);
-    nscr::runSideBySide(count, [&](std::size_t r) {
-        try {
-            for (std::size_t k = runs[r] + 1; k < runs[r + 1]; ++k) readers[r]->readPiece(pieces[k]);
-        } catch (const nscr::RoomExhausted&) {
-            outgrown[r] = 1;
-        }
-    });
-    std::size_t again = static_cast<std::size_t>(std::find(outgrown.begin(), outgrown.end(), 1) - outgrown.begin());
-    if (again < count) {
-        nscr::runSideBySide(count - again, [&](std::size_t k) {
-            std::size_t r = again + k;
-            startPart(r, bytesOf(pieces, runs[r], runs[r + 1]));
-            for (std::size_t p = runs[r]; p < runs[r + 1]; ++p) readers[r]->readPiece(pieces[p]);
+    {
+        HeldToRoom held(pass, before.big, room[0]);
+        nscr::runSideBySide(count, [&](std::size_t r) {
+            try {
+                for (std::size_t k = runs[r] + 1; k < runs[r + 1]; ++k) (r == 0 ? reader : *readers[r]).readPiece(pieces[k]);
+            } catch (const nscr::RoomExhausted&) {
+                outgrown[r] = 1;
+            }
         });
     }
+    // A run that outgrew its room is read again, and the runs after it, each
+    // into a part of its own; run 0 into the whole, which it takes back first.
+    std::size_t again = static_cast<std::size_t>(std::find(outgrown.begin(), outgrown.end(), 1) - outgrown.begin());
+    if (again < count) {
+        if (again == 0) goBackTo(pass, before);
+        nscr::runSideBySide(count - again, [&](std::size_t k) {
+            std::size_t r = again + k;
+            LineReader* into = nullptr;
+            LineReader whole(pass, files);
+            if (r == 0) {
+                whole.setState(start);
+                into = &whole;
+            } else {
+                startPart(r, bytesOf(pieces, runs[r], runs[r + 1]));
+                into = readers[r].get();
+            }
+            for (std::size_t p = runs[r]; p < runs[r + 1]; ++p) into->readPiece(pieces[p]);
+        });
+    }
+    parts.erase(parts.begin());
     joinParts(pass, parts);
 }
 
