@@ -87,10 +87,18 @@ public:
     }
 
 private:
+    // A file's bytes checked against the encoding it will be read in, where
+    // it was read: the first bad bytes, if any.
+    struct Checked {
+        Encoding encoding;
+        std::optional<BadBytes> bad;
+    };
+
     struct Read {
         bool ok = false;
         ScriptBytes bytes;  // moved out once the file is taken into the game
         std::string error;
+        std::optional<Checked> checked;
     };
 
     bool listFolder() {
@@ -141,7 +149,7 @@ private:
     // read() to find: into one buffer of the size they have, so that their
     // bytes take huge pages. A file that is not there as it was when its
     // size was taken is read on its own.
-    void readAhead(const std::vector<std::string>& names) {
+    void readAhead(const std::vector<std::string>& names, const FirstFile& kind) {
         std::vector<std::size_t> at(names.size() + 1, 0);
         for (std::size_t k = 0; k < names.size(); ++k) {
             struct stat status {};
@@ -154,15 +162,38 @@ private:
         std::vector<Read> done(names.size());
         std::atomic<std::size_t> next{0};
         nscr::runSideBySide(std::min(nscr::processorCount(), names.size()), [&](std::size_t) {
-            for (std::size_t k; (k = next++) < names.size();) done[k] = readInto(names[k], shared, buffer + at[k], at[k + 1] - at[k]);
+            for (std::size_t k; (k = next++) < names.size();) {
+                done[k] = readInto(names[k], shared, buffer + at[k], at[k + 1] - at[k]);
+                if (done[k].ok) done[k].checked = checkedAsRead(done[k].bytes, kind);
+            }
         });
         for (std::size_t k = 0; k < names.size(); ++k) reads_.emplace(names[k], std::move(done[k]));
+    }
+
+    // The check of a numbered file's bytes, done while they are at hand:
+    // they are taken into the game as they are (no XOR).
+    Checked checkedAsRead(std::string_view bytes, const FirstFile& kind) const {
+        bool bom = startsWithUtf8Bom(bytes);
+        if (bom && profile_.stripsBom) bytes.remove_prefix(3);
+        Encoding encoding = encodingFor(bytes, bom, kind).first;
+        return {encoding, validate(bytes, encoding)};
+    }
+
+    // The encoding a file is read in, and whether that is a guess of UTF-8
+    // against the engine's own.
+    std::pair<Encoding, bool> encodingFor(std::string_view bytes, bool bom, const FirstFile& kind) const {
+        if (forced_) return {*forced_, false};
+        if (kind.utf8 || bom) return {Encoding::UTF8, false};
+        // Valid UTF-8 with characters above ASCII is hardly ever meant as
+        // CP932 or GBK text, though the engine takes it so.
+        if (looksLikeUtf8(bytes)) return {Encoding::UTF8, true};
+        return {profile_.textEncoding, false};
     }
 
     Read readInto(const std::string& name, const std::shared_ptr<nscr::ByteBuffer>& shared, char* room, std::size_t size) const {
         try {
             if (std::optional<std::size_t> got = nscr::readWholeFileInto(joinPath(out_.folder, name), room, size))
-                return {true, ScriptBytes(shared, room, *got), {}};
+                return {true, ScriptBytes(shared, room, *got), {}, std::nullopt};
         } catch (const std::exception&) {
             // Read again on its own, for the message.
         }
@@ -235,7 +266,7 @@ private:
             for (const std::string& name : {plain, padded})
                 if (!name.empty() && present(name) && accounted_.count(name) == 0) there.push_back(name);
         }
-        readAhead(there);
+        readAhead(there, first);
         std::string stopped;  // why the files from here on are not read
         for (std::size_t i = 0; i <= lastNumber; ++i) {
             std::string plain = std::to_string(i);
@@ -264,11 +295,12 @@ private:
                 stopped = "after the empty file " + chosen + ", where this engine stops";
                 continue;
             }
-            addFile(chosen, std::move(found->bytes), first);
+            addFile(chosen, std::move(found->bytes), first, found->checked);
         }
     }
 
-    void addFile(const std::string& name, ScriptBytes bytes, const FirstFile& kind) {
+    void addFile(const std::string& name, ScriptBytes bytes, const FirstFile& kind,
+                 const std::optional<Checked>& checked = std::nullopt) {
         accounted_.insert(name);
         char* text = bytes.data();
         if (kind.kind == ScriptKind::XorDat) {
@@ -280,26 +312,25 @@ private:
         bool bom = startsWithUtf8Bom(bytes);
         if (bom && profile_.stripsBom) bytes.removePrefix(3);
 
-        Encoding encoding = profile_.textEncoding;
-        if (forced_) {
-            encoding = *forced_;
-        } else if (kind.utf8 || bom) {
-            encoding = Encoding::UTF8;
-        } else if (looksLikeUtf8(bytes)) {
-            // Valid UTF-8 with characters above ASCII is hardly ever meant
-            // as CP932 or GBK text, though the engine takes it so.
-            encoding = Encoding::UTF8;
+        auto [encoding, guessedUtf8] = encodingFor(bytes, bom, kind);
+        if (guessedUtf8)
             fileWarning(name, 0, 0,
                         "valid UTF-8 without a BOM: read as UTF-8, though " + std::string(profile_.name) +
                             " reads this file as " + std::string(encodingName(profile_.textEncoding)));
-        }
         if (bom && !profile_.stripsBom)
             fileWarning(name, 1, 1,
                         "starts with a UTF-8 BOM, which " + std::string(profile_.name) +
                             " keeps: a label or command at the start of line 1 is not seen");
         if (bytes.empty()) fileWarning(name, 0, 0, "empty file");
         out_.files.push_back({joinPath(out_.folder, name), name, std::move(bytes), encoding});
+        checked_.push_back(checked && checked->encoding == encoding ? checked : std::nullopt);
     }
+
+public:
+    // Per file taken into the game, its check when done as it was read.
+    const std::vector<std::optional<Checked>>& checked() const { return checked_; }
+
+private:
 
     // Every script file of the folder not yet read nor left aside, with why
     // the engine does not read it.
@@ -359,6 +390,7 @@ private:
     std::set<std::string> names_;
     std::map<std::string, Read> reads_;
     std::set<std::string> accounted_;  // read, or left aside with a reason
+    std::vector<std::optional<Checked>> checked_;
 };
 
 }  // namespace
@@ -382,8 +414,7 @@ namespace {
 
 // The first bytes of a file that are not valid in its encoding, as a
 // diagnostic.
-std::optional<Diagnostic> encodingDiagnostic(const SourceFile& file) {
-    std::optional<BadBytes> bad = validate(file.bytes, file.encoding);
+std::optional<Diagnostic> encodingDiagnostic(const SourceFile& file, const std::optional<BadBytes>& bad) {
     if (!bad) return std::nullopt;
     std::string_view bytes = file.bytes;
     std::string message = notValidText(bytes.substr(bad->offset, bad->length), file.encoding);
@@ -394,12 +425,24 @@ std::optional<Diagnostic> encodingDiagnostic(const SourceFile& file) {
     return Diagnostic{file.path, bad->line, bad->column, message, Severity::Error};
 }
 
-// Every file's bytes checked on every processor, the findings in file order.
-void checkEncodings(GameLoad& game) {
+// Every file's bytes checked, the findings in file order: those not checked
+// as they were read on every processor.
+template <typename Checked>
+void checkEncodings(GameLoad& game, const std::vector<std::optional<Checked>>& checked) {
     std::vector<std::optional<Diagnostic>> found(game.files.size());
+    std::vector<std::size_t> unchecked;
+    for (std::size_t k = 0; k < game.files.size(); ++k) {
+        if (k < checked.size() && checked[k])
+            found[k] = encodingDiagnostic(game.files[k], checked[k]->bad);
+        else
+            unchecked.push_back(k);
+    }
     std::atomic<std::size_t> next{0};
-    nscr::runSideBySide(std::min(nscr::processorCount(), game.files.size()), [&](std::size_t) {
-        for (std::size_t k; (k = next++) < game.files.size();) found[k] = encodingDiagnostic(game.files[k]);
+    nscr::runSideBySide(std::min(nscr::processorCount(), unchecked.size()), [&](std::size_t) {
+        for (std::size_t k; (k = next++) < unchecked.size();) {
+            const SourceFile& file = game.files[unchecked[k]];
+            found[unchecked[k]] = encodingDiagnostic(file, validate(file.bytes, file.encoding));
+        }
     });
     for (std::optional<Diagnostic>& diagnostic : found)
         if (diagnostic) game.diagnostics.push_back(std::move(*diagnostic));
@@ -412,8 +455,9 @@ GameLoad loadGame(const std::string& folder, Engine engine, std::optional<Encodi
     game.engine = engine;
     game.folder = folder;
     try {
-        Loader(game, profileOf(engine), forced).run();
-        checkEncodings(game);
+        Loader loader(game, profileOf(engine), forced);
+        loader.run();
+        checkEncodings(game, loader.checked());
     } catch (const std::exception& failure) {
         game.diagnostics.push_back({folder, 0, 0, failure.what(), Severity::Error});
     }
