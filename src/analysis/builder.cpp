@@ -1272,12 +1272,15 @@ void goBackTo(FirstPass& pass, const Held& held) {
 // bring that is not lent, so that each of those is copied once.
 void joinParts(FirstPass& pass, std::vector<FirstPass>& parts) {
     std::size_t symbols = pass.model.symbols.size(), references = pass.model.references.size();
+    std::size_t values = pass.values.size();
     for (const FirstPass& part : parts) {
         symbols += part.model.symbols.size();
         references += part.model.references.size();
+        values += part.values.size();
     }
     pass.model.symbols.reserve(symbols);
     pass.model.references.reserve(references);
+    pass.values.reserve(values);
     for (FirstPass& part : parts) appendPass(pass, part);
 }
 
