@@ -167,6 +167,7 @@ struct Piece {
     std::uint32_t lines = 0;      // how many it holds
     bool continues = false;       // a later piece of its file
     bool last = true;             // the file's last piece
+    bool defines = false;         // it holds a *define label
 };
 
 class LineReader {
@@ -1013,48 +1014,53 @@ std::size_t cutNear(std::string_view bytes, std::size_t at) {
     return bytes.size();
 }
 
+// Whether bytes hold a *define label.
+bool definesIn(std::string_view bytes) {
+    for (std::size_t at = bytes.find('*'); at != std::string_view::npos; at = bytes.find('*', at + 1)) {
+        std::size_t name = at;
+        while (name < bytes.size() && (bytes[name] == '*' || isBlankByte(bytes[name]))) ++name;
+        std::size_t end = wordEnd(bytes, name);
+        if (end - name == 6 && sameName(bytes.substr(name, 6), "define")) return true;
+    }
+    return false;
+}
+
+// The pieces of every file, their lines counted and any *define found on
+// every processor: a game is many megabytes, with many labels.
 std::vector<Piece> piecesOf(const std::vector<input::SourceFile>& files) {
     std::vector<Piece> pieces;
     for (std::uint32_t file = 0; file < files.size(); ++file) {
         std::string_view bytes = files[file].bytes;
         std::size_t begin = 0;
-        std::uint32_t line = 0;
         do {
             // The first piece is read alone, before the others are read side
             // by side: it is kept short, to hold little more than the
             // definition block.
             std::size_t size = pieces.empty() ? firstPieceBytes : pieceBytes;
             std::size_t end = bytes.size() - begin > 2 * size ? cutNear(bytes, begin + size) : bytes.size();
-            auto lines = static_cast<std::uint32_t>(nscr::countLines(bytes.substr(begin, end - begin)));
-            pieces.push_back({file, begin, end, line, lines, begin != 0, end == bytes.size()});
-            line += lines;
+            pieces.push_back({file, begin, end, 0, 0, begin != 0, end == bytes.size()});
             begin = end;
         } while (begin < bytes.size());
     }
+    std::atomic<std::size_t> next{0};
+    nscr::runSideBySide(std::min(nscr::processorCount(), pieces.size()), [&](std::size_t) {
+        for (std::size_t k; (k = next++) < pieces.size();) {
+            Piece& piece = pieces[k];
+            std::string_view bytes = std::string_view(files[piece.file].bytes).substr(piece.begin, piece.end - piece.begin);
+            piece.lines = static_cast<std::uint32_t>(nscr::countLines(bytes));
+            piece.defines = definesIn(bytes);
+        }
+    });
+    for (std::size_t k = 1; k < pieces.size(); ++k)
+        if (pieces[k].continues) pieces[k].firstLine = pieces[k - 1].firstLine + pieces[k - 1].lines;
     return pieces;
 }
 
 // Whether a piece from `first` on has a *define label: then the pieces must
 // be read in order, each starting where the one before left the block.
-bool definesLater(const std::vector<input::SourceFile>& files, const std::vector<Piece>& pieces, std::size_t first) {
-    auto defines = [&](const Piece& piece) {
-        std::string_view bytes = std::string_view(files[piece.file].bytes).substr(piece.begin, piece.end - piece.begin);
-        for (std::size_t at = bytes.find('*'); at != std::string_view::npos; at = bytes.find('*', at + 1)) {
-            std::size_t name = at;
-            while (name < bytes.size() && (bytes[name] == '*' || isBlankByte(bytes[name]))) ++name;
-            std::size_t end = wordEnd(bytes, name);
-            if (end - name == 6 && sameName(bytes.substr(name, 6), "define")) return true;
-        }
-        return false;
-    };
-    // Looked for on every processor: a game has many labels.
-    std::atomic<std::size_t> next{first};
-    std::atomic<bool> found{false};
-    nscr::runSideBySide(std::min(nscr::processorCount(), pieces.size() - first), [&](std::size_t) {
-        for (std::size_t k; !found && (k = next++) < pieces.size();)
-            if (defines(pieces[k])) found = true;
-    });
-    return found;
+bool definesLater(const std::vector<Piece>& pieces, std::size_t first) {
+    return std::any_of(pieces.begin() + static_cast<std::ptrdiff_t>(first), pieces.end(),
+                       [](const Piece& piece) { return piece.defines; });
 }
 
 // Room for the references and definitions of this many bytes of script, so
@@ -1298,7 +1304,7 @@ void readFiles(FirstPass& pass) {
     while (next < pieces.size() && (next == 0 || reader.state().inDefineBlock || reader.state().inJumpRegion))
         reader.readPiece(pieces[next++]);
     std::vector<std::size_t> runs;
-    if (!definesLater(files, pieces, next)) runs = runsOf(pieces, next, std::min(nscr::processorCount(), pieces.size() - next));
+    if (!definesLater(pieces, next)) runs = runsOf(pieces, next, std::min(nscr::processorCount(), pieces.size() - next));
     if (runs.size() < 3) {
         while (next < pieces.size()) reader.readPiece(pieces[next++]);
         return;
