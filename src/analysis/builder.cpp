@@ -1290,6 +1290,93 @@ void joinParts(FirstPass& pass, std::vector<FirstPass>& parts) {
     for (FirstPass& part : parts) appendPass(pass, part);
 }
 
+// The runs of pieces read side by side: run 0 by the reader of the whole,
+// into the whole; each later run by a reader of its own, into a part.
+class SideBySide {
+public:
+    SideBySide(FirstPass& pass, LineReader& reader, const std::vector<Piece>& pieces, std::vector<std::size_t> runs)
+        : pass_(pass), files_(pass.model.files), reader_(reader), pieces_(pieces), runs_(std::move(runs)),
+          count_(runs_.size() - 1), start_(reader.state()), before_(heldBy(pass)), parts_(count_), readers_(count_),
+          room_(count_), outgrown_(count_, 0) {}
+
+    void read() {
+        readSamples();
+        lendRoom(pass_, before_.big, parts_, room_);
+        readOn();
+        readAgain();
+        parts_.erase(parts_.begin());  // run 0's stayed empty
+        joinParts(pass_, parts_);
+    }
+
+private:
+    // Each run's first piece, and the room its records suggest for the run.
+    void readSamples() {
+        nscr::runSideBySide(count_, [&](std::size_t r) {
+            if (r != 0) startPart(r, bytesOf(pieces_[runs_[r]]));
+            readerOf(r).readPiece(pieces_[runs_[r]]);
+        });
+        for (std::size_t r = 0; r < count_; ++r) {
+            Counts sample = countsOf(r == 0 ? pass_ : parts_[r]);
+            if (r == 0)
+                sample = {sample.lines - before_.big.lines, sample.spans - before_.big.spans,
+                          sample.statements - before_.big.statements, sample.pending - before_.big.pending};
+            room_[r] = roomFor(sample, pieces_, runs_[r], runs_[r + 1]);
+            reserveNamesFor(r == 0 ? pass_.model : parts_[r].model, bytesOf(pieces_, runs_[r], runs_[r + 1]));
+        }
+    }
+
+    // The rest of each run, in the room it was given.
+    void readOn() {
+        HeldToRoom held(pass_, before_.big, room_[0]);
+        nscr::runSideBySide(count_, [&](std::size_t r) {
+            try {
+                for (std::size_t k = runs_[r] + 1; k < runs_[r + 1]; ++k) readerOf(r).readPiece(pieces_[k]);
+            } catch (const nscr::RoomExhausted&) {
+                outgrown_[r] = 1;
+            }
+        });
+    }
+
+    // A run that outgrew its room is read again, and the runs after it, each
+    // into a part of its own; run 0 into the whole, which it takes back first.
+    void readAgain() {
+        auto again = static_cast<std::size_t>(std::find(outgrown_.begin(), outgrown_.end(), 1) - outgrown_.begin());
+        if (again == count_) return;
+        if (again == 0) goBackTo(pass_, before_);
+        nscr::runSideBySide(count_ - again, [&](std::size_t k) {
+            std::size_t r = again + k;
+            LineReader whole(pass_, files_);
+            whole.setState(start_);
+            if (r != 0) startPart(r, bytesOf(pieces_, runs_[r], runs_[r + 1]));
+            LineReader& into = r == 0 ? whole : *readers_[r];
+            for (std::size_t p = runs_[r]; p < runs_[r + 1]; ++p) into.readPiece(pieces_[p]);
+        });
+    }
+
+    void startPart(std::size_t r, std::size_t bytes) {
+        parts_[r] = FirstPass();
+        parts_[r].checkEncodings = pass_.checkEncodings;
+        reserveFor(parts_[r].model, bytes);
+        readers_[r] = std::make_unique<LineReader>(parts_[r], files_);
+        readers_[r]->setState(start_);
+    }
+
+    LineReader& readerOf(std::size_t r) { return r == 0 ? reader_ : *readers_[r]; }
+
+    FirstPass& pass_;
+    const std::vector<input::SourceFile>& files_;
+    LineReader& reader_;
+    const std::vector<Piece>& pieces_;
+    std::vector<std::size_t> runs_;
+    std::size_t count_;
+    LineReader::BlockState start_;
+    Held before_;  // what the whole holds before the runs
+    std::vector<FirstPass> parts_;
+    std::vector<std::unique_ptr<LineReader>> readers_;
+    std::vector<Counts> room_;
+    std::vector<char> outgrown_;
+};
+
 // The pieces one after another until the definition block is closed; then,
 // when no later piece opens one, the others side by side, in one run of
 // pieces a processor, each into a part of its own. Once every run has read
@@ -1310,64 +1397,7 @@ void readFiles(FirstPass& pass) {
         return;
     }
     cutSamples(files, pieces, runs);
-    LineReader::BlockState start = reader.state();
-    std::size_t count = runs.size() - 1;
-    // parts[0] stays empty: run 0 is read into the whole.
-    std::vector<FirstPass> parts(count);
-    std::vector<std::unique_ptr<LineReader>> readers(count);
-    auto startPart = [&](std::size_t r, std::size_t bytes) {
-        parts[r] = FirstPass();
-        parts[r].checkEncodings = pass.checkEncodings;
-        reserveFor(parts[r].model, bytes);
-        readers[r] = std::make_unique<LineReader>(parts[r], files);
-        readers[r]->setState(start);
-    };
-    Held before = heldBy(pass);
-    nscr::runSideBySide(count, [&](std::size_t r) {
-        if (r != 0) startPart(r, bytesOf(pieces[runs[r]]));
-        (r == 0 ? reader : *readers[r]).readPiece(pieces[runs[r]]);
-    });
-    std::vector<Counts> room(count);
-    for (std::size_t r = 0; r < count; ++r) {
-        Counts sample = countsOf(r == 0 ? pass : parts[r]);
-        if (r == 0) sample = {sample.lines - before.big.lines, sample.spans - before.big.spans,
-                              sample.statements - before.big.statements, sample.pending - before.big.pending};
-        room[r] = roomFor(sample, pieces, runs[r], runs[r + 1]);
-        reserveNamesFor(r == 0 ? pass.model : parts[r].model, bytesOf(pieces, runs[r], runs[r + 1]));
-    }
-    lendRoom(pass, before.big, parts, room);
-    std::vector<char> outgrown(count, 0);
-    {
-        HeldToRoom held(pass, before.big, room[0]);
-        nscr::runSideBySide(count, [&](std::size_t r) {
-            try {
-                for (std::size_t k = runs[r] + 1; k < runs[r + 1]; ++k) (r == 0 ? reader : *readers[r]).readPiece(pieces[k]);
-            } catch (const nscr::RoomExhausted&) {
-                outgrown[r] = 1;
-            }
-        });
-    }
-    // A run that outgrew its room is read again, and the runs after it, each
-    // into a part of its own; run 0 into the whole, which it takes back first.
-    std::size_t again = static_cast<std::size_t>(std::find(outgrown.begin(), outgrown.end(), 1) - outgrown.begin());
-    if (again < count) {
-        if (again == 0) goBackTo(pass, before);
-        nscr::runSideBySide(count - again, [&](std::size_t k) {
-            std::size_t r = again + k;
-            LineReader* into = nullptr;
-            LineReader whole(pass, files);
-            if (r == 0) {
-                whole.setState(start);
-                into = &whole;
-            } else {
-                startPart(r, bytesOf(pieces, runs[r], runs[r + 1]));
-                into = readers[r].get();
-            }
-            for (std::size_t p = runs[r]; p < runs[r + 1]; ++p) into->readPiece(pieces[p]);
-        });
-    }
-    parts.erase(parts.begin());
-    joinParts(pass, parts);
+    SideBySide(pass, reader, pieces, std::move(runs)).read();
 }
 
 }  // namespace
