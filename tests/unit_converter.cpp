@@ -222,6 +222,22 @@ TEST(ByteBuffer, ManyGrowPastHugePagesKeepingTheirBytes) {
     }
 }
 
+// Room lent by a buffer is filled in place and cannot grow; letting it go
+// leaves the owner's mapping and bytes as they are.
+TEST(ByteBuffer, LentRoomFillsInPlaceAndCannotGrow) {
+    nscr::ByteBuffer owner(4096);
+    {
+        nscr::ByteBuffer lent = nscr::ByteBuffer::borrow(owner.data() + 100, 8);
+        lent.append("12345678");
+        EXPECT_THROW(lent.append("9"), nscr::RoomExhausted);
+        nscr::ByteBuffer moved = std::move(lent);
+        EXPECT_EQ(moved.view(), "12345678");
+    }
+    EXPECT_EQ(std::string_view(owner.data() + 100, 8), "12345678");
+    owner.append("still mine");
+    EXPECT_EQ(owner.view(), "still mine");
+}
+
 TEST(ReadFile, ReadsToTheEndWhateverTheSizeSays) {
     // /proc files say they are empty.
     std::string status = nscr::readWholeFile("/proc/self/status");
