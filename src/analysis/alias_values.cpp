@@ -32,7 +32,7 @@ public:
             if (!comma()) return;
             operand = expression();
         }
-        std::optional<std::int64_t>& slot = variable_(*variable);
+        std::optional<std::int64_t>& slot = variableSlot(*variable);
         std::int64_t current = slot.value_or(0);
         if (sameName(command, "inc")) slot = current + 1;
         if (sameName(command, "dec")) slot = current - 1;
@@ -44,7 +44,7 @@ public:
 private:
     // The value of %number, 0 until set: the usual numbers in a table,
     // others in a map.
-    std::optional<std::int64_t>& variable_(std::int64_t number) {
+    std::optional<std::int64_t>& variableSlot(std::int64_t number) {
         constexpr std::int64_t tabled = 1 << 16;
         if (number < 0 || number >= tabled) return others_.try_emplace(number, 0).first->second;
         if (static_cast<std::size_t>(number) >= tabled_.size())

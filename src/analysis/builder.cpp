@@ -1345,11 +1345,13 @@ private:
         if (again == 0) goBackTo(pass_, before_);
         nscr::runSideBySide(count_ - again, [&](std::size_t k) {
             std::size_t r = again + k;
-            LineReader whole(pass_, files_);
-            whole.setState(start_);
-            if (r != 0) startPart(r, bytesOf(pieces_, runs_[r], runs_[r + 1]));
-            LineReader& into = r == 0 ? whole : *readers_[r];
-            for (std::size_t p = runs_[r]; p < runs_[r + 1]; ++p) into.readPiece(pieces_[p]);
+            if (r == 0) {
+                readers_[0] = std::make_unique<LineReader>(pass_, files_);
+                readers_[0]->setState(start_);
+            } else {
+                startPart(r, bytesOf(pieces_, runs_[r], runs_[r + 1]));
+            }
+            for (std::size_t p = runs_[r]; p < runs_[r + 1]; ++p) readers_[r]->readPiece(pieces_[p]);
         });
     }
 

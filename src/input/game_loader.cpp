@@ -60,6 +60,13 @@ bool isScriptFileName(std::string_view name) {
     return false;
 }
 
+// A file's bytes checked against the encoding it will be read in, where it
+// was read: the first bad bytes, if any.
+struct Checked {
+    Encoding encoding;
+    std::optional<BadBytes> bad;
+};
+
 class Loader {
 public:
     Loader(GameLoad& out, const EngineProfile& profile, std::optional<Encoding> forced)
@@ -87,13 +94,6 @@ public:
     }
 
 private:
-    // A file's bytes checked against the encoding it will be read in, where
-    // it was read: the first bad bytes, if any.
-    struct Checked {
-        Encoding encoding;
-        std::optional<BadBytes> bad;
-    };
-
     struct Read {
         bool ok = false;
         ScriptBytes bytes;  // moved out once the file is taken into the game
@@ -427,7 +427,6 @@ std::optional<Diagnostic> encodingDiagnostic(const SourceFile& file, const std::
 
 // Every file's bytes checked, the findings in file order: those not checked
 // as they were read on every processor.
-template <typename Checked>
 void checkEncodings(GameLoad& game, const std::vector<std::optional<Checked>>& checked) {
     std::vector<std::optional<Diagnostic>> found(game.files.size());
     std::vector<std::size_t> unchecked;
