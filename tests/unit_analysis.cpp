@@ -138,13 +138,19 @@ TEST(AnalysisReferences, LabelsKnowWhoGoesToThem) {
 
 TEST(AnalysisAliases, ValuesAreWorkedOutAsTheDefinitionBlockRuns) {
     Model model = modelOf({"*define\nnumalias a,%0 : inc %0\nnumalias b,%0 : inc %3\nnumalias c,%0\n"
-                           "numalias d,a+b*10\nnumalias e,%a\nif %1 jumpf\nnumalias f,1\n~\nnumalias f,2\ngame\n"});
+                           "numalias d,a+b*10\nnumalias e,%a\nif %1 jumpf\nnumalias f,1\n~\nnumalias f,2\n"
+                           "mov %70000,5 : numalias g,%70000\nMOV %2,7 : Add %2,1 : NumAlias h,%2\nnumalias i,%9\n"
+                           "mov %4,\"x\" : numalias j,%4\ngame\n"});
     auto number = [&](const char* key) { return model.symbols[model.find(analysis::SymbolKind::NumAlias, key)].number; };
     EXPECT_EQ(number("a"), 0);
     EXPECT_EQ(number("b"), 1);
     EXPECT_EQ(number("c"), 1) << "inc %3 left %0 as it was";
     EXPECT_EQ(number("d"), 10);
     EXPECT_EQ(number("e"), 1) << "%a is variable 0";
+    EXPECT_EQ(number("g"), 5) << "a variable past the usual numbers";
+    EXPECT_EQ(number("h"), 8) << "commands in any case";
+    EXPECT_EQ(number("i"), 0) << "a variable never set";
+    EXPECT_EQ(number("j"), std::nullopt) << "set to what is not a number";
     std::vector<std::uint32_t> f = model.definitionsOf(analysis::SymbolKind::NumAlias, "f");
     ASSERT_EQ(f.size(), 2u);
     EXPECT_TRUE(model.symbols[f[0]].alternative);

@@ -7,8 +7,10 @@
 
 #include "converter.h"
 #include "generator.h"
+#include "input/source_file.h"
 #include "nscr/byte_buffer.h"
 #include "nscr/file.h"
+#include "nscr/huge_page_allocator.h"
 #include "nscr/lines.h"
 #include "nscr/parallel.h"
 #include "nscr/token.h"
@@ -236,6 +238,35 @@ TEST(ByteBuffer, LentRoomFillsInPlaceAndCannotGrow) {
     EXPECT_EQ(std::string_view(owner.data() + 100, 8), "12345678");
     owner.append("still mine");
     EXPECT_EQ(owner.view(), "still mine");
+}
+
+// Arrays of strings past a megabyte live in mappings of their own: growing
+// and shrinking across that size keeps every element.
+TEST(HugePageAllocator, KeepsElementsAcrossTheSizeOfAMapping) {
+    std::vector<std::string, nscr::HugePageAllocator<std::string>> names;
+    for (int k = 0; k < 100000; ++k) names.push_back("name number " + std::to_string(k) + " and more");
+    names.resize(10);
+    names.shrink_to_fit();
+    names.push_back("last");
+    ASSERT_EQ(names.size(), 11u);
+    EXPECT_EQ(names[9], "name number 9 and more");
+    EXPECT_EQ(names.back(), "last");
+}
+
+// A script's bytes: copies share them and outlive the original; a prefix
+// taken away (a byte order mark) leaves the rest in place.
+TEST(ScriptBytes, CopiesShareTheBytesAndOutliveTheOriginal) {
+    input::ScriptBytes copy;
+    {
+        input::ScriptBytes original(std::string("\xEF\xBB\xBF*start\n"));
+        copy = original;
+        original.removePrefix(3);
+        EXPECT_EQ(original, "*start\n");
+        EXPECT_EQ(original.data(), copy.data() + 3);
+    }
+    EXPECT_EQ(copy, "\xEF\xBB\xBF*start\n");
+    EXPECT_EQ(copy.back(), '\n');
+    EXPECT_EQ(copy.substr(3, 6), "*start");
 }
 
 TEST(ReadFile, ReadsToTheEndWhateverTheSizeSays) {

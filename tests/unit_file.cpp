@@ -92,6 +92,34 @@ TEST(ReadFile, RefusesWhatIsNotARegularFileOfAtMostOneGibibyte) {
         std::string path = c.make(scratch);
         EXPECT_EQ(unit::errorOf([&] { nscr::readFileBytes(path); }), path + ": " + c.reason);
         EXPECT_EQ(unit::errorOf([&] { nscr::readWholeFile(path); }), path + ": " + c.reason);
+        char room[8];
+        EXPECT_EQ(unit::errorOf([&] { nscr::readWholeFileInto(path, room, sizeof room); }), path + ": " + c.reason);
+    }
+}
+
+// Read into room of a given size: the bytes, or nothing when the file has
+// more than the room holds, whatever its size says.
+TEST(ReadFile, IntoRoomOfAGivenSize) {
+    Scratch scratch;
+    put(scratch.at("four"), "abcd");
+    struct Case {
+        std::string path;
+        std::size_t room;
+        std::optional<std::string> read;
+    };
+    const Case cases[] = {
+        {scratch.at("four"), 4, "abcd"},
+        {scratch.at("four"), 6, "abcd"},
+        {scratch.at("four"), 3, std::nullopt},
+        {"/proc/self/status", 64, std::nullopt},  // says 0 bytes, has more
+    };
+    for (const Case& c : cases) {
+        std::string room(c.room, '\0');
+        std::optional<std::size_t> got = nscr::readWholeFileInto(c.path, room.data(), room.size());
+        ASSERT_EQ(got.has_value(), c.read.has_value()) << c.path << " " << c.room;
+        if (got) {
+            EXPECT_EQ(room.substr(0, *got), *c.read);
+        }
     }
 }
 

@@ -338,33 +338,48 @@ TEST(EncodingCheck, FirstBadBytesAndGuess) {
 }
 
 // Text is checked 64 bytes at a time: random mixtures of several blocks,
-// with a bad byte now and then, against a byte-by-byte reading.
+// with a bad byte now and then, against a byte-by-byte reading, in both
+// double-byte encodings.
 TEST(EncodingCheck, LongRunsAgreeWithByteByByte) {
-    auto firstBad = [](const std::string& bytes) -> std::optional<std::size_t> {
-        for (std::size_t i = 0; i < bytes.size();) {
-            auto c = static_cast<unsigned char>(bytes[i]);
-            bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-            if (c < 0x80 || (c >= 0xA1 && c <= 0xDF)) { ++i; continue; }
-            if (!lead || i + 1 == bytes.size()) return i;
-            auto t = static_cast<unsigned char>(bytes[i + 1]);
-            if (!((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC))) return i;
-            i += 2;
-        }
-        return std::nullopt;
+    struct Ranges {
+        Encoding encoding;
+        unsigned char lead1Low, lead1High, lead2Low, lead2High, trailHigh, singleLow, singleHigh;
+        std::vector<std::string> pieces, bad;
     };
-    std::mt19937 random(7);
-    const std::string pieces[] = {"\x82\xA0", "\x88\x9F", "\xE0\x40", "\xFC\xFC", "\x81\x7E", "a", "\xB1"};
-    const std::string bad[] = {"\x80", "\x82\x7F", "\xFD", "\x82\n", "\xA0"};
-    for (int round = 0; round < 2000; ++round) {
-        std::string bytes;
-        std::size_t size = 40 + random() % 200;
-        while (bytes.size() < size) bytes += pieces[random() % 7 < 5 ? random() % 4 : 4 + random() % 3];
-        if (round % 2 == 0) bytes.insert(random() % bytes.size() & ~std::size_t{1}, bad[random() % 5]);
-        std::optional<input::BadBytes> found = input::validate(bytes, Encoding::CP932);
-        std::optional<std::size_t> expected = firstBad(bytes);
-        ASSERT_EQ(found.has_value(), expected.has_value()) << ::testing::PrintToString(bytes);
-        if (found) {
-            ASSERT_EQ(found->offset, *expected) << ::testing::PrintToString(bytes);
+    const Ranges encodings[] = {
+        {Encoding::CP932, 0x81, 0x9F, 0xE0, 0xFC, 0xFC, 0xA1, 0xDF,
+         {"\x82\xA0", "\x88\x9F", "\xE0\x40", "\xFC\xFC", "\x81\x7E", "a", "\xB1"},
+         {"\x80", "\x82\x7F", "\xFD", "\x82\n", "\xA0"}},
+        {Encoding::GBK, 0x81, 0xFE, 0x81, 0xFE, 0xFE, 0xFF, 0x00,
+         {"\xC4\xE3", "\x81\x81", "\xFE\x40", "\xB0\xFE", "\x81\x7E", "a", "\x81\x80"},
+         {"\x80", "\xC4\x7F", "\xFF", "\xC4\n", "\xB0\x20"}},
+    };
+    for (const Ranges& r : encodings) {
+        auto in = [](unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; };
+        auto firstBad = [&](const std::string& bytes) -> std::optional<std::size_t> {
+            for (std::size_t i = 0; i < bytes.size();) {
+                auto c = static_cast<unsigned char>(bytes[i]);
+                if (c < 0x80 || in(c, r.singleLow, r.singleHigh)) { ++i; continue; }
+                bool lead = in(c, r.lead1Low, r.lead1High) || in(c, r.lead2Low, r.lead2High);
+                if (!lead || i + 1 == bytes.size()) return i;
+                auto t = static_cast<unsigned char>(bytes[i + 1]);
+                if (!in(t, 0x40, 0x7E) && !in(t, 0x80, r.trailHigh)) return i;
+                i += 2;
+            }
+            return std::nullopt;
+        };
+        std::mt19937 random(7);
+        for (int round = 0; round < 2000; ++round) {
+            std::string bytes;
+            std::size_t size = 40 + random() % 200;
+            while (bytes.size() < size) bytes += r.pieces[random() % 7 < 5 ? random() % 4 : 4 + random() % 3];
+            if (round % 2 == 0) bytes.insert(random() % bytes.size() & ~std::size_t{1}, r.bad[random() % 5]);
+            std::optional<input::BadBytes> found = input::validate(bytes, r.encoding);
+            std::optional<std::size_t> expected = firstBad(bytes);
+            ASSERT_EQ(found.has_value(), expected.has_value()) << ::testing::PrintToString(bytes);
+            if (found) {
+                ASSERT_EQ(found->offset, *expected) << ::testing::PrintToString(bytes);
+            }
         }
     }
 }
