@@ -274,7 +274,10 @@ TEST(AnalysisGame, ALargeFileReadInPiecesGivesTheModelOfOneReading) {
     while (unevenHalf.size() < 2'200'000) unevenHalf += comment;
     while (unevenHalf.size() < 4'500'000) unevenHalf += "mov %0,1:add %0,2:goto *x\n";
     std::string uneven = "*define\ngame\n*x\n" + unevenHalf + unevenHalf;
-    for (const std::string& script : {uniform, uneven}) {
+    std::string denseHalf;
+    while (denseHalf.size() < unevenHalf.size()) denseHalf += "mov %0,1:add %0,2:goto *x\n";
+    std::string lateUneven = "*define\ngame\n*x\n" + denseHalf + unevenHalf;  // only a later run outgrows its room
+    for (const std::string& script : {uniform, uneven, lateUneven}) {
         Model pieces = modelOf({script});
         Model whole = modelOf({script + ";*define\n"});
         std::string expected = described(whole);
