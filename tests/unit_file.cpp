@@ -92,35 +92,40 @@ TEST(ReadFile, RefusesWhatIsNotARegularFileOfAtMostOneGibibyte) {
         std::string path = c.make(scratch);
         EXPECT_EQ(unit::errorOf([&] { nscr::readFileBytes(path); }), path + ": " + c.reason);
         EXPECT_EQ(unit::errorOf([&] { nscr::readWholeFile(path); }), path + ": " + c.reason);
-        char room[8];
-        EXPECT_EQ(unit::errorOf([&] { nscr::readWholeFileInto(path, room, sizeof room); }), path + ": " + c.reason);
+        EXPECT_EQ(unit::errorOf([&] { nscr::MappedFile::map(path); }), path + ": " + c.reason);
     }
 }
 
-// Read into room of a given size: the bytes, or nothing when the file has
-// more than the room holds, whatever its size says.
-TEST(ReadFile, IntoRoomOfAGivenSize) {
+// A file is mapped whole, its bytes kept from the file when changed; one
+// that says it holds nothing is left to be read.
+TEST(ReadFile, MappedWholeOrLeftToBeRead) {
     Scratch scratch;
     put(scratch.at("four"), "abcd");
-    struct Case {
-        std::string path;
-        std::size_t room;
-        std::optional<std::string> read;
-    };
-    const Case cases[] = {
-        {scratch.at("four"), 4, "abcd"},
-        {scratch.at("four"), 6, "abcd"},
-        {scratch.at("four"), 3, std::nullopt},
-        {"/proc/self/status", 64, std::nullopt},  // says 0 bytes, has more
-    };
-    for (const Case& c : cases) {
-        std::string room(c.room, '\0');
-        std::optional<std::size_t> got = nscr::readWholeFileInto(c.path, room.data(), room.size());
-        ASSERT_EQ(got.has_value(), c.read.has_value()) << c.path << " " << c.room;
-        if (got) {
-            EXPECT_EQ(room.substr(0, *got), *c.read);
-        }
-    }
+    put(scratch.at("empty"), "");
+    std::shared_ptr<nscr::MappedFile> four = nscr::MappedFile::map(scratch.at("four"));
+    ASSERT_NE(four, nullptr);
+    EXPECT_EQ(std::string_view(four->data(), four->size()), "abcd");
+    four->data()[0] = 'x';
+    EXPECT_EQ(nscr::readWholeFile(scratch.at("four")), "abcd");
+    EXPECT_EQ(nscr::MappedFile::map(scratch.at("empty")), nullptr);
+    EXPECT_EQ(nscr::MappedFile::map("/proc/self/status"), nullptr);  // says 0 bytes, has more
+}
+
+// A mapped file cut short by another program stops the run with a message,
+// not a crash.
+TEST(ReadFileDeathTest, MappedFileCutShortStopsTheRun) {
+    Scratch scratch;
+    std::string path = scratch.at("cut");
+    put(path, std::string(1 << 16, 'a'));
+    EXPECT_EXIT(
+        {
+            std::shared_ptr<nscr::MappedFile> mapped = nscr::MappedFile::map(path);
+            if (::truncate(path.c_str(), 0) != 0) std::exit(3);
+            volatile char last = mapped->data()[mapped->size() - 1];
+            (void)last;
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(2), "cut short while it was read");
 }
 
 // The ways a page is written: the usual one and the one for file systems

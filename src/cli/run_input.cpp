@@ -27,8 +27,7 @@ void readScript(const std::string& path, std::optional<input::Encoding> forced, 
     file.name = std::filesystem::path(path).filename().string();
     file.encoding = forced.value_or(input::Encoding::CP932);
     try {
-        auto bytes = std::make_shared<nscr::ByteBuffer>(nscr::readFileBytes(path));
-        file.bytes = input::ScriptBytes(bytes, bytes->data(), bytes->size());
+        file.bytes = input::readScriptBytes(path);
     } catch (const nscr::Error& error) {
         // The message names the file already: "a.txt: Permission denied".
         std::string what = error.what();

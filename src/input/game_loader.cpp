@@ -131,7 +131,7 @@ private:
         Read result;
         std::string path = joinPath(out_.folder, name);
         try {
-            result.bytes = nscr::readWholeFile(path);
+            result.bytes = readScriptBytes(path);
             result.ok = true;
         } catch (const std::exception& failure) {
             result.error = withoutPath(failure.what(), path);
@@ -146,24 +146,13 @@ private:
     }
 
     // Reads the files there are of these names on every processor, for
-    // read() to find: into one buffer of the size they have, so that their
-    // bytes take huge pages. A file that is not there as it was when its
-    // size was taken is read on its own.
+    // read() to find, and checks their encodings meanwhile.
     void readAhead(const std::vector<std::string>& names, const FirstFile& kind) {
-        std::vector<std::size_t> at(names.size() + 1, 0);
-        for (std::size_t k = 0; k < names.size(); ++k) {
-            struct stat status {};
-            bool sized = ::stat(joinPath(out_.folder, names[k]).c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-                         static_cast<std::uint64_t>(status.st_size) <= nscr::largestReadableFile;
-            at[k + 1] = at[k] + (sized ? static_cast<std::size_t>(status.st_size) : 0);
-        }
-        auto shared = std::make_shared<nscr::ByteBuffer>(at.back() + 1);
-        char* buffer = shared->data();
         std::vector<Read> done(names.size());
         std::atomic<std::size_t> next{0};
         nscr::runSideBySide(std::min(nscr::processorCount(), names.size()), [&](std::size_t) {
             for (std::size_t k; (k = next++) < names.size();) {
-                done[k] = readInto(names[k], shared, buffer + at[k], at[k + 1] - at[k]);
+                done[k] = readFile(names[k]);
                 if (done[k].ok) done[k].checked = checkedAsRead(done[k].bytes, kind);
             }
         });
@@ -188,16 +177,6 @@ private:
         // CP932 or GBK text, though the engine takes it so.
         if (looksLikeUtf8(bytes)) return {Encoding::UTF8, true};
         return {profile_.textEncoding, false};
-    }
-
-    Read readInto(const std::string& name, const std::shared_ptr<nscr::ByteBuffer>& shared, char* room, std::size_t size) const {
-        try {
-            if (std::optional<std::size_t> got = nscr::readWholeFileInto(joinPath(out_.folder, name), room, size))
-                return {true, ScriptBytes(shared, room, *got), {}, std::nullopt};
-        } catch (const std::exception&) {
-            // Read again on its own, for the message.
-        }
-        return readFile(name);
     }
 
     // Reads name when it is there; one that cannot be read is reported and

@@ -1,5 +1,7 @@
 #include "input/source_file.h"
 
+#include "nscr/file.h"
+
 namespace input {
 
 ScriptBytes::ScriptBytes(std::string bytes) {
@@ -7,6 +9,15 @@ ScriptBytes::ScriptBytes(std::string bytes) {
     data_ = owned->data();
     size_ = owned->size();
     owner_ = std::move(owned);
+}
+
+ScriptBytes readScriptBytes(const std::string& path) {
+    if (std::shared_ptr<nscr::MappedFile> mapped = nscr::MappedFile::map(path)) {
+        char* data = mapped->data();
+        std::size_t size = mapped->size();
+        return {std::move(mapped), data, size};
+    }
+    return nscr::readWholeFile(path);
 }
 
 std::string_view encodingName(Encoding encoding) {

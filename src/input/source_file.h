@@ -60,6 +60,9 @@ private:
     std::size_t size_ = 0;
 };
 
+// A script file's bytes: mapped where the system can, else read.
+ScriptBytes readScriptBytes(const std::string& path);
+
 // One script: its bytes as the engine sees them (any XOR undone, a BOM the
 // engine strips already gone), in its encoding.
 struct SourceFile {

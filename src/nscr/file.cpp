@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -114,22 +115,6 @@ ByteBuffer readFileBytes(const std::string& path) {
     return content;
 }
 
-std::optional<std::size_t> readWholeFileInto(const std::string& path, char* room, std::size_t capacity) {
-    FileDescriptor file(openForReading(path));
-    if (openWhole(path, file) > capacity) return std::nullopt;
-    std::size_t used = 0;
-    for (;;) {
-        if (used == capacity) {
-            char more;
-            if (readSome(path, file.get(), &more, 1) != 0) return std::nullopt;  // it grew
-            return used;
-        }
-        std::size_t got = readSome(path, file.get(), room + used, capacity - used);
-        if (got == 0) return used;
-        used += got;
-    }
-}
-
 std::string readWholeFile(const std::string& path) {
     FileDescriptor file(openForReading(path));
     std::string content;
@@ -147,6 +132,40 @@ std::string readWholeFile(const std::string& path) {
     content.resize(used);
     return content;
 }
+
+namespace {
+
+// A mapped file cut short under the program: its bytes past the new end
+// are gone, so the run stops, saying why.
+void stopOnLostBytes(int) {
+    constexpr char message[] = "Error: a script file was cut short while it was read\n";
+    [[maybe_unused]] ssize_t put = ::write(STDERR_FILENO, message, sizeof message - 1);
+    ::_exit(2);
+}
+
+void watchMappedFiles() {
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_handler = stopOnLostBytes;
+        sigemptyset(&action.sa_mask);
+        return ::sigaction(SIGBUS, &action, nullptr) == 0;
+    }();
+    (void)installed;
+}
+
+}  // namespace
+
+std::shared_ptr<MappedFile> MappedFile::map(const std::string& path) {
+    FileDescriptor file(openForReading(path));
+    std::size_t size = openWhole(path, file);
+    if (size == 0) return nullptr;
+    void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, file.get(), 0);
+    if (data == MAP_FAILED) return nullptr;
+    watchMappedFiles();
+    return std::make_shared<MappedFile>(static_cast<char*>(data), size);
+}
+
+MappedFile::~MappedFile() { ::munmap(data_, size_); }
 
 namespace {
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,10 +25,29 @@ void requireReadableWhole(const std::string& path, int fd);
 // A FIFO is opened without waiting for a writer, so it is refused at once.
 ByteBuffer readFileBytes(const std::string& path);
 std::string readWholeFile(const std::string& path);
-// Reads a file whole into room of `capacity` bytes, refusing others as
-// requireReadableWhole does: the bytes read, or nothing when the file does
-// not fit.
-std::optional<std::size_t> readWholeFileInto(const std::string& path, char* room, std::size_t capacity);
+
+// A regular file's bytes mapped into memory, private to this process: no
+// byte is copied or read before it is used, and a change made to them stays
+// here. Should the file be cut short by another program meanwhile, the
+// program stops with a message and exit status 2 rather than read past
+// its end.
+class MappedFile {
+public:
+    // Maps a file that is to be read whole, refusing others as
+    // requireReadableWhole does; nothing when it is empty or cannot be
+    // mapped (a /proc file says it holds 0 bytes): then it is to be read.
+    static std::shared_ptr<MappedFile> map(const std::string& path);
+    MappedFile(char* data, std::size_t size) : data_(data), size_(size) {}
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    char* data_;
+    std::size_t size_;
+};
 
 // Makes data the whole content of the file at path, all or nothing: it goes
 // to a temporary file in the same directory that replaces the file only
