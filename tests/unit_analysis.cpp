@@ -53,7 +53,7 @@ std::string spansOf(const Model& model, std::uint32_t line) {
     auto [first, last] = model.spansOf(line);
     for (const analysis::Span* span = first; span != last; ++span) {
         if (!described.empty()) described += ' ';
-        described += kindName(span->kind);
+        described += kindName(span->kind());
         described += ':';
         described += text.substr(span->begin, span->end - span->begin);
     }
@@ -222,7 +222,7 @@ std::string described(const Model& model) {
             auto [first, last] = model.spansOf(global);
             text += std::to_string(file) + ":" + std::to_string(line) + " ";
             for (const analysis::Span* span = first; span != last; ++span)
-                text += std::string(kindName(span->kind)) + "=" + std::to_string(span->target) + " ";
+                text += std::string(kindName(span->kind())) + "=" + std::to_string(span->target()) + " ";
             text += "\n";
         }
     for (const analysis::Reference& reference : model.references)

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "analysis/characters.h"
+#include "nscr/error.h"
 #include "nscr/file.h"
 #include "nscr/lines.h"
 #include "nscr/parallel.h"
@@ -880,12 +881,12 @@ void appendSpans(Model& model, Model& more, const Bases& base) {
     model.spans.resizeForOverwrite(base.spans + more.spans.size());
     Span* span = model.spans.data() + base.spans;
     for (Span next : more.spans) {
-        switch (next.kind) {
+        switch (next.kind()) {
             case SpanKind::LabelDef:
             case SpanKind::UserCommand:
-            case SpanKind::AliasDef: next.target = rebased(next.target, base.symbols); break;
+            case SpanKind::AliasDef: next.setTarget(rebased(next.target(), base.symbols)); break;
             case SpanKind::LabelRef:
-            case SpanKind::LabelDynamic: next.target = rebased(next.target, base.references); break;
+            case SpanKind::LabelDynamic: next.setTarget(rebased(next.target(), base.references)); break;
             default: break;
         }
         *span++ = next;
@@ -1412,6 +1413,10 @@ FirstPass readLines(std::vector<input::SourceFile> files, bool checkEncodings) {
     reserveFor(pass.model, bytes);
     pass.checkEncodings = checkEncodings;
     readFiles(pass);
+    // A span names its definition or reference in 27 bits.
+    if (std::max(pass.model.symbols.size(), pass.model.references.size()) > Span::largestTarget)
+        throw nscr::Error("more than " + std::to_string(Span::largestTarget) +
+                          " definitions or label references: too many for one run");
     numberEngineLines(pass.model);
     indexDefinitions(pass.model);
     // The first bad bytes of each file: pieces were read in order.

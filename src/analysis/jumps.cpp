@@ -108,7 +108,7 @@ TildeSite siteOf(const Model& model, std::uint32_t file, std::uint32_t line, std
     auto [first, last] = model.spansOf(global);
     for (const Span* span = first; span != last; ++span) {
         if (column < span->begin || column >= span->end) continue;
-        switch (span->kind) {
+        switch (span->kind()) {
             case SpanKind::Comment: return TildeSite::Comment;
             case SpanKind::String:
             case SpanKind::LabelRef: return TildeSite::String;

@@ -141,8 +141,8 @@ private:
     }
 
     void setUse(Span& span, std::uint32_t alias, std::uint8_t use) {
-        span.kind = SpanKind::AliasUse;
-        span.target = alias;
+        span.setKind(SpanKind::AliasUse);
+        span.setTarget(alias);
         // Words of other chunks may name the same alias meanwhile.
         if (alias != none) std::atomic_ref<std::uint8_t>(model_.symbols[alias].usedAs).fetch_or(use, std::memory_order_relaxed);
     }
@@ -161,7 +161,7 @@ private:
         if (alias != none)
             setUse(span, alias, 0);
         else
-            span.kind = SpanKind::Word;
+            span.setKind(SpanKind::Word);
     }
 
     // A user command wins over a built-in of the same name; "_name" calls
@@ -172,15 +172,15 @@ private:
         const std::string& key = chunk.key;
         std::uint32_t user = model_.find(SymbolKind::UserCommand, key, hash);
         if (user != none) {
-            span.kind = SpanKind::UserCommand;
-            span.target = user;
+            span.setKind(SpanKind::UserCommand);
+            span.setTarget(user);
             addCall(span, key, hash, line, chunk);
             return;
         }
         const CommandSet::Block* block = commands_.find(key, hash);
         if (block == nullptr && key.size() > 1 && key[0] == '_') block = commands_.find(std::string_view(key).substr(1));
-        span.kind = block != nullptr ? SpanKind::Command : SpanKind::UnknownCommand;
-        if (block != nullptr) span.target = static_cast<std::uint32_t>(*block);
+        span.setKind(block != nullptr ? SpanKind::Command : SpanKind::UnknownCommand);
+        if (block != nullptr) span.setTarget(static_cast<std::uint32_t>(*block));
     }
 
     void addCall(const Span& span, const std::string& key, std::uint32_t hash, std::uint32_t line, WordChunk& chunk) {

@@ -61,12 +61,35 @@ enum class SpanKind : std::uint8_t {
     Word,            // a bare word of no known meaning
 };
 
+// Twelve bytes: a game has millions. The kind and target share a word.
 struct Span {
+    // Targets go up to this; a run with more names or references is refused.
+    static constexpr std::uint32_t largestTarget = (1u << 27) - 2;
+
+    Span() = default;
+    Span(std::uint32_t begin, std::uint32_t end, SpanKind kind, std::uint32_t target = none)
+        : begin(begin), end(end), kindAndTarget_(packed(kind, target)) {}
+
     std::uint32_t begin = 0;  // byte columns in the line
     std::uint32_t end = 0;
-    SpanKind kind = SpanKind::Word;
-    std::uint32_t target = none;  // see SpanKind
+    SpanKind kind() const { return static_cast<SpanKind>(kindAndTarget_ >> 27); }
+    // See SpanKind; none when there is none.
+    std::uint32_t target() const {
+        std::uint32_t target = kindAndTarget_ & targetBits;
+        return target == targetBits ? none : target;
+    }
+    void setKind(SpanKind kind) { kindAndTarget_ = packed(kind, target()); }
+    void setTarget(std::uint32_t target) { kindAndTarget_ = packed(kind(), target); }
+
+private:
+    static constexpr std::uint32_t targetBits = (1u << 27) - 1;
+    static std::uint32_t packed(SpanKind kind, std::uint32_t target) {
+        return static_cast<std::uint32_t>(kind) << 27 | (target == none ? targetBits : target);
+    }
+    std::uint32_t kindAndTarget_ = packed(SpanKind::Word, none);
 };
+static_assert(sizeof(Span) == 12);
+static_assert(static_cast<std::uint32_t>(SpanKind::Word) < 32, "a span's kind takes 5 bits");
 
 // Sixteen bytes: a game has hundreds of thousands. Files are read up to
 // 1 GiB (nscr::largestReadableFile), so offsets in one take 32 bits.

@@ -191,7 +191,7 @@ private:
     std::optional<std::pair<Pos, std::string_view>> commandOf(const analysis::Statement& statement, SpanKind kind) const {
         if (statement.commandSpan == none) return std::nullopt;
         const analysis::Span& span = model_.spans[statement.commandSpan];
-        if (span.kind != kind) return std::nullopt;
+        if (span.kind() != kind) return std::nullopt;
         std::uint32_t file = model_.fileOfLine(statement.line);
         Pos pos{file, statement.line - model_.fileInfo[file].firstLine, span.begin};
         return std::pair(pos, model_.lineText(pos.file, pos.line).substr(span.begin, span.end - span.begin));
@@ -286,8 +286,8 @@ private:
             if (statement.inDefineBlock || statement.line <= defineLine || statement.commandSpan == none) continue;
             // A built-in command's span holds the block it belongs in.
             const analysis::Span& span = model_.spans[statement.commandSpan];
-            if (span.kind != SpanKind::Command ||
-                span.target != static_cast<std::uint32_t>(analysis::CommandSet::Block::Definition))
+            if (span.kind() != SpanKind::Command ||
+                span.target() != static_cast<std::uint32_t>(analysis::CommandSet::Block::Definition))
                 continue;
             auto command = commandOf(statement, SpanKind::Command);
             std::uint32_t section = sectionOf(statement.line);
@@ -315,7 +315,7 @@ private:
         std::uint32_t line = 0, file = 0;
         for (std::uint32_t k = 0; k < model_.spans.size(); ++k) {
             const analysis::Span& span = model_.spans[k];
-            if (span.kind != kind) continue;
+            if (span.kind() != kind) continue;
             while (line + 1 < model_.lines.size() && model_.lines[line + 1].firstSpan <= k) ++line;
             while (file + 1 < model_.fileInfo.size() && model_.fileInfo[file + 1].firstLine <= line) ++file;
             f(span, file, line - model_.fileInfo[file].firstLine);
@@ -324,7 +324,7 @@ private:
 
     void undefinedAliases() {
         forEachSpanOf(SpanKind::AliasUse, [&](const analysis::Span& span, std::uint32_t file, std::uint32_t local) {
-            if (span.target != none) return;
+            if (span.target() != none) return;
             std::string_view written = model_.lineText(file, local).substr(span.begin, span.end - span.begin);
             std::string_view name = written;
             while (!name.empty() && !analysis::isWordHead(name.front())) name.remove_prefix(1);
@@ -393,8 +393,8 @@ private:
         auto [first, last] = model_.spansOf(model_.lineIndex(pos.file, pos.line));
         for (const analysis::Span* span = first; span != last; ++span) {
             if (pos.column < span->begin || pos.column >= span->end) continue;
-            if (span->kind == SpanKind::Comment) return " in a comment";
-            if (span->kind == SpanKind::String || span->kind == SpanKind::LabelRef) return " in a string";
+            if (span->kind() == SpanKind::Comment) return " in a comment";
+            if (span->kind() == SpanKind::String || span->kind() == SpanKind::LabelRef) return " in a string";
             return " in text";
         }
         return model_.line(pos.file, pos.line).kind == LineKind::Text ? " in text" : "";
@@ -409,19 +409,19 @@ private:
                 nextTarget_[line] = nextTarget_[line + 1];
                 auto [first, last] = model_.spansOf(line);
                 for (const analysis::Span* span = first; span != last; ++span)
-                    if (span->kind == SpanKind::JumpTarget) nextTarget_[line] = line;
+                    if (span->kind() == SpanKind::JumpTarget) nextTarget_[line] = line;
             }
         }
         std::uint32_t line = model_.lineIndex(after.file, after.line);
         auto [first, last] = model_.spansOf(line);
         for (const analysis::Span* span = first; span != last; ++span)
-            if (span->kind == SpanKind::JumpTarget && span->begin > after.column) return Pos{after.file, after.line, span->begin};
+            if (span->kind() == SpanKind::JumpTarget && span->begin > after.column) return Pos{after.file, after.line, span->begin};
         std::uint32_t next = nextTarget_[line + 1];
         if (next == none) return std::nullopt;
         std::uint32_t file = model_.fileOfLine(next);
         auto [nextFirst, nextLast] = model_.spansOf(next);
         for (const analysis::Span* span = nextFirst; span != nextLast; ++span)
-            if (span->kind == SpanKind::JumpTarget) return Pos{file, next - model_.fileInfo[file].firstLine, span->begin};
+            if (span->kind() == SpanKind::JumpTarget) return Pos{file, next - model_.fileInfo[file].firstLine, span->begin};
         return std::nullopt;
     }
 

@@ -238,7 +238,7 @@ private:
             if (model_.lines[global].kind != analysis::LineKind::Label) continue;
             auto [first, last] = model_.spansOf(global);
             for (const Span* span = first; span != last; ++span)
-                if (span->kind == SpanKind::LabelDef) labels.push_back(span->target);
+                if (span->kind() == SpanKind::LabelDef) labels.push_back(span->target());
         }
         if (labels.empty()) return;
         std::string index;
@@ -303,12 +303,12 @@ private:
             if (span->begin < at) continue;
             writePlain(text.substr(at, span->begin - at));
             writeSpan(*span, text.substr(span->begin, span->end - span->begin), line);
-            if (span->kind == SpanKind::LabelDef) label = span;
+            if (span->kind() == SpanKind::LabelDef) label = span;
             at = span->end;
         }
         closeElement();
         writePlain(text.substr(at));
-        if (label != nullptr) writeReferences(model_.symbols[label->target]);
+        if (label != nullptr) writeReferences(model_.symbols[label->target()]);
         out_ += "</span>"sv;
     }
 
@@ -404,7 +404,7 @@ private:
     }
 
     void writeSpan(const Span& span, std::string_view bytes, std::uint32_t line) {
-        switch (span.kind) {
+        switch (span.kind()) {
             case SpanKind::LabelDef: return writeLabelDefinition(span, bytes);
             case SpanKind::LabelRef: return writeLabelReference(span, bytes);
             case SpanKind::LabelDynamic:
@@ -414,15 +414,15 @@ private:
             case SpanKind::UnknownCommand: return writeElement("span", "uk", attribute("title", "unknown command"), bytes);
             case SpanKind::AliasDef: return writeAliasDefinition(span, bytes);
             case SpanKind::AliasUse: return writeAliasUse(span, bytes);
-            default: return writeColoured(classOf(span.kind), bytes);
+            default: return writeColoured(classOf(span.kind()), bytes);
         }
     }
 
     void writeLabelDefinition(const Span& span, std::string_view bytes) {
-        const Symbol& label = model_.symbols[span.target];
+        const Symbol& label = model_.symbols[span.target()];
         if (label.definitionCount == 1) return writeAnchor("tl", label, bytes);
         // A name defined again says so once a page, in the tooltip table.
-        std::uint32_t winner = winningDefinition(model_, span.target, options_.labelRule);
+        std::uint32_t winner = winningDefinition(model_, span.target(), options_.labelRule);
         addTip("l-" + model_.keyOf(label), label.firstOfKey,
                "label *" + std::string(model_.nameOf(label)) + " is defined " + std::to_string(label.definitionCount) +
                    " times; links go to " + place(model_.symbols[winner].pos));
@@ -430,8 +430,8 @@ private:
     }
 
     void writeLabelReference(const Span& span, std::string_view bytes) {
-        if (span.target == none) return writeColoured(classOf(SpanKind::LabelRef), bytes);
-        const analysis::Reference& reference = model_.references[span.target];
+        if (span.target() == none) return writeColoured(classOf(SpanKind::LabelRef), bytes);
+        const analysis::Reference& reference = model_.references[span.target()];
         if (reference.dynamic) return writeElement("span", "dy", attribute("title", "a label chosen at run time"), bytes);
         std::uint32_t target = reference.symbol == none ? none : winningDefinition(model_, reference.symbol, options_.labelRule);
         if (target == none) {
@@ -444,7 +444,7 @@ private:
     }
 
     void writeCommand(const Span& span, std::string_view bytes, std::uint32_t line) {
-        std::string_view className = commandClass(span.target);
+        std::string_view className = commandClass(span.target());
         const analysis::Jump* jump = jumpAt(line, span.begin);
         if (jump == nullptr) return writeColoured(className, bytes);
         std::string classes = std::string(className) + " j";
@@ -459,27 +459,27 @@ private:
     }
 
     void writeUserCommand(const Span& span, std::string_view bytes) {
-        const Symbol& command = model_.symbols[span.target];
+        const Symbol& command = model_.symbols[span.target()];
         std::uint32_t label = command.label == none ? none : winningDefinition(model_, command.label, options_.labelRule);
         std::string title = "user command " + std::string(model_.nameOf(command)) + ", defined at " + place(command.pos);
         if (label == none)
             return writeElement("span", "uc u", attribute("title", title + "; no label *" + model_.keyOf(command)), bytes);
-        addTip("u-" + model_.keyOf(command), span.target, title);
+        addTip("u-" + model_.keyOf(command), span.target(), title);
         writeLink("uc", hrefTo(model_.symbols[label]), bytes);
     }
 
     void writeAliasDefinition(const Span& span, std::string_view bytes) {
-        const Symbol& alias = model_.symbols[span.target];
+        const Symbol& alias = model_.symbols[span.target()];
         writeElement("span", "ad", attribute("id", symbolId(alias)) + attribute("title", aliasTitle(alias)), bytes);
     }
 
     void writeAliasUse(const Span& span, std::string_view bytes) {
-        if (span.target == none) {
+        if (span.target() == none) {
             std::string name(bytes);
             name.erase(0, name.find_first_not_of("%$?"));
             return writeElement("span", "al u", attribute("title", std::string("no alias ") + name), bytes);
         }
-        std::uint32_t winner = winningDefinition(model_, span.target, options_.aliasRule);
+        std::uint32_t winner = winningDefinition(model_, span.target(), options_.aliasRule);
         const Symbol& alias = model_.symbols[winner];
         if (!tipped_[winner]) addTip(symbolId(alias), winner, aliasTitle(alias));
         writeLink("al", hrefTo(alias), bytes);
