@@ -180,10 +180,14 @@ void addDarkTokenRules(std::string& sheet) {
 
 // Bytes of 0x80 and above are encoded too: a file name need not be UTF-8,
 // and the page must be.
-bool meansSomethingInUrl(unsigned char c) {
-    return c <= 0x20 || c >= 0x7f || std::string_view("\"#%&':<>?[\\]^`{|}").find(static_cast<char>(c)) !=
-                                          std::string_view::npos;
-}
+constexpr std::array<bool, 256> urlSpecialBytes = [] {
+    std::array<bool, 256> special{};
+    for (std::size_t c = 0; c < special.size(); ++c) special[c] = c <= 0x20 || c >= 0x7f;
+    for (char c : std::string_view("\"#%&':<>?[\\]^`{|}")) special[static_cast<unsigned char>(c)] = true;
+    return special;
+}();
+
+bool meansSomethingInUrl(unsigned char c) { return urlSpecialBytes[c]; }
 
 }  // namespace
 
@@ -256,6 +260,10 @@ std::string escaped(std::string_view text) {
     out.reserve(text.size());
     appendEscaped(out, text);
     return out;
+}
+
+bool isPlainInUrl(std::string_view text) {
+    return std::none_of(text.begin(), text.end(), [](char c) { return meansSomethingInUrl(static_cast<unsigned char>(c)); });
 }
 
 std::string hrefOfFile(std::string_view fileName) {

@@ -26,6 +26,8 @@ bool hasEscapedByte(std::string_view text);
 // A file name (UTF-8) as a relative URL: the bytes that mean something in a
 // URL ("#", "?", "%", ":", blanks, controls...) are percent-encoded.
 std::string hrefOfFile(std::string_view fileName);
+// Whether text goes into a URL as it is: no byte of it is percent-encoded.
+bool isPlainInUrl(std::string_view text);
 
 // The colour rules of both schemes (no <style> tags): the page's background
 // and text, and one rule per token type (for classes of className); the

@@ -38,6 +38,9 @@ public:
 
     using Check = void (Checker::*)();
     static const std::array<std::pair<CheckId, Check>, 11> checks;
+    // The checks' indices, those that take longest on a large game first,
+    // so that they end together when run side by side.
+    static constexpr std::array<std::size_t, 11> longestFirst = {5, 0, 6, 4, 1, 2, 3, 7, 8, 9, 10};
 
     void run(Check check) { (this->*check)(); }
 
@@ -516,7 +519,8 @@ void runChecks(const Model& model, const analysis::CommandSet& commands, const C
     std::vector<KeepingSink> found(Checker::checks.size());
     std::atomic<std::size_t> next{0};
     nscr::runSideBySide(std::min(nscr::processorCount(), found.size()), [&](std::size_t) {
-        for (std::size_t k; (k = next++) < Checker::checks.size();) {
+        for (std::size_t n; (n = next++) < Checker::checks.size();) {
+            std::size_t k = Checker::longestFirst[n];
             const auto& [id, check] = Checker::checks[k];
             if (selection.has(id)) Checker(model, commands, engine, found[k]).run(check);
         }

@@ -1,7 +1,9 @@
 #include "write/html5/front_page.h"
 
+#include <charconv>
 #include <filesystem>
 
+#include "analysis/characters.h"
 #include "html5.h"
 #include "write/html5/markup.h"
 #include "write/html5/reading_page.h"
@@ -12,6 +14,11 @@ namespace {
 
 using ::html5::appendEscaped;
 using ::html5::escaped;
+
+void appendNumber(std::string& page, std::uint64_t number) {
+    char digits[24];
+    page.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+}
 
 std::string count(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -81,15 +88,41 @@ void writeFindings(std::string& page, const analysis::Model& model, const PageLa
         page += "<p>" + std::to_string(findings->size() - listed) + " more: run hibarune -check for the whole list.</p>\n";
 }
 
+// "l-name" (the name in lower case, "-2" on for a later definition) as a
+// link's fragment: written in place where no byte of the name means
+// something in a URL, as in nearly every label.
+void appendLabelFragment(std::string& page, std::string_view name, std::uint32_t ordinal) {
+    std::string id = "l-";
+    if (::html5::isPlainInUrl(name)) {
+        std::size_t at = page.size();
+        page += id;
+        page += name;
+        for (std::size_t k = at + 2; k < page.size(); ++k) page[k] = analysis::lowerByte(page[k]);
+    } else {
+        for (char c : name) id += analysis::lowerByte(c);
+        id = ::html5::hrefOfFile(id);
+        appendEscaped(page, id);
+    }
+    if (ordinal > 1) {
+        page += '-';
+        appendNumber(page, ordinal);
+    }
+}
+
 // Every label, with the engine line of its definition for the "go to" box.
 void writeLabels(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path) {
-    std::vector<std::string> hrefs = partHrefs(layout, path);
+    std::vector<std::string> openings = partHrefs(layout, path);  // "<li><a href="PAGE#" for each part
+    for (std::string& href : openings) href = "<li><a href=\"" + href + "#";
+    std::vector<std::string> places;  // "</a> FILE:" for each file
+    for (const input::SourceFile& file : model.files) places.push_back("</a> " + escaped(file.name) + ":");
     std::size_t labels = 0;
     for (const analysis::Symbol& symbol : model.symbols) labels += symbol.kind == analysis::SymbolKind::Label ? 1 : 0;
     page += "<h2>Labels (" + std::to_string(labels) + ")</h2>\n"
             "<input id=\"filter\" type=\"search\" placeholder=\"filter labels\" autocomplete=\"off\">\n<div id=\"labels\">\n";
     // Lists of a thousand labels that the browser lays out only when seen;
-    // each label is a link and its place as text, no more.
+    // each label is a link and its place as text, no more. A game has tens
+    // of thousands: each is written in a few pieces made before.
+    page.reserve(page.size() + labels * 96);
     std::size_t listed = 0;
     for (const analysis::Symbol& symbol : model.symbols) {
         if (symbol.kind != analysis::SymbolKind::Label) continue;
@@ -101,17 +134,13 @@ void writeLabels(std::string& page, const analysis::Model& model, const PageLayo
             page += ">\n";
         }
         ++listed;
-        std::size_t part = layout.partOf(symbol.pos.file, symbol.pos.line);
-        std::string id = "l-" + model.keyOf(symbol);
-        if (symbol.ordinal > 1) id += std::string("-") + std::to_string(symbol.ordinal);
-        page += "<li><a href=\"" + hrefs[part] + "#";
-        appendEscaped(page, ::html5::hrefOfFile(id));
+        std::string_view name = model.nameOf(symbol);
+        page += openings[layout.partOf(symbol.pos.file, symbol.pos.line)];
+        appendLabelFragment(page, name, symbol.ordinal);
         page += "\">*";
-        appendEscaped(page, model.nameOf(symbol));
-        page += "</a> ";
-        appendEscaped(page, model.files[symbol.pos.file].name);
-        page += ':';
-        page += std::to_string(symbol.pos.line + 1);
+        appendEscaped(page, name);
+        page += places[symbol.pos.file];
+        appendNumber(page, symbol.pos.line + 1);
         page += "</li>\n";
     }
     if (listed != 0) page += "</ol>\n";
