@@ -336,6 +336,8 @@ char* writeText(char* out, const char (&text)[size]) {
     return out + size - 1;
 }
 
+}  // namespace
+
 // Room for an entry: each escaped byte takes at most six.
 std::size_t indexEntryRoom(std::size_t nameSize, std::size_t idSize, std::size_t pageHrefSize) {
     return 64 + 6 * (pageHrefSize + idSize + nameSize);
@@ -353,8 +355,6 @@ char* writeIndexEntry(char* out, std::string_view name, std::string_view id, std
     out = std::to_chars(out, out + 20, line).ptr;
     return writeText(out, "</span></li>\n");
 }
-
-}  // namespace
 
 void appendIndexEntry(std::string& out, std::string_view name, std::string_view id, std::int64_t line,
                       std::string_view pageHref) {

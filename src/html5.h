@@ -45,6 +45,10 @@ bool hasBodyColour(nscr::TokenType type);
 void appendIndexOpening(std::string& out, std::size_t count);
 void appendIndexEntry(std::string& out, std::string_view name, std::string_view id, std::int64_t line,
                       std::string_view pageHref);
+// An entry written at out, which has room for indexEntryRoom bytes: its end.
+std::size_t indexEntryRoom(std::size_t nameSize, std::size_t idSize, std::size_t pageHrefSize);
+char* writeIndexEntry(char* out, std::string_view name, std::string_view id, std::int64_t line,
+                      std::string_view pageHref);
 void appendIndexClosing(std::string& out);
 
 }  // namespace html5

@@ -241,14 +241,20 @@ private:
                 if (span->kind() == SpanKind::LabelDef) labels.push_back(span->target());
         }
         if (labels.empty()) return;
-        std::string index;
-        ::html5::appendIndexOpening(index, labels.size());
+        std::string edge;
+        ::html5::appendIndexOpening(edge, labels.size());
+        out_ += edge;
+        std::string id;
         for (std::uint32_t symbol : labels) {
             const Symbol& label = model_.symbols[symbol];
-            ::html5::appendIndexEntry(index, model_.nameOf(label), symbolId(label), label.pos.line + 1, "");
+            std::string_view name = model_.nameOf(label);
+            symbolIdInto(id, label);
+            char* room = out_.room(::html5::indexEntryRoom(name.size(), id.size(), 0));
+            out_.commit(::html5::writeIndexEntry(room, name, id, label.pos.line + 1, ""));
         }
-        ::html5::appendIndexClosing(index);
-        out_ += index;
+        edge.clear();
+        ::html5::appendIndexClosing(edge);
+        out_ += edge;
     }
 
     // ---- Blocks and lines ------------------------------------------------
@@ -575,7 +581,8 @@ private:
     // definitions; the name in lower case.
     void symbolIdInto(std::string& id, const Symbol& symbol) const {
         id.assign(symbol.kind == SymbolKind::Label ? "l-" : symbol.kind == SymbolKind::UserCommand ? "u-" : "a-");
-        for (char c : model_.nameOf(symbol)) id += analysis::lowerByte(c);
+        id += model_.nameOf(symbol);
+        for (std::size_t k = 2; k < id.size(); ++k) id[k] = analysis::lowerByte(id[k]);
         if (symbol.ordinal > 1) {
             id += '-';
             id += std::to_string(symbol.ordinal);
