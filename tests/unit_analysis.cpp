@@ -46,10 +46,11 @@ std::string_view kindName(SpanKind kind) {
     return names[static_cast<std::size_t>(kind)];
 }
 
-// A line's spans as "kind:bytes kind:bytes ...".
+// A line's spans (its global index) as "kind:bytes kind:bytes ...".
 std::string spansOf(const Model& model, std::uint32_t line) {
     std::string described;
-    std::string_view text = model.lineText(0, line);
+    std::uint32_t file = model.fileOfLine(line);
+    std::string_view text = model.lineText(file, line - model.fileInfo[file].firstLine);
     auto [first, last] = model.spansOf(line);
     for (const analysis::Span* span = first; span != last; ++span) {
         if (!described.empty()) described += ' ';
@@ -112,6 +113,33 @@ TEST(AnalysisLines, TextCommandsAndDialectsAreReadAsTheEngineReadsThem) {
     const std::string utf8 = "\xe3\x80\x8c\xe3\x81\x82\xe3\x81\x84\xe3\x81\x86\xe3\x81\x88\xe3\x81\x8a\xe3\x80\x8d";
     Model model = modelOf({utf8 + "@" + utf8 + "\\"}, input::Encoding::UTF8);
     EXPECT_EQ(spansOf(model, 0), "text:" + utf8 + " code:@ text:" + utf8 + " code:\\");
+}
+
+// A command word is a built-in or unknown as it is read, unless a user
+// command of its name is defined anywhere, later files included.
+TEST(AnalysisLines, CommandWordsAreBuiltInUserOrUnknown) {
+    const std::string longName(70, 'q');
+    const std::string define = "*define\ndefsub print\ndefsub " + longName + "\ngame\n*print\nreturn\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> files;  // the case's line is the last of the last file
+        std::string spans;
+    };
+    const std::vector<Case> cases = {
+        {"a built-in in any case", {"PRINT 1"}, "cmd:PRINT number:1"},
+        {"a user command takes a built-in's name", {define + "Print 1"}, "user:Print number:1"},
+        {"an underscore calls the built-in", {define + "_print 1"}, "cmd:_print number:1"},
+        {"a long user command", {define + longName}, "user:" + longName},
+        {"a long unknown word", {longName + "x"}, "unknown:" + longName + "x"},
+        {"defined in a later file", {"*define\ngame\n*start\nlater", "defsub later\n*later\nreturn\nlater"},
+         "user:later"},
+    };
+    for (const Case& test : cases) {
+        Model model = modelOf(test.files);
+        EXPECT_EQ(spansOf(model, static_cast<std::uint32_t>(model.lines.size() - 1)), test.spans) << test.name;
+    }
+    Model model = modelOf(cases.back().files);
+    EXPECT_EQ(spansOf(model, 3), "user:later") << "a call before the definition";
 }
 
 TEST(AnalysisReferences, LabelsKnowWhoGoesToThem) {

@@ -240,8 +240,8 @@ private:
         return static_cast<std::uint32_t>(model_.spans.size() - 1);
     }
 
-    void addPending(std::uint32_t span, PendingWord::Role role, std::uint32_t reference = none) {
-        pass_.pending.push_back({span, role, reference});
+    void addPending(std::uint32_t span, PendingWord::Role role, std::uint32_t value = none) {
+        pass_.pending.push_back({span, role, value});
     }
 
     void note(std::size_t column, std::string_view id, std::string message) {
@@ -406,12 +406,33 @@ private:
         return at > 0 ? text_[at - 1] : '\0';
     }
 
+    // The block of a built-in command word, whatever its case; "_name"
+    // calls the built-in even where a user command takes the name.
+    const CommandSet::Block* builtIn(std::string_view word, std::uint32_t hash) const {
+        char room[64];
+        std::string longer;
+        std::string_view key;
+        if (word.size() <= sizeof room) {
+            for (std::size_t k = 0; k < word.size(); ++k) room[k] = lowerByte(word[k]);
+            key = std::string_view(room, word.size());
+        } else {
+            longer = lowerCase(word);
+            key = longer;
+        }
+        const CommandSet::Block* block = pass_.commands->find(key, hash);
+        if (block == nullptr && key.size() > 1 && key[0] == '_') block = pass_.commands->find(key.substr(1));
+        return block;
+    }
+
     // The command word at `at` and its arguments.
     std::size_t readCommand(std::size_t at, ArgumentState& state) {
         std::size_t end = wordEnd(text_, at);
         std::string_view word = text_.substr(at, end - at);
-        std::uint32_t span = addSpan(at, end, SpanKind::UnknownCommand);
-        addPending(span, PendingWord::Role::CommandWord);
+        std::uint32_t hash = nameHash(word);
+        const CommandSet::Block* block = builtIn(word, hash);
+        std::uint32_t span = addSpan(at, end, block != nullptr ? SpanKind::Command : SpanKind::UnknownCommand,
+                                     block != nullptr ? static_cast<std::uint32_t>(*block) : none);
+        addPending(span, PendingWord::Role::CommandWord, hash);
         if (state.statement != none && model_.statements[state.statement].commandSpan == none)
             model_.statements[state.statement].commandSpan = span;
         state.rule = ruleFor(word);
@@ -928,7 +949,7 @@ void appendPass(FirstPass& into, FirstPass& part) {
     PendingWord* word = into.pending.data() + pendingBase;
     for (PendingWord next : part.pending) {
         next.span = rebased(next.span, base.spans);
-        next.reference = rebased(next.reference, base.references);
+        if (next.role == PendingWord::Role::LabelWord) next.value = rebased(next.value, base.references);
         *word++ = next;
     }
     for (ValueStatement& value : part.values) {
@@ -1359,6 +1380,7 @@ private:
     void startPart(std::size_t r, std::size_t bytes) {
         parts_[r] = FirstPass();
         parts_[r].checkEncodings = pass_.checkEncodings;
+        parts_[r].commands = pass_.commands;
         reserveFor(parts_[r].model, bytes);
         readers_[r] = std::make_unique<LineReader>(parts_[r], files_);
         readers_[r]->setState(start_);
@@ -1405,8 +1427,9 @@ void readFiles(FirstPass& pass) {
 
 }  // namespace
 
-FirstPass readLines(std::vector<input::SourceFile> files, bool checkEncodings) {
+FirstPass readLines(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings) {
     FirstPass pass;
+    pass.commands = &commands;
     pass.model.files = std::move(files);
     std::size_t bytes = 0;
     for (const input::SourceFile& file : pass.model.files) bytes += file.bytes.size();

@@ -11,7 +11,9 @@
 
 namespace analysis {
 
-// A word whose meaning the link step decides, once every name is known.
+// A word whose meaning the link step decides, once every name is known. A
+// command word is taken for a built-in or unknown as it is read; the link
+// step only looks at the words a user command may be.
 struct PendingWord {
     enum class Role : std::uint8_t {
         CommandWord,   // the first word of a statement
@@ -25,7 +27,8 @@ struct PendingWord {
     };
     std::uint32_t span = 0;  // its span; the name is the span's bytes past any sigil
     Role role = Role::Argument;
-    std::uint32_t reference = none;  // LabelWord: the reference it stands for
+    // LabelWord: the reference it stands for; CommandWord: the word's nameHash.
+    std::uint32_t value = none;
 };
 
 // A numalias, mov, inc, dec, add or sub statement of the definition block,
@@ -46,15 +49,16 @@ struct FirstPass {
     std::uint32_t lastFile = none;
     bool continuesFile = false;
     bool checkEncodings = false;
+    const CommandSet* commands = nullptr;  // the engine's built-in commands
     // The first bytes of a piece not valid in its file's encoding, by file.
     std::vector<std::pair<std::uint32_t, input::BadBytes>> badBytes;
 };
 
 // Cuts and classifies every line; definitions become symbols at once.
-FirstPass readLines(std::vector<input::SourceFile> files, bool checkEncodings);
+FirstPass readLines(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings);
 
 // Decides the pending words, resolves references, jumps and alias values.
-void link(FirstPass& pass, const CommandSet& commands);
+void link(FirstPass& pass);
 
 // Works out the numbers of the numeric aliases from the definition block's
 // statements, as the engine evaluates them when it runs the block.

@@ -46,7 +46,7 @@ struct WordChunk {
 
 class Linker {
 public:
-    Linker(FirstPass& pass, const CommandSet& commands) : pass_(pass), model_(pass.model), commands_(commands) {}
+    explicit Linker(FirstPass& pass) : pass_(pass), model_(pass.model) {}
 
     // The words are decided a chunk at a time on every thread, one of which
     // first works out the aliases' values; then both resolve the references
@@ -101,6 +101,9 @@ private:
         SpanLines lines(model_, pass_.pending[chunk.begin].span);
         for (std::size_t k = chunk.begin; k < chunk.end; ++k) {
             const PendingWord& word = pass_.pending[k];
+            // A command word was taken for a built-in or unknown as it was
+            // read: only a user command's name can make it something else.
+            if (word.role == PendingWord::Role::CommandWord && !model_.mayName(SymbolKind::UserCommand, word.value)) continue;
             std::uint32_t line = lines.lineOf(word.span);
             decide(word, line, lines.file(), chunk);
         }
@@ -109,7 +112,7 @@ private:
     void decide(const PendingWord& word, std::uint32_t line, std::uint32_t file, WordChunk& chunk) {
         Span& span = model_.spans[word.span];
         std::string_view name = nameOf(span, line, file);
-        std::uint32_t hash = nameHash(name);
+        std::uint32_t hash = word.role == PendingWord::Role::CommandWord ? word.value : nameHash(name);
         using Role = PendingWord::Role;
         switch (word.role) {
             case Role::CommandWord: return decideCommand(span, name, hash, line, chunk);
@@ -127,7 +130,7 @@ private:
                 if (alias != none) setUse(span, alias, word.role == Role::TextNumber ? UsedAsNumber : UsedAsString);
                 return;
             }
-            case Role::LabelWord: return decideLabelWord(span, name, hash, word.reference);
+            case Role::LabelWord: return decideLabelWord(span, name, hash, word.value);
         }
     }
 
@@ -164,23 +167,17 @@ private:
             span.setKind(SpanKind::Word);
     }
 
-    // A user command wins over a built-in of the same name; "_name" calls
-    // the built-in.
+    // A user command wins over a built-in of the same name ("_name" calls
+    // the built-in, and is no user command's name).
     void decideCommand(Span& span, std::string_view name, std::uint32_t hash, std::uint32_t line, WordChunk& chunk) {
         chunk.key.assign(name);
         for (char& c : chunk.key) c = lowerByte(c);
         const std::string& key = chunk.key;
         std::uint32_t user = model_.find(SymbolKind::UserCommand, key, hash);
-        if (user != none) {
-            span.setKind(SpanKind::UserCommand);
-            span.setTarget(user);
-            addCall(span, key, hash, line, chunk);
-            return;
-        }
-        const CommandSet::Block* block = commands_.find(key, hash);
-        if (block == nullptr && key.size() > 1 && key[0] == '_') block = commands_.find(std::string_view(key).substr(1));
-        span.setKind(block != nullptr ? SpanKind::Command : SpanKind::UnknownCommand);
-        if (block != nullptr) span.setTarget(static_cast<std::uint32_t>(*block));
+        if (user == none) return;
+        span.setKind(SpanKind::UserCommand);
+        span.setTarget(user);
+        addCall(span, key, hash, line, chunk);
     }
 
     void addCall(const Span& span, const std::string& key, std::uint32_t hash, std::uint32_t line, WordChunk& chunk) {
@@ -221,21 +218,20 @@ private:
 
     FirstPass& pass_;
     Model& model_;
-    const CommandSet& commands_;
 };
 
 }  // namespace
 
-void link(FirstPass& pass, const CommandSet& commands) {
+void link(FirstPass& pass) {
     // The aliases' values are worked out alongside: they only read the
     // statements and write the aliases' numbers.
-    Linker(pass, commands).run([&pass] { evaluateAliases(pass.model, pass.values); });
+    Linker(pass).run([&pass] { evaluateAliases(pass.model, pass.values); });
     resolveJumps(pass.model);
 }
 
 Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings) {
-    FirstPass pass = readLines(std::move(files), checkEncodings);
-    link(pass, commands);
+    FirstPass pass = readLines(std::move(files), commands, checkEncodings);
+    link(pass);
     return std::move(pass.model);
 }
 

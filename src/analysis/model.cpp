@@ -32,6 +32,16 @@ std::uint32_t Model::find(SymbolKind kind, std::string_view key, std::uint32_t h
     }
 }
 
+bool Model::mayName(SymbolKind kind, std::uint32_t hash) const {
+    const nscr::BigArray<KeySlot>& table = keyTables[static_cast<std::size_t>(kind)];
+    if (table.empty()) return false;
+    std::size_t mask = table.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        if (table[at].first == none) return false;
+        if (table[at].hash == hash) return true;
+    }
+}
+
 std::uint32_t Model::findAlias(std::string_view key) const { return findAlias(key, nameHash(key)); }
 
 std::uint32_t Model::findAlias(std::string_view key, std::uint32_t hash) const {

@@ -217,6 +217,9 @@ public:
     // alias kinds for NumAlias), or none.
     std::uint32_t find(SymbolKind kind, std::string_view key) const;
     std::uint32_t find(SymbolKind kind, std::string_view key, std::uint32_t hash) const;
+    // Whether a name of this nameHash may be defined as a kind: false when
+    // no definition of the kind has the hash, without reading any name.
+    bool mayName(SymbolKind kind, std::uint32_t hash) const;
     // All definitions of a key, in order.
     std::vector<std::uint32_t> definitionsOf(SymbolKind kind, std::string_view key) const;
     // The references to a label symbol's key.
