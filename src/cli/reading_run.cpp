@@ -1,4 +1,3 @@
-#include <chrono>
 #include "cli/reading_run.h"
 
 #include <algorithm>
@@ -100,24 +99,16 @@ std::string writePages(const analysis::Model& model, const writers::html5::PageL
     std::size_t tasks = layout.parts().size() + 1;
     std::atomic<std::size_t> next{first};
     std::size_t workers = std::min(nscr::processorCount(), tasks - first);
-    nscr::runSideBySide(workers, [&](std::size_t w) {
+    nscr::runSideBySide(workers, [&](std::size_t) {
         std::string page;
-        using C = std::chrono::steady_clock; double gen = 0, wr = 0, fr = 0; auto t0 = C::now();
         for (std::size_t task; (task = next++) < tasks;) {
-            auto a = C::now();
             if (task == 0) {
                 frontPage = writers::html5::frontPage(model, layout, *front, reading.frontPagePath);
-                fr += std::chrono::duration<double, std::milli>(C::now() - a).count();
                 continue;
             }
             std::size_t part = task - 1;
-            auto text = writers::html5::writeReadingPage(model, layout, part, reading, page);
-            auto b = C::now();
-            nscr::writeWholeFile(layout.parts()[part].path, text);
-            auto c = C::now();
-            gen += std::chrono::duration<double, std::milli>(b - a).count(); wr += std::chrono::duration<double, std::milli>(c - b).count();
+            nscr::writeWholeFile(layout.parts()[part].path, writers::html5::writeReadingPage(model, layout, part, reading, page));
         }
-        if (getenv("PHASE")) fprintf(stderr, "worker %zu: gen %.1f write %.1f front %.1f total %.1f\n", w, gen, wr, fr, std::chrono::duration<double, std::milli>(C::now() - t0).count());
     });
     return frontPage;
 }
