@@ -433,8 +433,12 @@ private:
         std::uint32_t span = addSpan(at, end, block != nullptr ? SpanKind::Command : SpanKind::UnknownCommand,
                                      block != nullptr ? static_cast<std::uint32_t>(*block) : none);
         addPending(span, PendingWord::Role::CommandWord, hash);
-        if (state.statement != none && model_.statements[state.statement].commandSpan == none)
-            model_.statements[state.statement].commandSpan = span;
+        if (state.statement != none && model_.statements[state.statement].commandSpan == none) {
+            Statement& statement = model_.statements[state.statement];
+            statement.commandSpan = span;
+            statement.definitionCommand = block != nullptr && *block == CommandSet::Block::Definition;
+            statement.unknownCommand = block == nullptr;
+        }
         state.rule = ruleFor(word);
         state.command = std::string(word);
         state.index = 0;

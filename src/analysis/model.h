@@ -108,7 +108,14 @@ struct Statement {
     std::uint32_t end = 0;
     std::uint32_t commandSpan = none;  // global index into Model::spans
     bool inDefineBlock = false;
+    // The command word as it was read: a built-in of the definition block,
+    // or no built-in at all. A user command of its name may yet take it
+    // over; its span says what it is in the end. For finding the few such
+    // statements without looking at every span.
+    bool definitionCommand = false;
+    bool unknownCommand = false;
 };
+static_assert(sizeof(Statement) == 20);
 
 enum class SymbolKind : std::uint8_t { Label, UserCommand, NumAlias, StrAlias };
 

@@ -207,11 +207,13 @@ private:
     void unknownCommands() {
         std::unordered_map<std::string, std::uint32_t> uses;
         std::vector<const analysis::Statement*> unknown;  // the model is walked once
-        for (const analysis::Statement& statement : model_.statements)
+        for (const analysis::Statement& statement : model_.statements) {
+            if (!statement.unknownCommand) continue;
             if (auto command = commandOf(statement, SpanKind::UnknownCommand)) {
                 ++uses[lowerCase(command->second)];
                 unknown.push_back(&statement);
             }
+        }
         for (const analysis::Statement* each : unknown) {
             const analysis::Statement& statement = *each;
             auto command = commandOf(statement, SpanKind::UnknownCommand);
@@ -286,7 +288,7 @@ private:
         std::uint32_t defineLine = model_.lineIndex(definePos.file, definePos.line);
         std::vector<bool> calledFromBlock = sectionsOfDefinitionBlock();
         for (const analysis::Statement& statement : model_.statements) {
-            if (statement.inDefineBlock || statement.line <= defineLine || statement.commandSpan == none) continue;
+            if (!statement.definitionCommand || statement.inDefineBlock || statement.line <= defineLine) continue;
             // A built-in command's span holds the block it belongs in.
             const analysis::Span& span = model_.spans[statement.commandSpan];
             if (span.kind() != SpanKind::Command ||
@@ -299,15 +301,15 @@ private:
                    std::string(command->second) +
                        " belongs in the definition block, between *define and game; here it does not take effect");
         }
-        for (std::uint32_t f = 0; f < model_.fileInfo.size(); ++f)
-            for (std::uint32_t local = 0; local < model_.fileInfo[f].lineCount; ++local) {
-                const analysis::Line& line = model_.line(f, local);
-                if (line.kind != LineKind::Text || !line.inDefineBlock) continue;
-                std::string_view text = model_.lineText(f, local);
-                auto column = static_cast<std::uint32_t>(analysis::skipBlanks(text, 0));
-                report(CheckId::CommandInWrongBlock, {f, local, column},
-                       "text in the definition block, where no text is shown");
-            }
+        for (std::uint32_t global = 0; global < model_.lines.size(); ++global) {
+            const analysis::Line& line = model_.lines[global];
+            if (line.kind != LineKind::Text || !line.inDefineBlock) continue;
+            std::uint32_t f = model_.fileOfLine(global);
+            std::uint32_t local = global - model_.fileInfo[f].firstLine;
+            std::string_view text = model_.lineText(f, local);
+            auto column = static_cast<std::uint32_t>(analysis::skipBlanks(text, 0));
+            report(CheckId::CommandInWrongBlock, {f, local, column}, "text in the definition block, where no text is shown");
+        }
     }
 
     // Every span of a kind, with its place: the spans are walked in order,
