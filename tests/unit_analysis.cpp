@@ -46,18 +46,27 @@ std::string_view kindName(SpanKind kind) {
     return names[static_cast<std::size_t>(kind)];
 }
 
-// A line's spans (its global index) as "kind:bytes kind:bytes ...".
+// A line's spans (its global index) as "kind:bytes kind:bytes ...", with
+// the runs of a text line's text that no span covers as "text:".
 std::string spansOf(const Model& model, std::uint32_t line) {
     std::string described;
     std::uint32_t file = model.fileOfLine(line);
-    std::string_view text = model.lineText(file, line - model.fileInfo[file].firstLine);
+    std::uint32_t local = line - model.fileInfo[file].firstLine;
+    std::string_view text = model.lineText(file, local);
+    std::uint32_t at = model.textStart(file, local);
+    auto describe = [&](std::string_view kind, std::uint32_t begin, std::uint32_t end) {
+        if (!described.empty()) described += ' ';
+        described += kind;
+        described += ':';
+        described += text.substr(begin, end - begin);
+    };
     auto [first, last] = model.spansOf(line);
     for (const analysis::Span* span = first; span != last; ++span) {
-        if (!described.empty()) described += ' ';
-        described += kindName(span->kind());
-        described += ':';
-        described += text.substr(span->begin, span->end - span->begin);
+        if (span->begin > at && at < text.size()) describe("text", at, span->begin);
+        describe(kindName(span->kind()), span->begin, span->end);
+        at = std::max<std::uint32_t>(at, span->end);
     }
+    if (at < text.size()) describe("text", at, static_cast<std::uint32_t>(text.size()));
     return described;
 }
 

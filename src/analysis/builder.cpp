@@ -287,7 +287,7 @@ private:
             return LineKind::Label;
         }
         if (startsText(first)) {
-            readText(at, first == '^');
+            readText(at, first == '^', false);
             return LineKind::Text;
         }
         readStatements(at);
@@ -744,8 +744,10 @@ private:
         bool maybeAlias = false;  // %name or $name: an alias, or just text
     };
 
-    // Text from `at` to the line's end, with its codes marked.
-    void readText(std::size_t at, bool caretText) {
+    // Text from `at` to the line's end, with its codes marked, and its
+    // runs of text too where the line is not a text line (whose bytes no
+    // span covers are text from its first non-blank on).
+    void readText(std::size_t at, bool caretText, bool marksText = true) {
         std::size_t runStart = at;
         std::size_t lastCode = lastCodeEnd();
         const PlainSteps& steps = plainSteps[static_cast<std::size_t>(encoding_)];
@@ -772,13 +774,13 @@ private:
                 at = code.end;
                 continue;
             }
-            if (at > runStart) addSpan(runStart, at, SpanKind::Text);
+            if (marksText && at > runStart) addSpan(runStart, at, SpanKind::Text);
             std::uint32_t span = addSpan(at, code.end, code.kind);
             if (code.maybeAlias)
                 addPending(span, text_[at] == '%' ? PendingWord::Role::TextNumber : PendingWord::Role::TextString);
             runStart = at = code.end;
         }
-        if (text_.size() > runStart) addSpan(runStart, text_.size(), SpanKind::Text);
+        if (marksText && text_.size() > runStart) addSpan(runStart, text_.size(), SpanKind::Text);
     }
 
     // Where the line's text ends, trailing blanks aside.

@@ -13,6 +13,14 @@ std::string_view Model::lineText(std::uint32_t file, std::uint32_t line) const {
 
 std::string Model::keyOf(const Symbol& symbol) const { return lowerCase(nameOf(symbol)); }
 
+std::uint32_t Model::textStart(std::uint32_t file, std::uint32_t line) const {
+    return textStart(this->line(file, line), lineText(file, line));
+}
+
+std::uint32_t Model::textStart(const Line& line, std::string_view text) {
+    return static_cast<std::uint32_t>(line.kind == LineKind::Text ? skipBlanks(text, 0) : text.size());
+}
+
 std::pair<const Span*, const Span*> Model::spansOf(std::uint32_t globalLine) const {
     std::uint32_t first = lines[globalLine].firstSpan;
     std::uint32_t last = globalLine + 1 < lines.size() ? lines[globalLine + 1].firstSpan : static_cast<std::uint32_t>(spans.size());

@@ -52,7 +52,7 @@ enum class SpanKind : std::uint8_t {
     StrVar,          // $N
     ArrayVar,        // ?N
     Color,           // #rrggbb
-    Text,            // text the engine shows
+    Text,            // text the engine shows, on a line that is not a text line
     TextCode,        // a text code: @ \ / !wN #rrggbb ~i~ and the like
     Ruby,            // (base/ruby) in text
     TextButton,      // <N text> in text
@@ -93,6 +93,8 @@ static_assert(static_cast<std::uint32_t>(SpanKind::Word) < 32, "a span's kind ta
 
 // Sixteen bytes: a game has hundreds of thousands. Files are read up to
 // 1 GiB (nscr::largestReadableFile), so offsets in one take 32 bits.
+// A text line's bytes that no span covers are text from its first
+// non-blank on (textStart).
 struct Line {
     std::uint32_t offset = 0;  // of the line's first byte in its file
     std::uint32_t length = 0;  // without the line end
@@ -220,6 +222,10 @@ public:
     }
     // The spans of a line given by its global index.
     std::pair<const Span*, const Span*> spansOf(std::uint32_t globalLine) const;
+    // Where a text line's text starts, its first non-blank; the line's
+    // length for any other line.
+    std::uint32_t textStart(std::uint32_t file, std::uint32_t line) const;
+    static std::uint32_t textStart(const Line& line, std::string_view text);
     // The first definition of a name of a kind (labels; user commands; both
     // alias kinds for NumAlias), or none.
     std::uint32_t find(SymbolKind kind, std::string_view key) const;

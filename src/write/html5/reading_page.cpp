@@ -304,16 +304,17 @@ private:
         out_ += '>';
         auto [first, last] = model_.spansOf(global);
         std::uint32_t at = 0;
+        std::uint32_t textStart = Model::textStart(model_.lines[global], text);
         const Span* label = nullptr;
         for (const Span* span = first; span != last; ++span) {
             if (span->begin < at) continue;
-            writePlain(text.substr(at, span->begin - at));
+            writeUncovered(text.substr(0, span->begin), at, textStart);
             writeSpan(*span, text.substr(span->begin, span->end - span->begin), line);
             if (span->kind() == SpanKind::LabelDef) label = span;
             at = span->end;
         }
+        writeUncovered(text, at, textStart);
         closeElement();
-        writePlain(text.substr(at));
         if (label != nullptr) writeReferences(model_.symbols[label->target()]);
         out_ += "</span>"sv;
     }
@@ -321,6 +322,14 @@ private:
     void appendNumber(std::uint64_t number) {
         char* room = out_.room(24);
         out_.commit(std::to_chars(room, room + 24, number).ptr);
+    }
+
+    // The bytes of a line from `at` to the end of `upTo` that no span
+    // covers: plain, but text on a text line from its start.
+    void writeUncovered(std::string_view upTo, std::uint32_t at, std::uint32_t textStart) {
+        auto end = static_cast<std::uint32_t>(upTo.size());
+        if (at < textStart) writePlain(upTo.substr(at, std::min(end, textStart) - at));
+        if (end > std::max(at, textStart)) writeColoured(classOf(SpanKind::Text), upTo.substr(std::max(at, textStart)));
     }
 
     void writePlain(std::string_view bytes) {
