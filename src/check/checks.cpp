@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -505,11 +506,12 @@ const std::array<std::pair<CheckId, Checker::Check>, 11> Checker::checks = {{
 
 namespace {
 
-// Keeps what one check finds, to be handed on in the order of the checks.
+// Keeps what one check finds, to be handed on in the order of the checks:
+// in pieces, so that many findings are not copied as they grow.
 class KeepingSink : public DiagnosticSink {
 public:
     void report(Diagnostic diagnostic) override { kept.push_back(std::move(diagnostic)); }
-    std::vector<Diagnostic> kept;
+    std::deque<Diagnostic> kept;
 };
 
 }  // namespace
@@ -527,6 +529,9 @@ void runChecks(const Model& model, const analysis::CommandSet& commands, const C
             if (selection.has(id)) Checker(model, commands, engine, found[k]).run(check);
         }
     });
+    std::size_t count = 0;
+    for (const KeepingSink& each : found) count += each.kept.size();
+    sink.expect(count);
     for (KeepingSink& each : found)
         for (Diagnostic& diagnostic : each.kept) sink.report(std::move(diagnostic));
 }

@@ -2,6 +2,7 @@
 
 // A finding of the checker: which check, how bad, where, and what.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +31,8 @@ class DiagnosticSink {
 public:
     virtual ~DiagnosticSink() = default;
     virtual void report(Diagnostic diagnostic) = 0;
+    // About this many more findings come now: room can be made for them.
+    virtual void expect(std::size_t count) { (void)count; }
 };
 
 }  // namespace check

@@ -18,6 +18,7 @@ enum class Format : unsigned char { Text, Json, Sarif };
 class CollectingSink : public DiagnosticSink {
 public:
     void report(Diagnostic diagnostic) override { diagnostics_.push_back(std::move(diagnostic)); }
+    void expect(std::size_t count) override { diagnostics_.reserve(diagnostics_.size() + count); }
     // The findings by file (in run order), line and column; findings of one
     // place keep the order they came in.
     std::vector<Diagnostic> sorted() &&;

@@ -100,7 +100,7 @@ std::string writePages(const analysis::Model& model, const writers::html5::PageL
     std::atomic<std::size_t> next{first};
     std::size_t workers = std::min(nscr::processorCount(), tasks - first);
     nscr::runSideBySide(workers, [&](std::size_t) {
-        std::string page;
+        nscr::ByteBuffer page;
         for (std::size_t task; (task = next++) < tasks;) {
             if (task == 0) {
                 frontPage = writers::html5::frontPage(model, layout, *front, reading.frontPagePath);

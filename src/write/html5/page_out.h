@@ -6,50 +6,44 @@
 #include <string>
 #include <string_view>
 
+#include "nscr/byte_buffer.h"
+
 namespace writers::html5 {
 
 // A page as it is written, into a buffer kept from page to page: appends
-// are inline copies, and room is zeroed only when the buffer first grows to
-// it. The buffer's size is how far it has ever been used; the page is its
-// first size() bytes.
+// are inline copies, and the buffer's memory is taken from the system
+// once, in huge pages where it is large, and never zeroed.
 class PageOut {
 public:
-    explicit PageOut(std::string& buffer) : buffer_(buffer) {}
+    explicit PageOut(nscr::ByteBuffer& buffer) : buffer_(buffer) { buffer_.clear(); }
 
-    void reserve(std::size_t bytes) {
-        if (bytes > buffer_.size()) buffer_.resize(bytes);
-    }
+    void reserve(std::size_t bytes) { buffer_.reserve(bytes); }
     // Room for `bytes` more: write them at the pointer given, then commit
     // the end of what was written.
     // Inline where written: most appends are short words of known length.
-    [[gnu::always_inline]] char* room(std::size_t bytes) {
-        if (bytes > buffer_.size() - size_) grow(bytes);
-        return buffer_.data() + size_;
-    }
-    void commit(const char* end) { size_ = static_cast<std::size_t>(end - buffer_.data()); }
+    [[gnu::always_inline]] char* room(std::size_t bytes) { return buffer_.room(bytes); }
+    void commit(const char* end) { buffer_.commit(end); }
 
     [[gnu::always_inline]] PageOut& operator+=(std::string_view bytes) {
         char* at = room(bytes.size());
         if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
-        size_ += bytes.size();
+        commit(at + bytes.size());
         return *this;
     }
     PageOut& operator+=(const std::string& bytes) { return *this += std::string_view(bytes); }
     PageOut& operator+=(const char* bytes) { return *this += std::string_view(bytes); }
     PageOut& operator+=(char c) {
-        *room(1) = c;
-        ++size_;
+        char* at = room(1);
+        *at = c;
+        commit(at + 1);
         return *this;
     }
 
-    std::size_t size() const { return size_; }
-    std::string_view page() const { return {buffer_.data(), size_}; }
+    std::size_t size() const { return buffer_.size(); }
+    std::string_view page() const { return buffer_.view(); }
 
 private:
-    [[gnu::noinline]] void grow(std::size_t bytes) { buffer_.resize(std::max(buffer_.size() * 2, size_ + bytes)); }
-
-    std::string& buffer_;
-    std::size_t size_ = 0;
+    nscr::ByteBuffer& buffer_;
 };
 
 }  // namespace writers::html5

@@ -138,7 +138,7 @@ std::string lineId(std::uint32_t line) { return std::string("L") + std::to_strin
 class PageWriter {
 public:
     PageWriter(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options,
-               std::string& buffer)
+               nscr::ByteBuffer& buffer)
         : model_(model),
           layout_(layout),
           partIndex_(part),
@@ -696,12 +696,12 @@ private:
 }  // namespace
 
 std::string_view writeReadingPage(const Model& model, const PageLayout& layout, std::size_t part,
-                                  const ReadingOptions& options, std::string& buffer) {
+                                  const ReadingOptions& options, nscr::ByteBuffer& buffer) {
     return PageWriter(model, layout, part, options, buffer).write();
 }
 
 std::string readingPage(const Model& model, const PageLayout& layout, std::size_t part, const ReadingOptions& options) {
-    std::string buffer;
+    nscr::ByteBuffer buffer;
     return std::string(writeReadingPage(model, layout, part, options, buffer));
 }
 

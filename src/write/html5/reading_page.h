@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/model.h"
+#include "nscr/byte_buffer.h"
 #include "write/html5/page_layout.h"
 
 namespace writers::html5 {
@@ -31,7 +32,7 @@ inline constexpr std::uint32_t blockLines = 256;
 // The page of part `part` of the layout, written into `buffer`, a buffer
 // used for page after page; the page is the view given, its first bytes.
 std::string_view writeReadingPage(const analysis::Model& model, const PageLayout& layout, std::size_t part,
-                                  const ReadingOptions& options, std::string& buffer);
+                                  const ReadingOptions& options, nscr::ByteBuffer& buffer);
 std::string readingPage(const analysis::Model& model, const PageLayout& layout, std::size_t part,
                         const ReadingOptions& options);
 
