@@ -159,7 +159,7 @@ private:
 
 }  // namespace
 
-void evaluateAliases(Model& model, const std::vector<ValueStatement>& values) {
+void evaluateAliases(Model& model, const nscr::BigArray<ValueStatement>& values) {
     AliasEvaluator evaluator(model);
     for (const ValueStatement& value : values) evaluator.run(value);
 }

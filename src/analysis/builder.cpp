@@ -1099,6 +1099,13 @@ void reserveNamesFor(Model& model, std::size_t bytes) {
     model.symbols.reserve(bytes / 128 + 16);
 }
 
+// Room, taken before any is written so that it is all in huge pages, for
+// the alias statements and the words this many bytes of script leave to
+// the link step.
+void reserveValuesFor(FirstPass& pass, std::size_t bytes) { pass.values.reserve(bytes / 256 + 16); }
+
+void reservePendingFor(FirstPass& pass, std::size_t bytes) { pass.pending.reserve(bytes / 48 + 16); }
+
 // Room for the lines and spans of this many bytes of script: most lines of
 // real scripts are 30 to 60 bytes, with a few spans each.
 void reserveFor(Model& model, std::size_t bytes) {
@@ -1296,7 +1303,7 @@ void goBackTo(FirstPass& pass, const Held& held) {
     shortenTo(m.findings, held.findings);
     shortenTo(m.fileInfo, held.files);
     if (!m.fileInfo.empty()) m.fileInfo.back().lineCount = held.lastFileLines;
-    shortenTo(pass.values, held.values);
+    pass.values.resizeForOverwrite(held.values);
     shortenTo(pass.badBytes, held.badBytes);
     pass.lastFile = held.lastFile;
     pass.continuesFile = held.continuesFile;
@@ -1340,7 +1347,7 @@ private:
     // Each run's first piece, and the room its records suggest for the run.
     void readSamples() {
         nscr::runSideBySide(count_, [&](std::size_t r) {
-            if (r != 0) startPart(r, bytesOf(pieces_[runs_[r]]));
+            if (r != 0) startPart(r, bytesOf(pieces_[runs_[r]]), bytesOf(pieces_, runs_[r], runs_[r + 1]));
             readerOf(r).readPiece(pieces_[runs_[r]]);
         });
         for (std::size_t r = 0; r < count_; ++r) {
@@ -1349,7 +1356,6 @@ private:
                 sample = {sample.lines - before_.big.lines, sample.spans - before_.big.spans,
                           sample.statements - before_.big.statements, sample.pending - before_.big.pending};
             room_[r] = roomFor(sample, pieces_, runs_[r], runs_[r + 1]);
-            reserveNamesFor(r == 0 ? pass_.model : parts_[r].model, bytesOf(pieces_, runs_[r], runs_[r + 1]));
         }
     }
 
@@ -1377,17 +1383,22 @@ private:
                 readers_[0] = std::make_unique<LineReader>(pass_, files_);
                 readers_[0]->setState(start_);
             } else {
-                startPart(r, bytesOf(pieces_, runs_[r], runs_[r + 1]));
+                startPart(r, bytesOf(pieces_, runs_[r], runs_[r + 1]), bytesOf(pieces_, runs_[r], runs_[r + 1]));
             }
             for (std::size_t p = runs_[r]; p < runs_[r + 1]; ++p) readers_[r]->readPiece(pieces_[p]);
         });
     }
 
-    void startPart(std::size_t r, std::size_t bytes) {
+    // A part for run r, with room for the lines of its first `bytes` and for
+    // the names and alias statements of all the run's: those stay in the
+    // part, while its lines go to room lent by the whole.
+    void startPart(std::size_t r, std::size_t bytes, std::size_t runBytes) {
         parts_[r] = FirstPass();
         parts_[r].checkEncodings = pass_.checkEncodings;
         parts_[r].commands = pass_.commands;
         reserveFor(parts_[r].model, bytes);
+        reserveNamesFor(parts_[r].model, runBytes);
+        reserveValuesFor(parts_[r], runBytes);
         readers_[r] = std::make_unique<LineReader>(parts_[r], files_);
         readers_[r]->setState(start_);
     }
@@ -1440,6 +1451,8 @@ FirstPass readLines(std::vector<input::SourceFile> files, const CommandSet& comm
     std::size_t bytes = 0;
     for (const input::SourceFile& file : pass.model.files) bytes += file.bytes.size();
     reserveFor(pass.model, bytes);
+    reserveValuesFor(pass, bytes);
+    reservePendingFor(pass, bytes);
     pass.checkEncodings = checkEncodings;
     readFiles(pass);
     // A span names its definition or reference in 27 bits.

@@ -43,7 +43,7 @@ struct ValueStatement {
 struct FirstPass {
     Model model;
     nscr::BigArray<PendingWord> pending;
-    std::vector<ValueStatement> values;
+    nscr::BigArray<ValueStatement> values;
     // Pieces of one file may be read apart: the file of the last piece read,
     // and whether the first piece went on with a file begun elsewhere.
     std::uint32_t lastFile = none;
@@ -62,7 +62,7 @@ void link(FirstPass& pass);
 
 // Works out the numbers of the numeric aliases from the definition block's
 // statements, as the engine evaluates them when it runs the block.
-void evaluateAliases(Model& model, const std::vector<ValueStatement>& values);
+void evaluateAliases(Model& model, const nscr::BigArray<ValueStatement>& values);
 
 // Finds where each jumpf, jumpb and skip lands.
 void resolveJumps(Model& model);

@@ -238,11 +238,13 @@ private:
     // block calls or jumps to it, itself or through sections it reaches:
     // such a section runs as part of the block.
     std::vector<bool> sectionsOfDefinitionBlock() {
+        labelLines_.reserve(model_.symbols.size());
         for (std::uint32_t k = 0; k < model_.symbols.size(); ++k) {
             const Symbol& symbol = model_.symbols[k];
             if (symbol.kind == SymbolKind::Label) labelLines_.push_back({model_.lineIndex(symbol.pos.file, symbol.pos.line), k});
         }
         std::vector<std::pair<std::uint32_t, std::uint32_t>> refLines;  // global line, reference
+        refLines.reserve(model_.references.size());
         for (std::uint32_t k = 0; k < model_.references.size(); ++k) {
             const Reference& reference = model_.references[k];
             if (reference.symbol == none || reference.kind == analysis::RefKind::Check) continue;

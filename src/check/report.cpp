@@ -10,8 +10,9 @@
 namespace check {
 
 std::vector<Diagnostic> CollectingSink::sorted() && {
-    // The places are sorted, with the order of report for ties, and each
-    // diagnostic is moved once, to its place.
+    // The places are sorted, with the order of report for ties; then each
+    // diagnostic moves once, to its place in the same array, cycle by
+    // cycle, so that no second array is made.
     struct Key {
         std::uint64_t fileOrder, line, column;
         std::size_t index;
@@ -27,11 +28,21 @@ std::vector<Diagnostic> CollectingSink::sorted() && {
                         static_cast<std::uint64_t>(where.column), k});
     }
     std::sort(keys.begin(), keys.end());
-    std::vector<Diagnostic> sorted;
-    sorted.reserve(diagnostics_.size());
-    for (const Key& key : keys) sorted.push_back(std::move(diagnostics_[key.index]));
-    diagnostics_.clear();
-    return sorted;
+    std::vector<bool> placed(keys.size(), false);
+    for (std::size_t start = 0; start < keys.size(); ++start) {
+        if (placed[start]) continue;
+        Diagnostic first = std::move(diagnostics_[start]);
+        std::size_t at = start;
+        for (;;) {
+            placed[at] = true;
+            std::size_t from = keys[at].index;
+            if (from == start) break;
+            diagnostics_[at] = std::move(diagnostics_[from]);
+            at = from;
+        }
+        diagnostics_[at] = std::move(first);
+    }
+    return std::move(diagnostics_);
 }
 
 std::string textLine(const Diagnostic& diagnostic) {

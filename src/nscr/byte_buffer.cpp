@@ -20,6 +20,19 @@ std::size_t mappingSizeFor(std::size_t size) {
     return (size + unit - 1) / unit * unit;
 }
 
+// A small mapping grown to whole huge pages: a mapping of its own, which
+// the system places on a huge-page boundary, with the few bytes copied.
+// Moved as it is, its first part would stay apart to the system and fill
+// in small pages.
+void* grownFromSmall(void* data, std::size_t size, std::size_t used, std::size_t mapped) {
+    void* place = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (place == MAP_FAILED) return MAP_FAILED;
+    ::madvise(place, mapped, MADV_HUGEPAGE);
+    if (used != 0) std::memcpy(place, data, used);
+    ::munmap(data, size);
+    return place;
+}
+
 }  // namespace
 
 void adviseHugePages(char* data, std::size_t size) {
@@ -61,9 +74,9 @@ void ByteBuffer::reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
     if (!owned_) throw RoomExhausted();
     std::size_t mapped = mappingSizeFor(capacity);
-    void* memory = data_ == nullptr
-                       ? ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                       : ::mremap(data_, capacity_, mapped, MREMAP_MAYMOVE);
+    void* memory = data_ == nullptr ? ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                   : capacity_ < hugePage && mapped >= hugePage ? grownFromSmall(data_, capacity_, size_, mapped)
+                                        : ::mremap(data_, capacity_, mapped, MREMAP_MAYMOVE);
     if (memory == MAP_FAILED) throw std::bad_alloc();
     data_ = static_cast<char*>(memory);
     capacity_ = mapped;
