@@ -26,7 +26,7 @@ const analysis::CommandSet& commands() {
     return set;
 }
 
-std::vector<check::Diagnostic> checkScripts(std::vector<std::string> scripts, CheckId id,
+check::Diagnostics checkScripts(std::vector<std::string> scripts, CheckId id,
                                             input::Engine engine = input::Engine::NScripter) {
     std::vector<input::SourceFile> files;
     for (std::size_t k = 0; k < scripts.size(); ++k)
@@ -93,7 +93,7 @@ TEST(Checks, EachTriggersAndItsLookAlikeDoesNot) {
         {CheckId::BomHidesLabel, "\xEF\xBB\xBF;mode800\n*define\ngame\n", ""},
     };
     for (const CheckCase& c : cases) {
-        std::vector<check::Diagnostic> found = checkScripts({c.script}, c.id, c.engine);
+        check::Diagnostics found = checkScripts({c.script}, c.id, c.engine);
         std::string name = std::string(check::infoOf(c.id).name) + " on " + c.script;
         if (std::string_view(c.expected).empty()) {
             EXPECT_TRUE(found.empty()) << name << ": " << (found.empty() ? "" : found[0].message);

@@ -1102,7 +1102,7 @@ void reserveNamesFor(Model& model, std::size_t bytes) {
 // Room, taken before any is written so that it is all in huge pages, for
 // the alias statements and the words this many bytes of script leave to
 // the link step.
-void reserveValuesFor(FirstPass& pass, std::size_t bytes) { pass.values.reserve(bytes / 256 + 16); }
+void reserveValuesFor(FirstPass& pass, std::size_t bytes) { pass.values.reserve(bytes / 128 + 16); }
 
 void reservePendingFor(FirstPass& pass, std::size_t bytes) { pass.pending.reserve(bytes / 48 + 16); }
 

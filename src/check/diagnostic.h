@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "check/check_ids.h"
+#include "nscr/huge_page_allocator.h"
 
 namespace check {
 
@@ -25,6 +27,10 @@ struct Diagnostic {
     Location where;
     std::string message;
 };
+
+// Findings in an array of their own: a game's tens of thousands take huge
+// pages.
+using Diagnostics = std::vector<Diagnostic, nscr::HugePageAllocator<Diagnostic>>;
 
 // Where the checks put what they find.
 class DiagnosticSink {

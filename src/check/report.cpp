@@ -9,7 +9,7 @@
 
 namespace check {
 
-std::vector<Diagnostic> CollectingSink::sorted() && {
+Diagnostics CollectingSink::sorted() && {
     // The places are sorted, with the order of report for ties; then each
     // diagnostic moves once, to its place in the same array, cycle by
     // cycle, so that no second array is made.
@@ -183,7 +183,7 @@ std::string jsonLine(const Diagnostic& diagnostic) {
            ",\"message\":" + jsonString(diagnostic.message) + "}\n";
 }
 
-void writeDiagnostics(std::FILE* out, Format format, const std::vector<Diagnostic>& diagnostics) {
+void writeDiagnostics(std::FILE* out, Format format, std::span<const Diagnostic> diagnostics) {
     Output output(out);
     if (format == Format::Sarif) writeSarifRules(output);
     bool first = true;
@@ -202,7 +202,7 @@ void writeDiagnostics(std::FILE* out, Format format, const std::vector<Diagnosti
     output.flush();
 }
 
-std::string summaryLine(const std::vector<Diagnostic>& diagnostics, std::size_t files) {
+std::string summaryLine(std::span<const Diagnostic> diagnostics, std::size_t files) {
     std::size_t counts[3] = {0, 0, 0};
     for (const Diagnostic& diagnostic : diagnostics) ++counts[static_cast<std::size_t>(diagnostic.severity)];
     auto counted = [](std::size_t count, std::string_view word) {

@@ -4,6 +4,7 @@
 // one JSON object per line, or a SARIF 2.1.0 document.
 
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,11 +22,11 @@ public:
     void expect(std::size_t count) override { diagnostics_.reserve(diagnostics_.size() + count); }
     // The findings by file (in run order), line and column; findings of one
     // place keep the order they came in.
-    std::vector<Diagnostic> sorted() &&;
-    const std::vector<Diagnostic>& diagnostics() const { return diagnostics_; }
+    Diagnostics sorted() &&;
+    const Diagnostics& diagnostics() const { return diagnostics_; }
 
 private:
-    std::vector<Diagnostic> diagnostics_;
+    Diagnostics diagnostics_;
 };
 
 // "FILE:LINE:COL: severity: message [check-id]"
@@ -39,9 +40,9 @@ std::string jsonString(std::string_view text);
 
 // Writes the findings, in the given order, to out as they come; raises
 // nscr::Error when the output fails.
-void writeDiagnostics(std::FILE* out, Format format, const std::vector<Diagnostic>& diagnostics);
+void writeDiagnostics(std::FILE* out, Format format, std::span<const Diagnostic> diagnostics);
 
 // "3 errors, 12 warnings in 2 files" (with ", N notes" when there are some).
-std::string summaryLine(const std::vector<Diagnostic>& diagnostics, std::size_t files);
+std::string summaryLine(std::span<const Diagnostic> diagnostics, std::size_t files);
 
 }  // namespace check

@@ -142,7 +142,7 @@ int runCheckCommand(const OptionList& options, const std::string& commandsPath) 
         badBytes = !badEncodings.empty() && !lenient;
         check::runChecks(model, commands, chosen->selection, engine, sink);
     }
-    std::vector<check::Diagnostic> diagnostics = std::move(sink).sorted();
+    check::Diagnostics diagnostics = std::move(sink).sorted();
     check::writeDiagnostics(stdout, chosen->format, diagnostics);
     printError(check::summaryLine(diagnostics, fileCount));
     if (unreadable) return unreadableInput;

@@ -69,7 +69,7 @@ std::vector<analysis::Finding> findingsOf(const analysis::Model& model, const Ru
     check::CollectingSink sink;
     // Without -engine, the messages tell every engine's way.
     check::runChecks(model, commands, selection, run.engineChosen ? run.engine : input::Engine::NScripter, sink);
-    std::vector<check::Diagnostic> diagnostics = std::move(sink).sorted();
+    check::Diagnostics diagnostics = std::move(sink).sorted();
     std::vector<analysis::Finding> findings;
     findings.reserve(diagnostics.size());
     std::vector<std::size_t> shown(model.files.size());
