@@ -1,6 +1,7 @@
 #include "write/html5/front_page.h"
 
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 
 #include "analysis/characters.h"
@@ -15,11 +16,6 @@ namespace {
 
 using ::html5::appendEscaped;
 using ::html5::escaped;
-
-void appendNumber(std::string& page, std::uint64_t number) {
-    char digits[24];
-    page.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
-}
 
 std::string count(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -90,24 +86,50 @@ void writeFindings(std::string& page, const analysis::Model& model, const PageLa
 }
 
 // "l-name" (the name in lower case, "-2" on for a later definition) as a
-// link's fragment: written in place where no byte of the name means
-// something in a URL, as in nearly every label.
-void appendLabelFragment(std::string& page, std::string_view name, std::uint32_t ordinal) {
+// link's fragment, for a name with bytes that are escaped or encoded.
+std::string labelFragment(std::string_view name, std::uint32_t ordinal) {
     std::string id = "l-";
-    if (::html5::isPlainInUrl(name)) {
-        std::size_t at = page.size();
-        page += id;
-        page += name;
-        for (std::size_t k = at + 2; k < page.size(); ++k) page[k] = analysis::lowerByte(page[k]);
-    } else {
-        for (char c : name) id += analysis::lowerByte(c);
-        id = ::html5::hrefOfFile(id);
-        appendEscaped(page, id);
-    }
+    for (char c : name) id += analysis::lowerByte(c);
     if (ordinal > 1) {
-        page += '-';
-        appendNumber(page, ordinal);
+        id += '-';
+        id += std::to_string(ordinal);
     }
+    return escaped(::html5::hrefOfFile(id));
+}
+
+char* writeBytes(char* out, std::string_view bytes) {
+    std::memcpy(out, bytes.data(), bytes.size());
+    return out + bytes.size();
+}
+
+// A label's entry: "<li><a href="PAGE#l-name">*name</a> FILE:LINE</li>",
+// opening and place made before for its page and file. Written at out,
+// which has entryRoom bytes; gives the entry's end.
+char* writeLabelEntry(char* out, std::string_view opening, std::string_view name, std::uint32_t ordinal,
+                      std::string_view place, std::uint32_t line) {
+    out = writeBytes(out, opening);
+    if (::html5::isPlainInUrl(name)) {
+        // Nearly every name: no byte of it is escaped or encoded.
+        out = writeBytes(out, "l-");
+        for (char c : name) *out++ = analysis::lowerByte(c);
+        if (ordinal > 1) {
+            *out++ = '-';
+            out = std::to_chars(out, out + 10, ordinal).ptr;
+        }
+        out = writeBytes(out, "\">*");
+        out = writeBytes(out, name);
+    } else {
+        out = writeBytes(out, labelFragment(name, ordinal));
+        out = writeBytes(out, "\">*");
+        out = writeBytes(out, escaped(name));
+    }
+    out = writeBytes(out, place);
+    out = std::to_chars(out, out + 10, line).ptr;
+    return writeBytes(out, "</li>\n");
+}
+
+std::size_t entryRoom(std::string_view opening, std::string_view name, std::string_view place) {
+    return opening.size() + place.size() + 16 * name.size() + 64;
 }
 
 // Every label, with the engine line of its definition for the "go to" box.
@@ -122,29 +144,27 @@ void writeLabels(std::string& page, const analysis::Model& model, const PageLayo
             "<input id=\"filter\" type=\"search\" placeholder=\"filter labels\" autocomplete=\"off\">\n<div id=\"labels\">\n";
     // Lists of a thousand labels that the browser lays out only when seen;
     // each label is a link and its place as text, no more. A game has tens
-    // of thousands: each is written in a few pieces made before.
-    page.reserve(page.size() + labels * 96);
+    // of thousands: each is written in one go, from pieces made before.
+    nscr::ByteBuffer list(labels * 96);
     std::size_t listed = 0;
     for (const analysis::Symbol& symbol : model.symbols) {
         if (symbol.kind != analysis::SymbolKind::Label) continue;
         if (listed % labelsPerList == 0) {
-            if (listed != 0) page += "</ol>\n";
+            if (listed != 0) list.append("</ol>\n");
             std::size_t left = std::min(labelsPerList, labels - listed);
-            page += "<ol start=\"" + std::to_string(listed + 1) + "\"";
-            if (left != labelsPerList) page += " style=\"contain-intrinsic-size:auto " + std::to_string(left * 3 / 2) + "em\"";
-            page += ">\n";
+            list.append("<ol start=\"" + std::to_string(listed + 1) + "\"");
+            if (left != labelsPerList) list.append(" style=\"contain-intrinsic-size:auto " + std::to_string(left * 3 / 2) + "em\"");
+            list.append(">\n");
         }
         ++listed;
         std::string_view name = model.nameOf(symbol);
-        page += openings[layout.partOf(symbol.pos.file, symbol.pos.line)];
-        appendLabelFragment(page, name, symbol.ordinal);
-        page += "\">*";
-        appendEscaped(page, name);
-        page += places[symbol.pos.file];
-        appendNumber(page, symbol.pos.line + 1);
-        page += "</li>\n";
+        const std::string& opening = openings[layout.partOf(symbol.pos.file, symbol.pos.line)];
+        const std::string& place = places[symbol.pos.file];
+        char* room = list.room(entryRoom(opening, name, place));
+        list.commit(writeLabelEntry(room, opening, name, symbol.ordinal, place, symbol.pos.line + 1));
     }
-    if (listed != 0) page += "</ol>\n";
+    if (listed != 0) list.append("</ol>\n");
+    page += list.view();
     page += "</div>\n";
 }
 
