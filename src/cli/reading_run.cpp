@@ -89,6 +89,18 @@ std::vector<analysis::Finding> findingsOf(const analysis::Model& model, const Ru
     return findings;
 }
 
+// The language of each file's text, on every processor: a file of many
+// parts has one.
+std::vector<std::string> languagesOf(const analysis::Model& model) {
+    std::vector<std::string> languages(model.files.size());
+    std::atomic<std::uint32_t> next{0};
+    nscr::runSideBySide(std::min(nscr::processorCount(), model.files.size()), [&](std::size_t) {
+        for (std::uint32_t file; (file = next++) < model.files.size();)
+            languages[file] = writers::html5::languageOf(model, file);
+    });
+    return languages;
+}
+
 // Every part's page, on every processor: the model is only read. The
 // front page, when there is one, is made among them (first, as it takes
 // longest) and kept to be written last.
@@ -158,6 +170,11 @@ int runReadingPages(const OptionList& options, const std::string& outputDirector
         reading.labelRule = profile.labels == input::DuplicateRule::Last ? input::DuplicateRule::Last : input::DuplicateRule::First;
         reading.aliasRule = profile.aliases == input::DuplicateRule::Last ? input::DuplicateRule::Last : input::DuplicateRule::First;
         reading.findings = &findings;
+        std::vector<std::string> languages;
+        if (reading.lang.empty()) {
+            languages = languagesOf(model);
+            reading.languages = &languages;
+        }
         if (frontPage) {
             reading.frontPagePath = front;
             reading.frontPageTitle = run.gameName.empty() ? "Index" : run.gameName;

@@ -149,7 +149,9 @@ public:
 
     std::string_view write() {
         const input::SourceFile& file = model_.files[part_.file];
-        std::string lang = options_.lang.empty() ? languageOf(model_, part_.file) : options_.lang;
+        std::string lang = !options_.lang.empty()   ? options_.lang
+                           : options_.languages ? (*options_.languages)[part_.file]
+                                                : languageOf(model_, part_.file);
         std::string title = file.name + (part_.number > 1 ? std::string(" (") + std::to_string(part_.number) + ")" : "");
         out_.reserve(partBytes() * 3 + 4096);
         out_ += pageHead(title, lang, options_.lineNumbers);

@@ -17,6 +17,9 @@ namespace writers::html5 {
 struct ReadingOptions {
     bool lineNumbers = false;
     std::string lang;            // the page's language; empty: taken from the text
+    // Per file, the language of its text, worked out once for all of its
+    // pages; none: worked out for each page.
+    const std::vector<std::string>* languages = nullptr;
     std::string frontPagePath;   // a front page to link to; empty: none
     std::string frontPageTitle;  // its name on every page's bar
     input::DuplicateRule labelRule = input::DuplicateRule::First;  // which of two definitions links go to
