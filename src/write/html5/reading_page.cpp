@@ -725,8 +725,10 @@ void countScripts(std::string_view text, std::size_t& kana, std::size_t& han, st
         if (size == 1) {
             latin += analysis::isLetterByte(text[at]) ? 1 : 0;
         } else if constexpr (encoding == input::Encoding::CP932) {
+            // Counted without branches: kana and kanji come mixed.
             bool isKana = (lead == 0x82 && trail >= 0x9F) || (lead == 0x83 && trail <= 0x96);
-            (isKana ? kana : han) += lead >= 0x88 ? 1 : isKana ? 1 : 0;
+            kana += isKana ? 1 : 0;
+            han += !isKana && lead >= 0x88 ? 1 : 0;
         } else if constexpr (encoding == input::Encoding::UTF8) {
             bool isKana = lead == 0xE3 && (trail == 0x81 || trail == 0x82 || trail == 0x83);
             bool isHan = lead >= 0xE4 && lead <= 0xE9;
