@@ -104,9 +104,9 @@ std::vector<std::string> languagesOf(const analysis::Model& model) {
 // Every part's page, on every processor: the model is only read. The
 // front page, when there is one, is made among them (first, as it takes
 // longest) and kept to be written last.
-std::string writePages(const analysis::Model& model, const writers::html5::PageLayout& layout,
-                       const writers::html5::ReadingOptions& reading, const writers::html5::FrontPage* front) {
-    std::string frontPage;
+nscr::ByteBuffer writePages(const analysis::Model& model, const writers::html5::PageLayout& layout,
+                            const writers::html5::ReadingOptions& reading, const writers::html5::FrontPage* front) {
+    nscr::ByteBuffer frontPage;
     std::size_t first = front != nullptr ? 0 : 1;
     std::size_t tasks = layout.parts().size() + 1;
     std::atomic<std::size_t> next{first};
@@ -115,7 +115,7 @@ std::string writePages(const analysis::Model& model, const writers::html5::PageL
         nscr::ByteBuffer page;
         for (std::size_t task; (task = next++) < tasks;) {
             if (task == 0) {
-                frontPage = writers::html5::frontPage(model, layout, *front, reading.frontPagePath);
+                writers::html5::writeFrontPage(model, layout, *front, reading.frontPagePath, frontPage);
                 continue;
             }
             std::size_t part = task - 1;
@@ -180,9 +180,9 @@ int runReadingPages(const OptionList& options, const std::string& outputDirector
             reading.frontPageTitle = run.gameName.empty() ? "Index" : run.gameName;
         }
         writers::html5::FrontPage frontParts{reading.frontPageTitle, run.notRead, &findings};
-        std::string frontHtml = writePages(model, layout, reading, frontPage ? &frontParts : nullptr);
+        nscr::ByteBuffer frontHtml = writePages(model, layout, reading, frontPage ? &frontParts : nullptr);
         // The front page last: a run that fails before leaves the older one.
-        if (frontPage) nscr::writeWholeFile(reading.frontPagePath, frontHtml);
+        if (frontPage) nscr::writeWholeFile(reading.frontPagePath, frontHtml.view());
     } catch (const std::bad_alloc&) {
         printError(std::strerror(ENOMEM));
         return 1;

@@ -7,6 +7,7 @@
 #include "analysis/characters.h"
 #include "html5.h"
 #include "nscr/byte_buffer.h"
+#include "write/html5/page_out.h"
 #include "write/html5/markup.h"
 #include "write/html5/reading_page.h"
 
@@ -21,7 +22,7 @@ std::string count(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-void writeFiles(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path) {
+void writeFiles(PageOut& page, const analysis::Model& model, const PageLayout& layout, const std::string& path) {
     page += "<h2>Files in the engine's order</h2>\n<table class=\"files\">\n"
             "<tr><th>file</th><th>encoding</th><th>bytes</th><th>lines</th><th>engine lines</th></tr>\n";
     for (std::uint32_t file = 0; file < model.files.size(); ++file) {
@@ -37,7 +38,7 @@ void writeFiles(std::string& page, const analysis::Model& model, const PageLayou
     page += "</table>\n";
 }
 
-void writeNotRead(std::string& page, const std::vector<input::SkippedFile>& notRead) {
+void writeNotRead(PageOut& page, const std::vector<input::SkippedFile>& notRead) {
     if (notRead.empty()) return;
     page += "<h2>Files the engine does not read</h2>\n<ul class=\"skipped\">\n";
     for (const input::SkippedFile& skipped : notRead) {
@@ -61,7 +62,7 @@ std::vector<std::string> partHrefs(const PageLayout& layout, const std::string& 
 }
 
 // The checks' findings, each linked to its line; the first thousand.
-void writeFindings(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path,
+void writeFindings(PageOut& page, const analysis::Model& model, const PageLayout& layout, const std::string& path,
                    const std::vector<analysis::Finding>* findings) {
     if (findings == nullptr || findings->empty()) return;
     std::vector<std::string> hrefs = partHrefs(layout, path);
@@ -133,7 +134,7 @@ std::size_t entryRoom(std::string_view opening, std::string_view name, std::stri
 }
 
 // Every label, with the engine line of its definition for the "go to" box.
-void writeLabels(std::string& page, const analysis::Model& model, const PageLayout& layout, const std::string& path) {
+void writeLabels(PageOut& page, const analysis::Model& model, const PageLayout& layout, const std::string& path) {
     std::vector<std::string> openings = partHrefs(layout, path);  // "<li><a href="PAGE#" for each part
     for (std::string& href : openings) href = "<li><a href=\"" + href + "#";
     std::vector<std::string> places;  // "</a> FILE:" for each file
@@ -145,26 +146,24 @@ void writeLabels(std::string& page, const analysis::Model& model, const PageLayo
     // Lists of a thousand labels that the browser lays out only when seen;
     // each label is a link and its place as text, no more. A game has tens
     // of thousands: each is written in one go, from pieces made before.
-    nscr::ByteBuffer list(labels * 96);
     std::size_t listed = 0;
     for (const analysis::Symbol& symbol : model.symbols) {
         if (symbol.kind != analysis::SymbolKind::Label) continue;
         if (listed % labelsPerList == 0) {
-            if (listed != 0) list.append("</ol>\n");
+            if (listed != 0) page += "</ol>\n";
             std::size_t left = std::min(labelsPerList, labels - listed);
-            list.append("<ol start=\"" + std::to_string(listed + 1) + "\"");
-            if (left != labelsPerList) list.append(" style=\"contain-intrinsic-size:auto " + std::to_string(left * 3 / 2) + "em\"");
-            list.append(">\n");
+            page += "<ol start=\"" + std::to_string(listed + 1) + "\"";
+            if (left != labelsPerList) page += " style=\"contain-intrinsic-size:auto " + std::to_string(left * 3 / 2) + "em\"";
+            page += ">\n";
         }
         ++listed;
         std::string_view name = model.nameOf(symbol);
         const std::string& opening = openings[layout.partOf(symbol.pos.file, symbol.pos.line)];
         const std::string& place = places[symbol.pos.file];
-        char* room = list.room(entryRoom(opening, name, place));
-        list.commit(writeLabelEntry(room, opening, name, symbol.ordinal, place, symbol.pos.line + 1));
+        char* room = page.room(entryRoom(opening, name, place));
+        page.commit(writeLabelEntry(room, opening, name, symbol.ordinal, place, symbol.pos.line + 1));
     }
-    if (listed != 0) list.append("</ol>\n");
-    page += list.view();
+    if (listed != 0) page += "</ol>\n";
     page += "</div>\n";
 }
 
@@ -227,13 +226,12 @@ for(var i=0;i<items.length;i++){var a=items[i].firstChild.textContent.toLowerCas
 
 }  // namespace
 
-std::string frontPage(const analysis::Model& model, const PageLayout& layout, const FrontPage& front,
-                      const std::string& path) {
-    std::string page = pageHead(front.title, "en", false);
-    // A game's front page runs to megabytes: its memory is taken at once,
-    // in huge pages, which the system hands out far faster than small ones.
+std::string_view writeFrontPage(const analysis::Model& model, const PageLayout& layout, const FrontPage& front,
+                                const std::string& path, nscr::ByteBuffer& buffer) {
+    PageOut page(buffer);
+    // A game's front page runs to megabytes: its room is taken at once.
     page.reserve(roomFor(model, front));
-    nscr::adviseHugePages(page.data(), page.capacity());
+    page += pageHead(front.title, "en", false);
     page += "<main class=\"front\">\n<h1>";
     appendEscaped(page, front.title);
     page += "</h1>\n<p>" + count(model.files.size(), "file", "files") + ", " +
@@ -249,7 +247,13 @@ std::string frontPage(const analysis::Model& model, const PageLayout& layout, co
     script.replace(script.find("FILES"), 5, placeTable(model, layout, path));
     page += script;
     page += "</body>\n</html>\n";
-    return page;
+    return page.page();
+}
+
+std::string frontPage(const analysis::Model& model, const PageLayout& layout, const FrontPage& front,
+                      const std::string& path) {
+    nscr::ByteBuffer buffer;
+    return std::string(writeFrontPage(model, layout, front, path, buffer));
 }
 
 }  // namespace writers::html5

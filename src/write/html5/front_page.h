@@ -10,6 +10,7 @@
 
 #include "analysis/model.h"
 #include "input/game_loader.h"
+#include "nscr/byte_buffer.h"
 #include "write/html5/page_layout.h"
 
 namespace writers::html5 {
@@ -20,7 +21,10 @@ struct FrontPage {
     const std::vector<analysis::Finding>* findings = nullptr;  // in script order
 };
 
-// The page written at path (links are made relative to it).
+// The page written at path (links are made relative to it), into buffer:
+// the view given, its first bytes.
+std::string_view writeFrontPage(const analysis::Model& model, const PageLayout& layout, const FrontPage& front,
+                                const std::string& path, nscr::ByteBuffer& buffer);
 std::string frontPage(const analysis::Model& model, const PageLayout& layout, const FrontPage& front,
                       const std::string& path);
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "html5.h"
 #include "nscr/byte_buffer.h"
 
 namespace writers::html5 {
@@ -45,5 +46,14 @@ public:
 private:
     nscr::ByteBuffer& buffer_;
 };
+
+// Text onto the page escaped for HTML: most texts hold nothing to escape
+// and go in whole.
+inline void appendEscaped(PageOut& out, std::string_view text) {
+    if (::html5::hasEscapedByte(text))
+        out += ::html5::escaped(text);
+    else
+        out += text;
+}
 
 }  // namespace writers::html5

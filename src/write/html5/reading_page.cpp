@@ -103,15 +103,6 @@ private:
     std::string decoded_;
 };
 
-// Text onto the page escaped for HTML: most texts hold nothing to escape
-// and go in whole.
-void appendEscaped(PageOut& out, std::string_view text) {
-    if (::html5::hasEscapedByte(text))
-        out += ::html5::escaped(text);
-    else
-        out += text;
-}
-
 // Script bytes onto the page, in UTF-8 and escaped for HTML.
 class TextWriter {
 public:
