@@ -88,20 +88,29 @@ private:
         for (const Reference& reference : model_.references) {
             if (reference.symbol != none || reference.dynamic || reference.badForm || reference.key.empty()) continue;
             if (isDefsubName(reference) || isUserCommandCall(reference)) continue;
-            std::string label = "*" + reference.key;
+            // "COMMAND to undefined label *KEY", made in one string: a game
+            // may have tens of thousands.
+            auto message = [&](std::string_view between, std::string_view after) {
+                std::string text;
+                text.reserve(reference.command.size() + between.size() + reference.key.size() + after.size() + 1);
+                text += reference.command;
+                text += between;
+                text += '*';
+                text += reference.key;
+                text += after;
+                return text;
+            };
             switch (reference.kind) {
                 case analysis::RefKind::Implicit:
-                    report(CheckId::UndefinedLabel, reference.pos,
-                           reference.command + " goes to " + label + ", which is defined nowhere");
+                    report(CheckId::UndefinedLabel, reference.pos, message(" goes to ", ", which is defined nowhere"));
                     break;
                 case analysis::RefKind::Check:
                     // Asking is what lchk is for: the answer is only always "no".
                     report(CheckId::UndefinedLabel, Severity::Note, reference.pos,
-                           reference.command + " asks for " + label + ", which is defined nowhere");
+                           message(" asks for ", ", which is defined nowhere"));
                     break;
                 default:
-                    report(CheckId::UndefinedLabel, reference.pos,
-                           reference.command + " to undefined label " + label);
+                    report(CheckId::UndefinedLabel, reference.pos, message(" to undefined label ", ""));
             }
         }
     }

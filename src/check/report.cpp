@@ -1,6 +1,7 @@
 #include "check/report.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 #include <tuple>
@@ -46,10 +47,26 @@ Diagnostics CollectingSink::sorted() && {
 }
 
 std::string textLine(const Diagnostic& diagnostic) {
+    std::string line;
+    appendTextLine(line, diagnostic);
+    return line;
+}
+
+void appendTextLine(std::string& out, const Diagnostic& diagnostic) {
     const Location& where = diagnostic.where;
-    return where.file + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) + ": " +
-           std::string(severityName(diagnostic.severity)) + ": " + diagnostic.message + " [" +
-           std::string(infoOf(diagnostic.check).name) + "]\n";
+    char number[16];
+    out += where.file;
+    out += ':';
+    out.append(number, std::to_chars(number, number + sizeof number, where.line).ptr);
+    out += ':';
+    out.append(number, std::to_chars(number, number + sizeof number, where.column).ptr);
+    out += ": ";
+    out += severityName(diagnostic.severity);
+    out += ": ";
+    out += diagnostic.message;
+    out += " [";
+    out += infoOf(diagnostic.check).name;
+    out += "]\n";
 }
 
 namespace {
@@ -99,6 +116,10 @@ public:
     explicit Output(std::FILE* out) : out_(out) {}
     void add(std::string_view text) {
         buffer_ += text;
+        if (buffer_.size() >= 1 << 16) flush();
+    }
+    void addTextLine(const Diagnostic& diagnostic) {
+        appendTextLine(buffer_, diagnostic);
         if (buffer_.size() >= 1 << 16) flush();
     }
     void flush() {
@@ -189,7 +210,7 @@ void writeDiagnostics(std::FILE* out, Format format, std::span<const Diagnostic>
     bool first = true;
     for (const Diagnostic& diagnostic : diagnostics) {
         switch (format) {
-            case Format::Text: output.add(textLine(diagnostic)); break;
+            case Format::Text: output.addTextLine(diagnostic); break;
             case Format::Json: output.add(jsonLine(diagnostic)); break;
             case Format::Sarif:
                 output.add(first ? "\n" : ",\n");

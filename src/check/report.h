@@ -31,6 +31,7 @@ private:
 
 // "FILE:LINE:COL: severity: message [check-id]"
 std::string textLine(const Diagnostic& diagnostic);
+void appendTextLine(std::string& out, const Diagnostic& diagnostic);
 // {"file":..., "line":..., "column":..., "severity":..., "check":..., "message":...}
 std::string jsonLine(const Diagnostic& diagnostic);
 
