@@ -42,6 +42,7 @@ struct WordChunk {
     std::size_t begin = 0, end = 0;
     std::string key;
     std::vector<Reference> calls;
+    std::vector<std::uint32_t> undefinedUses;  // spans of %name, $name, ?name no alias defines
 };
 
 class Linker {
@@ -80,8 +81,11 @@ public:
         });
         for (std::size_t k = 0; k < found; ++k)
             if (model_.references[k].dynamic) model_.references[k].symbol = none;
-        for (WordChunk& chunk : chunks)
+        for (WordChunk& chunk : chunks) {
             std::move(chunk.calls.begin(), chunk.calls.end(), std::back_inserter(model_.references));
+            model_.undefinedAliasUses.insert(model_.undefinedAliasUses.end(), chunk.undefinedUses.begin(),
+                                             chunk.undefinedUses.end());
+        }
         groupReferences();
     }
 
@@ -121,9 +125,9 @@ private:
                 if (alias != none) setUse(span, alias, 0);
                 return;
             }
-            case Role::NumberAlias: return setUse(span, model_.find(SymbolKind::NumAlias, name, hash), UsedAsNumber);
-            case Role::StringAlias: return setUse(span, model_.find(SymbolKind::NumAlias, name, hash), UsedAsString);
-            case Role::ArrayAlias: return setUse(span, model_.find(SymbolKind::NumAlias, name, hash), UsedAsArray);
+            case Role::NumberAlias: return setVariableUse(word.span, name, hash, UsedAsNumber, chunk);
+            case Role::StringAlias: return setVariableUse(word.span, name, hash, UsedAsString, chunk);
+            case Role::ArrayAlias: return setVariableUse(word.span, name, hash, UsedAsArray, chunk);
             case Role::TextNumber:
             case Role::TextString: {
                 std::uint32_t alias = model_.find(SymbolKind::NumAlias, name, hash);
@@ -141,6 +145,13 @@ private:
             std::uint32_t label = model_.find(SymbolKind::Label, model_.nameOf(model_.symbols[slot.first]));
             for (std::uint32_t k = slot.first; k != none; k = model_.symbols[k].nextOfKey) model_.symbols[k].label = label;
         }
+    }
+
+    // %name, $name or ?name: an alias, or a use of a name no alias defines.
+    void setVariableUse(std::uint32_t span, std::string_view name, std::uint32_t hash, std::uint8_t use, WordChunk& chunk) {
+        std::uint32_t alias = model_.find(SymbolKind::NumAlias, name, hash);
+        setUse(model_.spans[span], alias, use);
+        if (alias == none) chunk.undefinedUses.push_back(span);
     }
 
     void setUse(Span& span, std::uint32_t alias, std::uint8_t use) {

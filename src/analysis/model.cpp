@@ -76,6 +76,12 @@ std::uint32_t Model::fileOfLine(std::uint32_t globalLine) const {
     return after == fileInfo.begin() ? 0 : static_cast<std::uint32_t>(after - fileInfo.begin() - 1);
 }
 
+std::uint32_t Model::lineOfSpan(std::uint32_t span) const {
+    auto after = std::upper_bound(lines.begin(), lines.end(), span,
+                                  [](std::uint32_t value, const Line& line) { return value < line.firstSpan; });
+    return after == lines.begin() ? 0 : static_cast<std::uint32_t>(after - lines.begin() - 1);
+}
+
 std::string_view symbolKindName(SymbolKind kind) {
     switch (kind) {
         case SymbolKind::Label: return "label";

@@ -208,6 +208,9 @@ public:
     // into references, in order, as ranges of refsByLabel.
     std::vector<std::uint32_t> refsByLabel;
     std::vector<std::uint32_t> refsStart;  // size symbols.size() + 1
+    // The spans of the alias uses (%name, $name, ?name) whose name no alias
+    // defines, in script order.
+    std::vector<std::uint32_t> undefinedAliasUses;
 
     std::uint32_t lineIndex(std::uint32_t file, std::uint32_t line) const { return fileInfo[file].firstLine + line; }
     const Line& line(std::uint32_t file, std::uint32_t line) const { return lines[lineIndex(file, line)]; }
@@ -238,6 +241,8 @@ public:
     // The references to a label symbol's key.
     std::pair<const std::uint32_t*, const std::uint32_t*> referencesTo(std::uint32_t symbol) const;
     std::uint32_t fileOfLine(std::uint32_t globalLine) const;
+    // The line (global index) that holds a span.
+    std::uint32_t lineOfSpan(std::uint32_t span) const;
     std::uint64_t engineLine(const Pos& pos) const { return fileInfo[pos.file].firstEngineLine + pos.line; }
 
     // A numeric alias of the key, else a string alias, else none.

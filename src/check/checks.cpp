@@ -324,31 +324,19 @@ private:
         }
     }
 
-    // Every span of a kind, with its place: the spans are walked in order,
-    // and the line and file of only those of the kind looked up, going on
-    // from the last.
-    template <typename F>
-    void forEachSpanOf(SpanKind kind, F&& f) const {
-        std::uint32_t line = 0, file = 0;
-        for (std::uint32_t k = 0; k < model_.spans.size(); ++k) {
-            const analysis::Span& span = model_.spans[k];
-            if (span.kind() != kind) continue;
-            while (line + 1 < model_.lines.size() && model_.lines[line + 1].firstSpan <= k) ++line;
-            while (file + 1 < model_.fileInfo.size() && model_.fileInfo[file + 1].firstLine <= line) ++file;
-            f(span, file, line - model_.fileInfo[file].firstLine);
-        }
-    }
-
     void undefinedAliases() {
-        forEachSpanOf(SpanKind::AliasUse, [&](const analysis::Span& span, std::uint32_t file, std::uint32_t local) {
-            if (span.target() != none) return;
+        for (std::uint32_t k : model_.undefinedAliasUses) {
+            const analysis::Span& span = model_.spans[k];
+            std::uint32_t global = model_.lineOfSpan(k);
+            std::uint32_t file = model_.fileOfLine(global);
+            std::uint32_t local = global - model_.fileInfo[file].firstLine;
             std::string_view written = model_.lineText(file, local).substr(span.begin, span.end - span.begin);
             std::string_view name = written;
             while (!name.empty() && !analysis::isWordHead(name.front())) name.remove_prefix(1);
             std::string message = std::string(written) + ": no numalias " + std::string(name) + " is defined";
             if (!written.empty() && written.front() == '%') message += " (the engine reads variable 0)";
             report(CheckId::AliasUndefined, {file, local, span.begin}, std::move(message));
-        });
+        }
     }
 
     // An alias's value for a message: its number where known, else as written.
