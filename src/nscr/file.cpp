@@ -143,12 +143,6 @@ void stopOnLostBytes(int) {
     ::_exit(2);
 }
 
-#ifdef MADV_POPULATE_READ
-constexpr int populateRead = MADV_POPULATE_READ;
-#else
-constexpr int populateRead = 22;
-#endif
-
 void watchMappedFiles() {
     static const bool installed = [] {
         struct sigaction action {};
@@ -167,9 +161,6 @@ std::shared_ptr<MappedFile> MappedFile::map(const std::string& path) {
     if (size == 0) return nullptr;
     void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, file.get(), 0);
     if (data == MAP_FAILED) return nullptr;
-    // Every page is mapped now, in one call, rather than fault by fault as
-    // it is read; none is copied until written. Older systems go on without.
-    ::madvise(data, size, populateRead);
     watchMappedFiles();
     return std::make_shared<MappedFile>(static_cast<char*>(data), size);
 }
