@@ -967,47 +967,65 @@ void appendPass(FirstPass& into, FirstPass& part) {
     part = FirstPass();
 }
 
+// An empty table for the definitions of a kind, at most three quarters full.
+void indexKind(Model& model, SymbolKind kind, std::size_t count) {
+    nscr::BigArray<Model::KeySlot>& table = model.keyTables[static_cast<std::size_t>(kind)];
+    std::size_t size = 16;
+    while (size * 3 < count * 4) size *= 2;
+    table.resizeForOverwrite(size);
+    std::fill(table.begin(), table.end(), Model::KeySlot());
+}
+
+// Definition k goes into its kind's table, after any of the same key.
+void indexDefinition(Model& model, std::uint32_t k) {
+    Symbol& symbol = model.symbols[k];
+    nscr::BigArray<Model::KeySlot>& table = model.keyTables[static_cast<std::size_t>(symbol.kind)];
+    std::string_view name = model.nameOf(symbol);
+    std::uint32_t hash = symbol.hash;
+    std::size_t mask = table.size() - 1;
+    std::size_t at = hash & mask;
+    while (table[at].first != none && (table[at].hash != hash || !sameName(table[at].key(), name))) at = (at + 1) & mask;
+    Model::KeySlot& slot = table[at];
+    if (slot.first == none) {
+        slot = {hash, k, k, static_cast<std::uint32_t>(name.size()), name.data()};
+    } else {
+        Symbol& last = model.symbols[slot.last];
+        last.nextOfKey = k;
+        symbol.ordinal = last.ordinal + 1;
+        slot.last = k;
+    }
+}
+
+// Each definition learns the first and last of its key and how many there are.
+void relateDefinitionsOfKeys(Model& model, const nscr::BigArray<Model::KeySlot>& table) {
+    for (const Model::KeySlot& slot : table) {
+        if (slot.first == none) continue;
+        std::uint32_t count = model.symbols[slot.last].ordinal;
+        for (std::uint32_t k = slot.first; k != none; k = model.symbols[k].nextOfKey) {
+            model.symbols[k].firstOfKey = slot.first;
+            model.symbols[k].lastOfKey = slot.last;
+            model.symbols[k].definitionCount = count;
+        }
+    }
+}
+
 // Every name's definitions, in script order: made once the pieces are
 // joined, so that each name is hashed once. Each definition learns the
-// first and last of its key, how many there are and where it stands.
+// first and last of its key, how many there are and where it stands. The
+// labels are indexed on one processor and the other kinds on another: each
+// kind has a table of its own.
 void indexDefinitions(Model& model) {
     std::array<std::size_t, 4> counts{};
     for (const Symbol& symbol : model.symbols) ++counts[static_cast<std::size_t>(symbol.kind)];
-    for (std::size_t kind = 0; kind < 4; ++kind) {
-        std::size_t size = 16;
-        while (size * 3 < counts[kind] * 4) size *= 2;  // at most three quarters full
-        model.keyTables[kind].resizeForOverwrite(size);
-        std::fill(model.keyTables[kind].begin(), model.keyTables[kind].end(), Model::KeySlot());
-    }
-    for (std::uint32_t k = 0; k < model.symbols.size(); ++k) {
-        Symbol& symbol = model.symbols[k];
-        nscr::BigArray<Model::KeySlot>& table = model.keyTables[static_cast<std::size_t>(symbol.kind)];
-        std::string_view name = model.nameOf(symbol);
-        std::uint32_t hash = symbol.hash;
-        std::size_t mask = table.size() - 1;
-        std::size_t at = hash & mask;
-        while (table[at].first != none && (table[at].hash != hash || !sameName(table[at].key(), name)))
-            at = (at + 1) & mask;
-        Model::KeySlot& slot = table[at];
-        if (slot.first == none) {
-            slot = {hash, k, k, static_cast<std::uint32_t>(name.size()), name.data()};
-        } else {
-            Symbol& last = model.symbols[slot.last];
-            last.nextOfKey = k;
-            symbol.ordinal = last.ordinal + 1;
-            slot.last = k;
-        }
-    }
-    for (const nscr::BigArray<Model::KeySlot>& table : model.keyTables)
-        for (const Model::KeySlot& slot : table) {
-            if (slot.first == none) continue;
-            std::uint32_t count = model.symbols[slot.last].ordinal;
-            for (std::uint32_t k = slot.first; k != none; k = model.symbols[k].nextOfKey) {
-                model.symbols[k].firstOfKey = slot.first;
-                model.symbols[k].lastOfKey = slot.last;
-                model.symbols[k].definitionCount = count;
-            }
-        }
+    nscr::runSideBySide(2, [&](std::size_t side) {
+        auto ours = [side](SymbolKind kind) { return (kind == SymbolKind::Label) == (side == 0); };
+        for (std::size_t kind = 0; kind < 4; ++kind)
+            if (ours(static_cast<SymbolKind>(kind))) indexKind(model, static_cast<SymbolKind>(kind), counts[kind]);
+        for (std::uint32_t k = 0; k < model.symbols.size(); ++k)
+            if (ours(model.symbols[k].kind)) indexDefinition(model, k);
+        for (std::size_t kind = 0; kind < 4; ++kind)
+            if (ours(static_cast<SymbolKind>(kind))) relateDefinitionsOfKeys(model, model.keyTables[kind]);
+    });
 }
 
 // The first line of each file in the engine's joined text: the engine ends
