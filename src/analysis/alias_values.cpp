@@ -160,8 +160,12 @@ private:
 }  // namespace
 
 void evaluateAliases(Model& model, const nscr::BigArray<ValueStatement>& values) {
+    // What the statements after the last numalias set makes no alias's
+    // value: they are not run. In most games that is all but the first few.
+    const ValueStatement* end = values.end();
+    while (end != values.begin() && end[-1].symbol == none) --end;
     AliasEvaluator evaluator(model);
-    for (const ValueStatement& value : values) evaluator.run(value);
+    for (const ValueStatement* value = values.begin(); value != end; ++value) evaluator.run(*value);
 }
 
 }  // namespace analysis
