@@ -3,6 +3,7 @@
 #include "write/html5/page_out.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <unordered_map>
 
@@ -123,6 +124,18 @@ private:
     Utf8Decoder decoder_;
     bool escapeFree_ = false;
 };
+
+constexpr std::size_t kindIndex(SpanKind kind) { return static_cast<std::size_t>(kind); }
+
+// The class of each kind of piece, asked for every piece: worked out once a
+// page.
+using KindClasses = std::array<std::string_view, kindIndex(SpanKind::Word) + 1>;
+
+KindClasses classesOfKinds() {
+    KindClasses classes;
+    for (std::size_t k = 0; k < classes.size(); ++k) classes[k] = classOf(static_cast<SpanKind>(k));
+    return classes;
+}
 
 std::string lineId(std::uint32_t line) { return std::string("L") + std::to_string(line + 1); }
 
@@ -322,7 +335,7 @@ private:
     void writeUncovered(std::string_view upTo, std::uint32_t at, std::uint32_t textStart) {
         auto end = static_cast<std::uint32_t>(upTo.size());
         if (at < textStart) writePlain(upTo.substr(at, std::min(end, textStart) - at));
-        if (end > std::max(at, textStart)) writeColoured(classOf(SpanKind::Text), upTo.substr(std::max(at, textStart)));
+        if (end > std::max(at, textStart)) writeColoured(classes_[kindIndex(SpanKind::Text)], upTo.substr(std::max(at, textStart)));
     }
 
     void writePlain(std::string_view bytes) {
@@ -422,7 +435,7 @@ private:
             case SpanKind::UnknownCommand: return writeElement("span", "uk", attribute("title", "unknown command"), bytes);
             case SpanKind::AliasDef: return writeAliasDefinition(span, bytes);
             case SpanKind::AliasUse: return writeAliasUse(span, bytes);
-            default: return writeColoured(classOf(span.kind()), bytes);
+            default: return writeColoured(classes_[kindIndex(span.kind())], bytes);
         }
     }
 
@@ -438,7 +451,7 @@ private:
     }
 
     void writeLabelReference(const Span& span, std::string_view bytes) {
-        if (span.target() == none) return writeColoured(classOf(SpanKind::LabelRef), bytes);
+        if (span.target() == none) return writeColoured(classes_[kindIndex(SpanKind::LabelRef)], bytes);
         const analysis::Reference& reference = model_.references[span.target()];
         if (reference.dynamic) return writeElement("span", "dy", attribute("title", "a label chosen at run time"), bytes);
         std::uint32_t target = reference.symbol == none ? none : winningDefinition(model_, reference.symbol, options_.labelRule);
@@ -675,6 +688,7 @@ private:
     const ReadingOptions& options_;
     PageOut out_;
     TextWriter text_;
+    const KindClasses classes_ = classesOfKinds();
     std::string_view open_;
     std::size_t nextJump_ = 0;
     std::size_t nextFinding_ = 0;
