@@ -774,6 +774,10 @@ private:
                 at = code.end;
                 continue;
             }
+            if (!marksText && !code.maybeAlias && pass_.textDetail == TextDetail::AliasesOnly) {
+                runStart = at = code.end;
+                continue;
+            }
             if (marksText && at > runStart) addSpan(runStart, at, SpanKind::Text);
             std::uint32_t span = addSpan(at, code.end, code.kind);
             if (code.maybeAlias)
@@ -1414,6 +1418,7 @@ private:
         parts_[r] = FirstPass();
         parts_[r].checkEncodings = pass_.checkEncodings;
         parts_[r].commands = pass_.commands;
+        parts_[r].textDetail = pass_.textDetail;
         reserveFor(parts_[r].model, bytes);
         reserveNamesFor(parts_[r].model, runBytes);
         reserveValuesFor(parts_[r], runBytes);
@@ -1462,9 +1467,11 @@ void readFiles(FirstPass& pass) {
 
 }  // namespace
 
-FirstPass readLines(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings) {
+FirstPass readLines(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings,
+                    TextDetail detail) {
     FirstPass pass;
     pass.commands = &commands;
+    pass.textDetail = detail;
     pass.model.files = std::move(files);
     std::size_t bytes = 0;
     for (const input::SourceFile& file : pass.model.files) bytes += file.bytes.size();

@@ -50,12 +50,14 @@ struct FirstPass {
     bool continuesFile = false;
     bool checkEncodings = false;
     const CommandSet* commands = nullptr;  // the engine's built-in commands
+    TextDetail textDetail = TextDetail::Codes;
     // The first bytes of a piece not valid in its file's encoding, by file.
     std::vector<std::pair<std::uint32_t, input::BadBytes>> badBytes;
 };
 
 // Cuts and classifies every line; definitions become symbols at once.
-FirstPass readLines(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings);
+FirstPass readLines(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings,
+                    TextDetail detail = TextDetail::Codes);
 
 // Decides the pending words, resolves references, jumps and alias values.
 void link(FirstPass& pass);

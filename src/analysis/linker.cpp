@@ -240,8 +240,8 @@ void link(FirstPass& pass) {
     resolveJumps(pass.model);
 }
 
-Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings) {
-    FirstPass pass = readLines(std::move(files), commands, checkEncodings);
+Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings, TextDetail detail) {
+    FirstPass pass = readLines(std::move(files), commands, checkEncodings, detail);
     link(pass);
     return std::move(pass.model);
 }

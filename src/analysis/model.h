@@ -268,9 +268,15 @@ public:
 // The names of a symbol kind, for messages and tooltips ("label", "user command"...).
 std::string_view symbolKindName(SymbolKind kind);
 
+// How much of a text line the model keeps: its codes, for the pages that
+// show them, or only the %name and $name that may be aliases, for the
+// checks, which read no other code of a text line.
+enum class TextDetail : std::uint8_t { Codes, AliasesOnly };
+
 // Builds the model of the files, read as one game in the given order. With
 // checkEncodings, the bytes of every file are checked against its encoding
 // as its lines are read (Model::badBytes).
-Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings = false);
+Model analyze(std::vector<input::SourceFile> files, const CommandSet& commands, bool checkEncodings = false,
+              TextDetail detail = TextDetail::Codes);
 
 }  // namespace analysis

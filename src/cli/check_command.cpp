@@ -136,7 +136,8 @@ int runCheckCommand(const OptionList& options, const std::string& commandsPath) 
                                     "not read by the engine: " + skipped.reason);
     if (!run.files.empty()) {
         bool lenient = options.hasOption("lenient");
-        analysis::Model model = analysis::analyze(std::move(run.files), commands, run.gameFolder.empty());
+        analysis::Model model = analysis::analyze(std::move(run.files), commands, run.gameFolder.empty(),
+                                                  analysis::TextDetail::AliasesOnly);
         std::vector<std::string> badEncodings = encodingMessages(model, lenient);
         for (const std::string& message : badEncodings) printError(message + "\n");
         badBytes = !badEncodings.empty() && !lenient;
