@@ -122,7 +122,9 @@ int runCheckCommand(const OptionList& options, const std::string& commandsPath) 
     analysis::CommandSet commands = analysis::commandSetFrom(nscr::reservedCommands);
 
     // The files that can be read are checked as one game: a folder in the
-    // engine's order, scripts in the order given.
+    // engine's order, scripts in the order given. One cut short while it is
+    // read could not be read.
+    nscr::MappedFile::setExitStatusWhenCutShort(unreadableInput);
     RunInput run = readRunInput(options);
     if (run.unusable) return usageError;
     bool unreadable = run.unreadable;

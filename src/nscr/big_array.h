@@ -58,7 +58,7 @@ public:
     }
     // Grows to count records left as they are, for the caller to write
     // each of them (fresh room is zero; room given back and taken again
-    // keeps its old bytes).
+    // within the array's capacity keeps its old bytes).
     void resizeForOverwrite(std::size_t count) {
         reserve(count);
         buffer_.commit(buffer_.data() + bytesFor(count));

@@ -135,12 +135,14 @@ std::string readWholeFile(const std::string& path) {
 
 namespace {
 
+volatile std::sig_atomic_t cutShortStatus = 1;
+
 // A mapped file cut short under the program: its bytes past the new end
 // are gone, so the run stops, saying why.
 void stopOnLostBytes(int) {
     constexpr char message[] = "Error: a script file was cut short while it was read\n";
     [[maybe_unused]] ssize_t put = ::write(STDERR_FILENO, message, sizeof message - 1);
-    ::_exit(2);
+    ::_exit(cutShortStatus);
 }
 
 void watchMappedFiles() {
@@ -154,6 +156,8 @@ void watchMappedFiles() {
 }
 
 }  // namespace
+
+void MappedFile::setExitStatusWhenCutShort(int status) { cutShortStatus = status; }
 
 std::shared_ptr<MappedFile> MappedFile::map(const std::string& path) {
     FileDescriptor file(openForReading(path));

@@ -29,10 +29,11 @@ std::string readWholeFile(const std::string& path);
 // A regular file's bytes mapped into memory, private to this process: no
 // byte is copied or read before it is used, and a change made to them stays
 // here. Should the file be cut short by another program meanwhile, the
-// program stops with a message and exit status 2 rather than read past
-// its end.
+// program stops with a message and the exit status of an error (1 unless
+// set) rather than read past its end.
 class MappedFile {
 public:
+    static void setExitStatusWhenCutShort(int status);
     // Maps a file that is to be read whole, refusing others as
     // requireReadableWhole does; nothing when it is empty or cannot be
     // mapped (a /proc file says it holds 0 bytes): then it is to be read.
