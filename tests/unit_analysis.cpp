@@ -124,6 +124,23 @@ TEST(AnalysisLines, TextCommandsAndDialectsAreReadAsTheEngineReadsThem) {
     EXPECT_EQ(spansOf(model, 0), "text:" + utf8 + " code:@ text:" + utf8 + " code:\\");
 }
 
+// A span keeps its kind and target in one word: every kind with the
+// smallest, the largest and no target, and either changed alone.
+TEST(AnalysisSpans, KindAndTargetShareAWordWithoutLoss) {
+    for (std::size_t k = 0; k <= static_cast<std::size_t>(SpanKind::Word); ++k) {
+        auto kind = static_cast<SpanKind>(k);
+        for (std::uint32_t target : {0u, 1u, analysis::Span::largestTarget, analysis::none}) {
+            analysis::Span span(3, 9, kind, target);
+            EXPECT_EQ(span.kind(), kind);
+            EXPECT_EQ(span.target(), target);
+            span.setTarget(7);
+            EXPECT_EQ(span.kind(), kind);
+            span.setKind(SpanKind::Comment);
+            EXPECT_EQ(span.target(), 7u);
+        }
+    }
+}
+
 // A command word is a built-in or unknown as it is read, unless a user
 // command of its name is defined anywhere, later files included.
 TEST(AnalysisLines, CommandWordsAreBuiltInUserOrUnknown) {
