@@ -141,6 +141,24 @@ TEST(AnalysisSpans, KindAndTargetShareAWordWithoutLoss) {
     }
 }
 
+// Every span is found on its line, whatever blank, comment or text lines
+// (which may hold no span) stand around it, in one file or several.
+TEST(AnalysisSpans, EachIsFoundOnItsLine) {
+    const std::vector<std::vector<std::string>> games = {
+        {"\n\n*start\n\nmov %0,1 : goto *start\n\n`text\n;note\n\n"},
+        {"`a@\n\n", "\n", "*b\n\ngoto *b\n"},
+        {"", "\n\n\nwait 1\n"},
+    };
+    for (const std::vector<std::string>& files : games) {
+        Model model = modelOf(files);
+        for (std::uint32_t line = 0; line < model.lines.size(); ++line) {
+            auto [first, last] = model.spansOf(line);
+            for (const analysis::Span* span = first; span != last; ++span)
+                EXPECT_EQ(model.lineOfSpan(static_cast<std::uint32_t>(span - model.spans.data())), line) << files[0];
+        }
+    }
+}
+
 // A command word is a built-in or unknown as it is read, unless a user
 // command of its name is defined anywhere, later files included.
 TEST(AnalysisLines, CommandWordsAreBuiltInUserOrUnknown) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -179,6 +181,29 @@ TEST(CheckReport, FindingsSortByFileThenLineKeepingTheirOrder) {
     std::string order;
     for (const check::Diagnostic& diagnostic : std::move(sink).sorted()) order += diagnostic.message;
     EXPECT_EQ(order, "abcd");
+}
+
+// Findings are put in order in place, cycle by cycle: any order they come
+// in gives the order of a stable sort by place.
+TEST(CheckReport, AnyOrderOfFindingsSortsLikeAStableSort) {
+    std::mt19937 random(7);
+    for (std::size_t size : {0u, 1u, 2u, 3u, 17u, 300u})
+        for (int round = 0; round < 20; ++round) {
+            check::CollectingSink sink;
+            std::vector<std::pair<std::uint32_t, std::string>> want;
+            for (std::size_t k = 0; k < size; ++k) {
+                check::Diagnostic diagnostic;
+                diagnostic.where.line = static_cast<std::uint32_t>(random() % 6);
+                diagnostic.message = std::to_string(k);
+                want.emplace_back(diagnostic.where.line, diagnostic.message);
+                sink.report(std::move(diagnostic));
+            }
+            std::stable_sort(want.begin(), want.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+            std::string expected, got;
+            for (const auto& [line, message] : want) expected += message + " ";
+            for (const check::Diagnostic& diagnostic : std::move(sink).sorted()) got += diagnostic.message + " ";
+            EXPECT_EQ(got, expected) << size;
+        }
 }
 
 TEST(CheckReport, JsonStringsAreAlwaysValid) {

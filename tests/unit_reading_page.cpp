@@ -108,6 +108,15 @@ TEST(ReadingPageFront, GameFilesLabelsAndPlaces) {
     EXPECT_TRUE(holds(page, "<li><b>00.txt</b>: shadowed by 0.txt</li>"));
     EXPECT_TRUE(holds(page, "<li><a href=\"1.txt.html#l-start\">*start</a> 1.txt:1</li>"));
     EXPECT_TRUE(holds(page, "[\"1.txt\",4,2,[[1,\"1.txt.html\"]]]"));
+
+    // A label defined again links to its own anchor, as its page names it.
+    analysis::Model twice = modelOf({"*define\ngame\n*Start\n", "*start\n"});
+    PageLayout twiceLayout(twice, pagePaths(twice), 0);
+    writers::html5::FrontPage plain{"game", {}};
+    std::string listed = writers::html5::frontPage(twice, twiceLayout, plain, "site/index.html");
+    EXPECT_TRUE(holds(listed, "<li><a href=\"0.txt.html#l-start\">*Start</a> 0.txt:3</li>"));
+    EXPECT_TRUE(holds(listed, "<li><a href=\"1.txt.html#l-start-2\">*start</a> 1.txt:1</li>"));
+    EXPECT_TRUE(holds(writers::html5::readingPage(twice, twiceLayout, 1, {}), "id=\"l-start-2\""));
 }
 
 }  // namespace
