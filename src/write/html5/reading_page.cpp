@@ -137,6 +137,38 @@ KindClasses classesOfKinds() {
     return classes;
 }
 
+// The decimal text of line numbers that mostly come one after another:
+// the next is the last plus one, made by carrying digits, not dividing.
+class LineNumberText {
+public:
+    std::string_view of(std::uint32_t number) {
+        if (size_ != 0 && number == last_ + 1)
+            increment();
+        else
+            size_ = static_cast<std::size_t>(std::to_chars(digits_, digits_ + sizeof digits_, number).ptr - digits_);
+        last_ = number;
+        return {digits_, size_};
+    }
+
+private:
+    void increment() {
+        for (std::size_t k = size_; k-- > 0;) {
+            if (digits_[k] != '9') {
+                ++digits_[k];
+                return;
+            }
+            digits_[k] = '0';
+        }
+        // All nines: one digit more, a 1 followed by the zeros.
+        digits_[0] = '1';
+        digits_[size_++] = '0';
+    }
+
+    char digits_[16] = {};
+    std::size_t size_ = 0;
+    std::uint32_t last_ = 0;
+};
+
 std::string lineId(std::uint32_t line) { return std::string("L") + std::to_string(line + 1); }
 
 class PageWriter {
@@ -295,11 +327,12 @@ private:
         text_.startLine(text);
         std::string findings = findingsAt(line);
         out_ += findings.empty() ? "<span id=\"L" : "<span class=\"fd\" id=\"L";
-        appendNumber(line + 1);
+        std::string_view number = lineNumbers_.of(line + 1);
+        out_ += number;
         out_ += '"';
         if (setsCounter) {
             out_ += " style=\"counter-set:n "sv;
-            appendNumber(line + 1);
+            out_ += number;
             out_ += '"';
         }
         if (!findings.empty()) {
@@ -690,6 +723,7 @@ private:
     TextWriter text_;
     const KindClasses classes_ = classesOfKinds();
     std::string_view open_;
+    LineNumberText lineNumbers_;
     std::size_t nextJump_ = 0;
     std::size_t nextFinding_ = 0;
     std::vector<bool> tipped_ = std::vector<bool>(model_.symbols.size());
