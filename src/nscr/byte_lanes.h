@@ -22,8 +22,14 @@ inline ByteLanes loadLanes(const char* bytes) {
     return lanes;
 }
 
+// One add and one signed compare: the range moved to start at -128.
 inline ByteLanes lanesInRange(ByteLanes v, unsigned char low, unsigned char high) {
-    return static_cast<ByteLanes>((v >= low) & (v <= high));
+    using SignedLanes = signed char __attribute__((vector_size(16)));
+    if (high < low) return ByteLanes{};
+    if (high - low == 255) return ~ByteLanes{};
+    auto moved = reinterpret_cast<SignedLanes>(v + static_cast<unsigned char>(0x80 - low));
+    auto bound = static_cast<signed char>(high - low - 127);
+    return reinterpret_cast<ByteLanes>(moved < bound);
 }
 
 // The lanes before the first false one: 16 when all are true.
