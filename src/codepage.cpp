@@ -7,6 +7,7 @@
 #include <langinfo.h>
 #include <utility>
 
+#include "nscr/byte_lanes.h"
 #include "nscr/error.h"
 
 #if defined(__SSE2__)
@@ -50,6 +51,41 @@ const char* copyAsciiRun(char*& out, const char* in, const char* last) {
         in += 8;
     }
     while (in != last && isAscii(*in)) *out++ = *in++;
+    return in;
+}
+
+// Where HTML's four special bytes go: their entities.
+char* putEscaped(char* out, char c) {
+    std::string_view entity;
+    switch (c) {
+        case '&': entity = "&amp;"; break;
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        case '"': entity = "&quot;"; break;
+        default: *out = c; return out + 1;
+    }
+    std::memcpy(out, entity.data(), entity.size());
+    return out + entity.size();
+}
+
+// As copyAsciiRun, with &, <, > and " escaped. Sixteen bytes at a time: each
+// block is stored whole and out moves on past the plain bytes, so out needs
+// room for sixteen bytes wherever sixteen bytes of in remain.
+const char* copyAsciiRunEscaped(char*& out, const char* in, const char* last) {
+    while (in != last) {
+        if (last - in >= 16) {
+            nscr::ByteLanes v = nscr::loadLanes(in);
+            auto special = static_cast<nscr::ByteLanes>((v == '&') | (v == '<') | (v == '>') | (v == '"'));
+            std::uint32_t stops = nscr::laneBits(special | v);
+            std::memcpy(out, &v, 16);
+            std::size_t plain = stops == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(stops));
+            out += plain;
+            in += plain;
+            if (stops == 0) continue;
+        }
+        if (!isAscii(*in)) break;
+        out = putEscaped(out, *in++);
+    }
     return in;
 }
 
@@ -237,18 +273,20 @@ void Cp932Decoder::appendUtf8(std::string& out, std::string_view cp932) {
     out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
-// Decodes from in up to last, or, when StopAtLineEnd, up to the first CR,
+// Decodes from in up to last, or, for UntilLineEnd, up to the first CR,
 // LF or zero byte; gives the end of what was written and where it stopped.
 // A trail byte is never CR, LF or zero, so a lead byte before one fails as
 // at the end of the text.
-template <bool StopAtLineEnd>
+template <Cp932Decoder::AsciiRule Rule>
 Cp932Decoder::DecodedRun Cp932Decoder::decodeRun(char* out, const char* in, const char* const last) {
     while (in != last) {
         auto lead = static_cast<unsigned char>(*in);
         if (isAscii(*in)) {
-            if constexpr (StopAtLineEnd) {
+            if constexpr (Rule == AsciiRule::UntilLineEnd) {
                 if (lead == 0 || lead == '\r' || lead == '\n') break;
                 in = copyAsciiRunUntilLineEnd(out, in, last);
+            } else if constexpr (Rule == AsciiRule::Escape) {
+                in = copyAsciiRunEscaped(out, in, last);
             } else {
                 in = copyAsciiRun(out, in, last);
             }
@@ -303,11 +341,15 @@ Cp932Decoder::DecodedRun Cp932Decoder::decodeRun(char* out, const char* in, cons
 }
 
 char* Cp932Decoder::decodeTo(char* out, std::string_view cp932) {
-    return decodeRun<false>(out, cp932.data(), cp932.data() + cp932.size()).end;
+    return decodeRun<AsciiRule::Copy>(out, cp932.data(), cp932.data() + cp932.size()).end;
+}
+
+char* Cp932Decoder::decodeEscapedTo(char* out, std::string_view cp932) {
+    return decodeRun<AsciiRule::Escape>(out, cp932.data(), cp932.data() + cp932.size()).end;
 }
 
 Cp932Decoder::DecodedRun Cp932Decoder::decodeLineTo(char* out, const char* in, const char* last) {
-    return decodeRun<true>(out, in, last);
+    return decodeRun<AsciiRule::UntilLineEnd>(out, in, last);
 }
 
 namespace {

@@ -54,6 +54,10 @@ public:
     // have room for utf8Room(cp932.size()) bytes.
     char* decodeTo(char* out, std::string_view cp932);
     static constexpr std::size_t utf8Room(std::size_t cp932Size) { return cp932Size * 3 + 1; }
+    // The same, with &, <, > and " written as HTML's &amp;, &lt;, &gt; and
+    // &quot; (no trail byte is one of them). Room: escapedRoom(cp932.size()).
+    char* decodeEscapedTo(char* out, std::string_view cp932);
+    static constexpr std::size_t escapedRoom(std::size_t cp932Size) { return cp932Size * 6 + 16; }
     // The same for the line that starts at in, in text that runs on to
     // last: decoding ends at the first CR, LF or zero byte, and stop is
     // where it ended (that byte, or last). Room: utf8Room(last - in).
@@ -99,7 +103,10 @@ private:
         char utf8[3] = {};
         std::uint8_t state = 0;  // unknownEntry, invalidEntry, leadByteEntry, or the UTF-8 length
     };
-    template <bool StopAtLineEnd>
+    // What becomes of bytes below 0x80: copied; copied up to a line's end;
+    // copied with HTML's four special bytes escaped.
+    enum class AsciiRule { Copy, UntilLineEnd, Escape };
+    template <AsciiRule Rule>
     DecodedRun decodeRun(char* out, const char* in, const char* last);
     const Entry& single(unsigned char byte);
     const Entry& pair(unsigned char lead, unsigned char trail);

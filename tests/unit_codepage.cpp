@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "codepage.h"
+#include "html5.h"
 #include "converter.h"
 #include "generator.h"
 #include "nscr/lines.h"
@@ -103,11 +104,11 @@ TEST(Codepage, DecoderGivesIconvBytes) {
 
 // Runs of characters take the fast roads (two known pairs at a time, one,
 // a run of ASCII) and the slow one for what is not learned yet: random
-// mixtures decode as iconv decodes them, whole and as a line.
+// mixtures decode as iconv decodes them, whole, as a line and escaped.
 TEST(Codepage, MixedRunsGiveIconvBytes) {
     const std::vector<std::string> pieces = {"a", "abc ", "0123456789abcdef", "\x82\xa0", "\x8a\xbf\x8e\x9a", std::string(1, '\0'),
                                              "\xb1", "\x81\x40", "\xea\xa4", "\x87\x40", "\xfa\x40", "\x82",
-                                             "\x83\x9f", "\x81\x7e\x84\x40"};
+                                             "\x83\x9f", "\x81\x7e\x84\x40", "<&>\"", "0123456789abcde<"};
     unit::Random random{5};
     Cp932Decoder decoder;
     for (int n = 0; n < 3000; ++n) {
@@ -115,12 +116,19 @@ TEST(Codepage, MixedRunsGiveIconvBytes) {
         for (std::size_t k = random.below(12); k > 0; --k) text += pieces[random.below(pieces.size())];
         std::optional<std::string> want = unit::viaIconv("UTF-8", "CP932", text);
         ASSERT_EQ(decoded(decoder, text), want) << testing::PrintToString(text);
+        std::string escaped(Cp932Decoder::escapedRoom(text.size()), '\0');
+        char* end = nullptr;
+        std::string error = unit::errorOf([&] { end = decoder.decodeEscapedTo(escaped.data(), text); });
+        if (want)
+            EXPECT_EQ(std::string(escaped.data(), end), html5::escaped(*want)) << testing::PrintToString(text);
+        else
+            EXPECT_NE(error, "<no error>") << testing::PrintToString(text);
         // As a line, the text ends at its first zero byte.
         std::string line = text.substr(0, text.find('\0'));
         want = unit::viaIconv("UTF-8", "CP932", line);
         std::string out(Cp932Decoder::utf8Room(text.size()), '\0');
         Cp932Decoder::DecodedRun run{};
-        std::string error = unit::errorOf([&] { run = decoder.decodeLineTo(out.data(), text.data(), text.data() + text.size()); });
+        error = unit::errorOf([&] { run = decoder.decodeLineTo(out.data(), text.data(), text.data() + text.size()); });
         if (!want) {
             EXPECT_NE(error, "<no error>") << testing::PrintToString(text);
         } else {

@@ -44,14 +44,13 @@ public:
         return decoded_;
     }
 
-    // Appends the UTF-8 form of CP932 bytes that hold nothing to escape;
-    // false, with nothing appended, for any other bytes.
-    bool decodesInto(PageOut& out, std::string_view bytes, bool escapeFree) {
+    // Appends the escaped UTF-8 form of CP932 bytes; false, with nothing
+    // appended, for bytes of another encoding or not valid.
+    bool decodesEscapedInto(PageOut& out, std::string_view bytes) {
         if (encoding_ != input::Encoding::CP932) return false;
-        if (!escapeFree && ::html5::hasEscapedByte(bytes)) return false;
         try {
-            char* room = out.room(Cp932Decoder::utf8Room(bytes.size()));
-            out.commit(cp932().decodeTo(room, bytes));
+            char* room = out.room(Cp932Decoder::escapedRoom(bytes.size()));
+            out.commit(cp932().decodeEscapedTo(room, bytes));
             return true;
         } catch (const nscr::Error&) {
             return false;
@@ -108,13 +107,9 @@ private:
 class TextWriter {
 public:
     TextWriter(PageOut& out, input::Encoding encoding) : out_(out), decoder_(encoding) {}
-    // The line the bytes to write come from: most lines hold no byte to
-    // escape, which is then looked for once a line.
-    void startLine(std::string_view line) { escapeFree_ = !::html5::hasEscapedByte(line); }
     void write(std::string_view bytes) {
-        // Text without a byte to escape is decoded straight onto the page
-        // (no trail byte of a double-byte character is one of them).
-        if (decoder_.decodesInto(out_, bytes, escapeFree_)) return;
+        // CP932 is decoded and escaped straight onto the page.
+        if (decoder_.decodesEscapedInto(out_, bytes)) return;
         appendEscaped(out_, decoder_.decoded(bytes));
     }
     std::string utf8(std::string_view bytes) { return std::string(decoder_.decoded(bytes)); }
@@ -122,7 +117,6 @@ public:
 private:
     PageOut& out_;
     Utf8Decoder decoder_;
-    bool escapeFree_ = false;
 };
 
 constexpr std::size_t kindIndex(SpanKind kind) { return static_cast<std::size_t>(kind); }
@@ -324,7 +318,6 @@ private:
     void writeLine(std::uint32_t line, bool setsCounter) {
         std::uint32_t global = model_.lineIndex(part_.file, line);
         std::string_view text = model_.lineText(part_.file, line);
-        text_.startLine(text);
         std::string findings = findingsAt(line);
         out_ += findings.empty() ? "<span id=\"L" : "<span class=\"fd\" id=\"L";
         std::string_view number = lineNumbers_.of(line + 1);
