@@ -68,21 +68,30 @@ char* putEscaped(char* out, char c) {
     return out + entity.size();
 }
 
-// As copyAsciiRun, with &, <, > and " escaped. Sixteen bytes at a time: each
-// block is stored whole and out moves on past the plain bytes, so out needs
-// room for sixteen bytes wherever sixteen bytes of in remain.
+// As copyAsciiRun, with &, <, > and " escaped. Sixteen bytes at a time (the
+// last few through a copy, as no byte past last may be read): each block
+// is stored whole and out moves on past the plain bytes, so out needs room
+// for sixteen bytes more than the escaped bytes take.
 const char* copyAsciiRunEscaped(char*& out, const char* in, const char* last) {
     while (in != last) {
-        if (last - in >= 16) {
-            nscr::ByteLanes v = nscr::loadLanes(in);
-            auto special = static_cast<nscr::ByteLanes>((v == '&') | (v == '<') | (v == '>') | (v == '"'));
-            std::uint32_t stops = nscr::laneBits(special | v);
-            std::memcpy(out, &v, 16);
-            std::size_t plain = stops == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(stops));
-            out += plain;
-            in += plain;
-            if (stops == 0) continue;
+        auto left = static_cast<std::size_t>(last - in);
+        nscr::ByteLanes v;
+        std::uint32_t beyond = 0;
+        if (left >= 16) {
+            v = nscr::loadLanes(in);
+        } else {
+            char block[16] = {};
+            std::memcpy(block, in, left);
+            v = nscr::loadLanes(block);
+            beyond = ~0u << left;
         }
+        auto special = static_cast<nscr::ByteLanes>((v == '&') | (v == '<') | (v == '>') | (v == '"'));
+        std::uint32_t stops = nscr::laneBits(special | v) | beyond;
+        std::memcpy(out, &v, 16);
+        std::size_t plain = stops == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(stops));
+        out += plain;
+        in += plain;
+        if (stops == 0 || in == last) continue;
         if (!isAscii(*in)) break;
         out = putEscaped(out, *in++);
     }
