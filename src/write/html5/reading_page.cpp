@@ -108,6 +108,12 @@ class TextWriter {
 public:
     TextWriter(PageOut& out, input::Encoding encoding) : out_(out), decoder_(encoding) {}
     void write(std::string_view bytes) {
+        // A short piece of ASCII with nothing to escape, as most of a command
+        // line's pieces are, is the same on the page.
+        if (bytes.size() <= shortPiece && isPlain(bytes)) {
+            out_ += bytes;
+            return;
+        }
         // CP932 is decoded and escaped straight onto the page.
         if (decoder_.decodesEscapedInto(out_, bytes)) return;
         appendEscaped(out_, decoder_.decoded(bytes));
@@ -116,6 +122,18 @@ public:
 
 private:
     PageOut& out_;
+    static constexpr std::size_t shortPiece = 16;
+    static constexpr std::array<bool, 256> plainBytes = [] {
+        std::array<bool, 256> plain{};
+        for (unsigned c = 0; c < 0x80; ++c) plain[c] = c != '&' && c != '<' && c != '>' && c != '"';
+        return plain;
+    }();
+    static bool isPlain(std::string_view bytes) {
+        bool plain = true;
+        for (char c : bytes) plain &= plainBytes[static_cast<unsigned char>(c)];
+        return plain;
+    }
+
     Utf8Decoder decoder_;
 };
 
