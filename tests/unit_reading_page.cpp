@@ -98,6 +98,26 @@ TEST(ReadingPageContent, TheModelsLinksAndReferencesAreOnThePage) {
     EXPECT_TRUE(holds(zero, "<html lang=\"en\">"));
 }
 
+// Pieces short and long, with a byte to escape anywhere in them, in a
+// comment and in text, after a double-byte character or not.
+TEST(ReadingPageContent, BytesToEscapeAreEscapedWhereverTheyStand) {
+    const std::vector<std::pair<char, std::string>> escapes = {{'<', "&lt;"}, {'>', "&gt;"}, {'&', "&amp;"}, {'"', "&quot;"}};
+    std::string script, kana = "\x82\xa0", kanaUtf8 = "\xe3\x81\x82";
+    std::vector<std::string> expected;
+    for (const auto& [byte, entity] : escapes)
+        for (std::size_t length = 1; length <= 20; length += 3)
+            for (std::size_t at = 0; at < length; at += 2) {
+                std::string before(at, 'a'), after(length - at - 1, 'b');
+                script += ";" + before + byte + after + "\n" + kana + before + byte + after + "\n";
+                expected.push_back("\">;" + before + entity + after + "</span>");
+                expected.push_back("\">" + kanaUtf8 + before + entity + after + "</span>");
+            }
+    analysis::Model model = modelOf({script});
+    PageLayout layout(model, pagePaths(model), 0);
+    std::string page = writers::html5::readingPage(model, layout, 0, writers::html5::ReadingOptions());
+    for (const std::string& text : expected) EXPECT_TRUE(holds(page, text)) << text;
+}
+
 TEST(ReadingPageFront, GameFilesLabelsAndPlaces) {
     analysis::Model model = modelOf({"*define\ngame\n", "*start\ngoto *start\n"});
     PageLayout layout(model, pagePaths(model), 0);

@@ -3,8 +3,8 @@
 #include "write/html5/page_out.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
+#include <cstring>
 #include <unordered_map>
 
 #include "analysis/characters.h"
@@ -111,7 +111,7 @@ public:
         // A short piece of ASCII with nothing to escape, as most of a command
         // line's pieces are, is the same on the page.
         if (bytes.size() <= shortPiece && isPlain(bytes)) {
-            out_ += bytes;
+            appendShort(bytes);
             return;
         }
         // CP932 is decoded and escaped straight onto the page.
@@ -122,16 +122,51 @@ public:
 
 private:
     PageOut& out_;
+    // Short pieces are looked at and copied eight bytes at a time: the first
+    // eight and the last eight, which may overlap, or four and four.
     static constexpr std::size_t shortPiece = 16;
-    static constexpr std::array<bool, 256> plainBytes = [] {
-        std::array<bool, 256> plain{};
-        for (unsigned c = 0; c < 0x80; ++c) plain[c] = c != '&' && c != '<' && c != '>' && c != '"';
-        return plain;
-    }();
+
+    template <typename Word>
+    static Word load(const char* p) {
+        Word word;
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    }
+
+    // Whether a word's bytes are all below 0x80, and none is &, <, > or ":
+    // "<" and ">" are the bytes that 2 set makes ">", "&" and """ those that 4
+    // sets makes "&" (a zero byte is none of them).
+    static bool plainWord(std::uint64_t word) {
+        constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+        auto hasZeroByte = [](std::uint64_t x) { return ((x - ones) & ~x & highs) != 0; };
+        return (word & highs) == 0 && !hasZeroByte((word | ones * 2) ^ (ones * '>')) &&
+               !hasZeroByte((word | ones * 4) ^ (ones * '&'));
+    }
+
     static bool isPlain(std::string_view bytes) {
-        bool plain = true;
-        for (char c : bytes) plain &= plainBytes[static_cast<unsigned char>(c)];
-        return plain;
+        const char* p = bytes.data();
+        std::size_t n = bytes.size();
+        if (n >= 8) return plainWord(load<std::uint64_t>(p)) && plainWord(load<std::uint64_t>(p + n - 8));
+        if (n >= 4) return plainWord(load<std::uint32_t>(p) | std::uint64_t{load<std::uint32_t>(p + n - 4)} << 32);
+        std::uint64_t word = 0;
+        for (std::size_t k = 0; k < n; ++k) word |= std::uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
+        return plainWord(word);
+    }
+
+    void appendShort(std::string_view bytes) {
+        const char* p = bytes.data();
+        std::size_t n = bytes.size();
+        char* at = out_.room(shortPiece);
+        if (n >= 8) {
+            std::memcpy(at, p, 8);
+            std::memcpy(at + n - 8, p + n - 8, 8);
+        } else if (n >= 4) {
+            std::memcpy(at, p, 4);
+            std::memcpy(at + n - 4, p + n - 4, 4);
+        } else {
+            for (std::size_t k = 0; k < n; ++k) at[k] = p[k];
+        }
+        out_.commit(at + n);
     }
 
     Utf8Decoder decoder_;
