@@ -89,7 +89,7 @@ constexpr std::array<CommandRule, 47> commandRules = {{
 
 // The rule of a command word, in any case; nullptr for most words. The
 // rules are found by hash in a small open-addressed table.
-const CommandRule* ruleFor(std::string_view name) {
+const CommandRule* ruleFor(std::string_view name, std::uint32_t hash) {
     static constexpr std::size_t slots = 128;
     static const std::array<const CommandRule*, slots> table = [] {
         std::array<const CommandRule*, slots> made{};
@@ -100,10 +100,12 @@ const CommandRule* ruleFor(std::string_view name) {
         }
         return made;
     }();
-    for (std::size_t at = nameHash(name) % slots; table[at] != nullptr; at = (at + 1) % slots)
+    for (std::size_t at = hash % slots; table[at] != nullptr; at = (at + 1) % slots)
         if (sameName(table[at]->name, name)) return table[at];
     return nullptr;
 }
+
+const CommandRule* ruleFor(std::string_view name) { return ruleFor(name, nameHash(name)); }
 
 // How far a byte of text steps when it starts no text code: the size of
 // its character in an encoding, or 0 for the bytes that may start a code.
@@ -439,7 +441,7 @@ private:
             statement.definitionCommand = block != nullptr && *block == CommandSet::Block::Definition;
             statement.unknownCommand = block == nullptr;
         }
-        state.rule = ruleFor(word);
+        state.rule = ruleFor(word, hash);
         state.command = std::string(word);
         state.index = 0;
         state.inCondition = false;
