@@ -173,6 +173,8 @@ TEST(AnalysisLines, CommandWordsAreBuiltInUserOrUnknown) {
         {"a built-in in any case", {"PRINT 1"}, "cmd:PRINT number:1"},
         {"a user command takes a built-in's name", {define + "Print 1"}, "user:Print number:1"},
         {"an underscore calls the built-in", {define + "_print 1"}, "cmd:_print number:1"},
+        {"in any case", {define + "_PRINT 1"}, "cmd:_PRINT number:1"},
+        {"a built-in's name cut short", {"PRIN 1"}, "unknown:PRIN number:1"},
         {"a long user command", {define + longName}, "user:" + longName},
         {"a long unknown word", {longName + "x"}, "unknown:" + longName + "x"},
         {"defined in a later file", {"*define\ngame\n*start\nlater", "defsub later\n*later\nreturn\nlater"},

@@ -411,18 +411,9 @@ private:
     // The block of a built-in command word, whatever its case; "_name"
     // calls the built-in even where a user command takes the name.
     const CommandSet::Block* builtIn(std::string_view word, std::uint32_t hash) const {
-        char room[64];
-        std::string longer;
-        std::string_view key;
-        if (word.size() <= sizeof room) {
-            for (std::size_t k = 0; k < word.size(); ++k) room[k] = lowerByte(word[k]);
-            key = std::string_view(room, word.size());
-        } else {
-            longer = lowerCase(word);
-            key = longer;
-        }
-        const CommandSet::Block* block = pass_.commands->find(key, hash);
-        if (block == nullptr && key.size() > 1 && key[0] == '_') block = pass_.commands->find(key.substr(1));
+        const CommandSet::Block* block = pass_.commands->findAnyCase(word, hash);
+        if (block == nullptr && word.size() > 1 && word[0] == '_')
+            block = pass_.commands->findAnyCase(word.substr(1), nameHash(word.substr(1)));
         return block;
     }
 

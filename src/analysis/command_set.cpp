@@ -44,6 +44,23 @@ const CommandSet::Block* CommandSet::find(std::string_view lowerName, std::uint3
     return slot == 0 ? nullptr : &entries_[slot - 1].block;
 }
 
+const CommandSet::Block* CommandSet::findAnyCase(std::string_view name, std::uint32_t hash) const {
+    if (slots_.empty()) return nullptr;
+    auto isLowerCaseOf = [](std::string_view lower, std::string_view name) {
+        if (lower.size() != name.size()) return false;
+        for (std::size_t k = 0; k < name.size(); ++k)
+            if (lower[k] != lowerByte(name[k])) return false;
+        return true;
+    };
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        std::uint32_t slot = slots_[at];
+        if (slot == 0) return nullptr;
+        const Entry& entry = entries_[slot - 1];
+        if (entry.hash == hash && isLowerCaseOf(entry.name, name)) return &entry.block;
+    }
+}
+
 namespace {
 
 // Commands the engines run that commands.txt leaves out: the language and

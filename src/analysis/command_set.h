@@ -20,6 +20,9 @@ public:
     const Block* find(std::string_view lowerName) const;
     // The same, with the name's nameHash at hand.
     const Block* find(std::string_view lowerName, std::uint32_t hash) const;
+    // The same for a name in any case, given its nameHash: as find of the
+    // name in lower case, without making that first.
+    const Block* findAnyCase(std::string_view name, std::uint32_t hash) const;
     std::size_t size() const { return entries_.size(); }
 
 private:
