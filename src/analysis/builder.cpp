@@ -111,7 +111,7 @@ const CommandRule* ruleFor(std::string_view name) { return ruleFor(name, nameHas
 // its character in an encoding, or 0 for the bytes that may start a code.
 using PlainSteps = std::array<std::uint8_t, 256>;
 
-constexpr PlainSteps plainStepsFor(input::Encoding encoding) {
+constexpr PlainSteps plainStepsFor(input::Encoding encoding, std::string_view codes) {
     PlainSteps steps{};
     for (unsigned lead = 0; lead < 256; ++lead) {
         std::uint8_t size = 1;
@@ -122,12 +122,21 @@ constexpr PlainSteps plainStepsFor(input::Encoding encoding) {
         }
         steps[lead] = size;
     }
-    for (unsigned char c : std::string_view("@\\/!#%$?(<[~")) steps[c] = 0;
+    for (unsigned char c : codes) steps[c] = 0;
     return steps;
 }
 
-constexpr std::array<PlainSteps, 3> plainSteps = {plainStepsFor(input::Encoding::CP932), plainStepsFor(input::Encoding::UTF8),
-                                                  plainStepsFor(input::Encoding::GBK)};
+// The bytes that start text codes; those that may hold an alias's name or
+// stand for one (see plainTextRun).
+constexpr std::string_view textCodes = "@\\/!#%$?(<[~";
+constexpr std::string_view aliasCodes = "%$?(<[~";
+
+constexpr std::array<PlainSteps, 3> plainSteps = {plainStepsFor(input::Encoding::CP932, textCodes),
+                                                  plainStepsFor(input::Encoding::UTF8, textCodes),
+                                                  plainStepsFor(input::Encoding::GBK, textCodes)};
+constexpr std::array<PlainSteps, 3> aliasSteps = {plainStepsFor(input::Encoding::CP932, aliasCodes),
+                                                  plainStepsFor(input::Encoding::UTF8, aliasCodes),
+                                                  plainStepsFor(input::Encoding::GBK, aliasCodes)};
 
 // Whether argument number index (from 0) of a command is a label.
 bool isLabelArgument(LabelArgs labels, std::uint32_t index) {
@@ -743,20 +752,11 @@ private:
     void readText(std::size_t at, bool caretText, bool marksText = true) {
         std::size_t runStart = at;
         std::size_t lastCode = lastCodeEnd();
-        const PlainSteps& steps = plainSteps[static_cast<std::size_t>(encoding_)];
+        // A text line read for its aliases alone stops at fewer codes.
+        bool aliasesOnly = !marksText && pass_.textDetail == TextDetail::AliasesOnly;
         const std::size_t size = text_.size();
         while (at < size) {
-            // Plain text in a tight loop; a character cut short by the line's
-            // end stops it there.
-            for (std::uint8_t step; at < size;) {
-                if (at + 16 <= size) {
-                    std::size_t run = plainTextRun(text_.data() + at, encoding_);
-                    at += run;
-                    if (run != 0) continue;
-                }
-                if ((step = steps[static_cast<unsigned char>(text_[at])]) == 0) break;
-                at += step;
-            }
+            at = aliasesOnly ? plainTextEnd<true>(at) : plainTextEnd<false>(at);
             if (at >= size) break;
             TextCode code = textCodeAt(at, caretText, lastCode);
             if (code.end == at) {
@@ -778,6 +778,24 @@ private:
             runStart = at = code.end;
         }
         if (marksText && text_.size() > runStart) addSpan(runStart, text_.size(), SpanKind::Text);
+    }
+
+    // Where the plain text from `at` on ends, in a tight loop: at the next
+    // text code, or the line's end (a character cut short by it stops there).
+    template <bool AliasesOnly>
+    std::size_t plainTextEnd(std::size_t at) const {
+        const PlainSteps& steps = (AliasesOnly ? aliasSteps : plainSteps)[static_cast<std::size_t>(encoding_)];
+        const std::size_t size = text_.size();
+        for (std::uint8_t step; at < size;) {
+            if (at + 16 <= size) {
+                std::size_t run = plainTextRun<AliasesOnly>(text_.data() + at, encoding_);
+                at += run;
+                if (run != 0) continue;
+            }
+            if ((step = steps[static_cast<unsigned char>(text_[at])]) == 0) break;
+            at += step;
+        }
+        return at;
     }
 
     // Where the line's text ends, trailing blanks aside.

@@ -74,13 +74,16 @@ inline std::size_t characterSize(std::string_view text, std::size_t at, input::E
 
 // How many of the sixteen bytes at p, which starts a character, are plain
 // text to step over at once: whole double-byte characters (whose lead
-// bytes are never ASCII), or ASCII bytes that start no text code.
-inline std::size_t plainTextRun(const char* p, input::Encoding encoding) {
+// bytes are never ASCII), or ASCII bytes that start no text code. With
+// AliasesOnly, the codes that may hold an alias's name or stand for one;
+// the others ("@", "!w100", "#ffffff"...) hold neither and are plain.
+template <bool AliasesOnly = false>
+std::size_t plainTextRun(const char* p, input::Encoding encoding) {
     using nscr::ByteLanes;
     ByteLanes v = nscr::loadLanes(p);
     if (p[0] >= 0) {
-        ByteLanes code = (v == '@') | (v == '\\') | (v == '/') | (v == '!') | (v == '#') | (v == '%') | (v == '$') |
-                         (v == '?') | (v == '(') | (v == '<') | (v == '[') | (v == '~');
+        ByteLanes code = (v == '%') | (v == '$') | (v == '?') | (v == '(') | (v == '<') | (v == '[') | (v == '~');
+        if constexpr (!AliasesOnly) code |= (v == '@') | (v == '\\') | (v == '/') | (v == '!') | (v == '#');
         return nscr::leadingTrueLanes(static_cast<ByteLanes>((v < 0x80) & ~code));
     }
     static constexpr ByteLanes evenLanes = {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0};
