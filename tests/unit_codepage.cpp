@@ -6,6 +6,7 @@
 #include "html5.h"
 #include "converter.h"
 #include "generator.h"
+#include "nscr/byte_lanes.h"
 #include "nscr/lines.h"
 #include "unit_support.h"
 
@@ -84,6 +85,22 @@ TEST(Lines, ScriptsRoundTripInTextMode) {
     for (const std::string& script : bad)
         EXPECT_EQ(unit::errorOf([&] { convertScript(script, generator, decoder); }), unit::conversionError)
             << testing::PrintToString(script);
+}
+
+// A lane is in a range when its byte is, for every range and every byte.
+TEST(ByteLanes, EveryRangeHoldsItsBytes) {
+    char bytes[256];
+    for (int k = 0; k < 256; ++k) bytes[k] = static_cast<char>(k);
+    for (int low = 0; low < 256; ++low)
+        for (int high = 0; high < 256; ++high)
+            for (int block = 0; block < 256; block += 16) {
+                nscr::ByteLanes in = nscr::lanesInRange(nscr::loadLanes(bytes + block), static_cast<unsigned char>(low),
+                                                        static_cast<unsigned char>(high));
+                for (int k = 0; k < 16; ++k) {
+                    unsigned want = low <= block + k && block + k <= high ? 0xFF : 0;
+                    ASSERT_EQ(in[k], want) << low << " " << high << " " << block + k;
+                }
+            }
 }
 
 // Every one- and two-byte sequence decodes to iconv's bytes, the second time from the cache too.

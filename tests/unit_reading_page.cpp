@@ -118,6 +118,21 @@ TEST(ReadingPageContent, BytesToEscapeAreEscapedWhereverTheyStand) {
     for (const std::string& text : expected) EXPECT_TRUE(holds(page, text)) << text;
 }
 
+// Line numbers are counted up digit by digit: every carry gives the
+// number of the line, on a page of the whole file and on a later part.
+TEST(ReadingPageContent, LineIdsCarryOverEveryDigit) {
+    analysis::Model model = modelOf({lines(1001, ";c")});
+    for (std::size_t split : {0, 400}) {
+        PageLayout layout(model, pagePaths(model), split);
+        std::string page;
+        for (std::size_t part = 0; part < layout.parts().size(); ++part)
+            page += writers::html5::readingPage(model, layout, part, writers::html5::ReadingOptions());
+        for (int line : {1, 9, 10, 11, 99, 100, 101, 399, 400, 401, 999, 1000, 1001})
+            EXPECT_TRUE(holds(page, "<span id=\"L" + std::to_string(line) + "\">")) << split << " " << line;
+        EXPECT_FALSE(holds(page, "<span id=\"L1002\">"));
+    }
+}
+
 TEST(ReadingPageFront, GameFilesLabelsAndPlaces) {
     analysis::Model model = modelOf({"*define\ngame\n", "*start\ngoto *start\n"});
     PageLayout layout(model, pagePaths(model), 0);
