@@ -3,6 +3,7 @@
 #include "write/html5/page_out.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <unordered_map>
@@ -133,9 +134,9 @@ private:
         return word;
     }
 
-    // Whether a word's bytes are all below 0x80, and none is &, <, > or ":
-    // "<" and ">" are the bytes that 2 set makes ">", "&" and """ those that 4
-    // sets makes "&" (a zero byte is none of them).
+    // Whether a word's bytes are all below 0x80 and none is &, <, > or ":
+    // with its 2 bit set, "<" or ">" becomes ">", and with its 4 bit set, "&"
+    // or '"' becomes "&"; no other byte does, a zero byte neither.
     static bool plainWord(std::uint64_t word) {
         constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
         auto hasZeroByte = [](std::uint64_t x) { return ((x - ones) & ~x & highs) != 0; };
