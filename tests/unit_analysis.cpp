@@ -331,6 +331,8 @@ TEST(AnalysisGame, FilesReadSideBySideGiveTheModelOfOneReading) {
     expected.erase(expected.find(extraLine), extraLine.size());
     EXPECT_EQ(described(sideBySide), expected);
     EXPECT_EQ(sideBySide.symbols[sideBySide.definitionsOf(analysis::SymbolKind::Label, "f")[1]].ordinal, 2u);
+    // Names are read from their own file: %b in the second one is defined.
+    EXPECT_TRUE(sideBySide.undefinedAliasUses.empty());
 }
 
 // A large file is read in pieces side by side: the model is the one of a

@@ -251,8 +251,14 @@ private:
         return static_cast<std::uint32_t>(model_.spans.size() - 1);
     }
 
-    void addPending(std::uint32_t span, PendingWord::Role role, std::uint32_t value = none) {
+    void addPending(std::uint32_t span, PendingWord::Role role, std::uint32_t value) {
         pass_.pending.push_back({span, role, value});
+    }
+
+    // A word whose name is the span's bytes past any sigil.
+    void addNamedPending(std::uint32_t span, PendingWord::Role role) {
+        const Span& named = model_.spans[span];
+        addPending(span, role, nameHash(pendingName(text_.substr(named.begin, named.end - named.begin))));
     }
 
     void note(std::size_t column, std::string_view id, std::string message) {
@@ -636,7 +642,7 @@ private:
             std::uint32_t ref = addReference(at, end, rule.kind, "", state.command);
             model_.references[ref].dynamic = true;
             std::uint32_t span = addSpan(at, end, SpanKind::AliasUse);
-            addPending(span, PendingWord::Role::StringAlias);
+            addNamedPending(span, PendingWord::Role::StringAlias);
             state.expectOperand = false;
             return end;
         }
@@ -684,7 +690,7 @@ private:
         if (isWordHead(c)) {
             std::size_t end = wordEnd(text_, at);
             std::uint32_t span = addSpan(at, end, SpanKind::Word);
-            addPending(span, PendingWord::Role::Argument);
+            addNamedPending(span, PendingWord::Role::Argument);
             state.expectOperand = false;
             return end;
         }
@@ -732,9 +738,9 @@ private:
             return end;
         }
         std::uint32_t span = addSpan(at, nameEnd, SpanKind::AliasUse);
-        addPending(span, sigil == '%'   ? PendingWord::Role::NumberAlias
-                         : sigil == '$' ? PendingWord::Role::StringAlias
-                                        : PendingWord::Role::ArrayAlias);
+        addNamedPending(span, sigil == '%'   ? PendingWord::Role::NumberAlias
+                              : sigil == '$' ? PendingWord::Role::StringAlias
+                                             : PendingWord::Role::ArrayAlias);
         return nameEnd;
     }
 
@@ -774,7 +780,7 @@ private:
             if (marksText && at > runStart) addSpan(runStart, at, SpanKind::Text);
             std::uint32_t span = addSpan(at, code.end, code.kind);
             if (code.maybeAlias)
-                addPending(span, text_[at] == '%' ? PendingWord::Role::TextNumber : PendingWord::Role::TextString);
+                addNamedPending(span, text_[at] == '%' ? PendingWord::Role::TextNumber : PendingWord::Role::TextString);
             runStart = at = code.end;
         }
         if (marksText && text_.size() > runStart) addSpan(runStart, text_.size(), SpanKind::Text);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "analysis/characters.h"
 #include "analysis/model.h"
 
 namespace analysis {
@@ -27,9 +28,17 @@ struct PendingWord {
     };
     std::uint32_t span = 0;  // its span; the name is the span's bytes past any sigil
     Role role = Role::Argument;
-    // LabelWord: the reference it stands for; CommandWord: the word's nameHash.
+    // LabelWord: the reference it stands for; any other: the nameHash of
+    // its name, taken while its bytes are at hand, so that the link step
+    // reads a name only where a definition has its hash.
     std::uint32_t value = none;
 };
+
+// A pending word's name: its span's bytes past any sigil.
+inline std::string_view pendingName(std::string_view bytes) {
+    while (!bytes.empty() && !isWordHead(bytes.front())) bytes.remove_prefix(1);
+    return bytes;
+}
 
 // A numalias, mov, inc, dec, add or sub statement of the definition block,
 // kept for working out the aliases' values in order.

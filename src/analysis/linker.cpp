@@ -61,11 +61,15 @@ public:
         constexpr std::size_t slice = 4096;
         std::atomic<std::size_t> nextSlice{0};
         auto resolveSlices = [&] {
-            for (std::size_t first; (first = nextSlice.fetch_add(slice)) < found;)
-                for (std::size_t k = first; k < std::min(found, first + slice); ++k) {
+            for (std::size_t first; (first = nextSlice.fetch_add(slice)) < found;) {
+                std::size_t end = std::min(found, first + slice);
+                for (std::size_t k = first; k < end; ++k) {
+                    fetchLabelSlot(k + 16, end, false);
+                    fetchLabelSlot(k + 8, end, true);
                     Reference& reference = model_.references[k];
                     if (!reference.key.empty()) reference.symbol = model_.find(SymbolKind::Label, reference.key, reference.hash);
                 }
+            }
         };
         constexpr std::size_t chunkWords = 16384;
         std::vector<WordChunk> chunks((pass_.pending.size() + chunkWords - 1) / chunkWords);
@@ -93,49 +97,86 @@ private:
     std::string_view nameOf(const Span& span, std::uint32_t line, std::uint32_t file) const {
         const Line& where = model_.lines[line];
         std::string_view text = std::string_view(model_.files[file].bytes).substr(where.offset, where.length);
-        std::string_view name = text.substr(span.begin, span.end - span.begin);
-        while (!name.empty() && !isWordHead(name.front())) name.remove_prefix(1);
-        return name;
+        return pendingName(text.substr(span.begin, span.end - span.begin));
     }
 
     // Names are compared and hashed as the engine compares them, whatever
     // their case: only a command word is put in lower case, for the
-    // built-ins' table and the call it may make.
+    // built-ins' table and the call it may make. A word's name is read only
+    // where a definition has its hash: the script's bytes are no longer in
+    // the processor's caches, and most words name nothing.
     void decideChunk(WordChunk& chunk) {
+        using Role = PendingWord::Role;
         SpanLines lines(model_, pass_.pending[chunk.begin].span);
+        // The names of the words a little ahead are fetched meanwhile.
+        constexpr std::size_t ahead = 16;
+        SpanLines linesAhead(model_, pass_.pending[chunk.begin].span);
+        for (std::size_t k = chunk.begin; k < std::min(chunk.end, chunk.begin + ahead); ++k) fetchName(k, linesAhead);
         for (std::size_t k = chunk.begin; k < chunk.end; ++k) {
+            if (k + ahead < chunk.end) fetchName(k + ahead, linesAhead);
             const PendingWord& word = pass_.pending[k];
-            // A command word was taken for a built-in or unknown as it was
-            // read: only a user command's name can make it something else.
-            if (word.role == PendingWord::Role::CommandWord && !model_.mayName(SymbolKind::UserCommand, word.value)) continue;
-            std::uint32_t line = lines.lineOf(word.span);
-            decide(word, line, lines.file(), chunk);
+            Span& span = model_.spans[word.span];
+            auto name = [&] {
+                std::uint32_t line = lines.lineOf(word.span);  // before file(): it walks the files too
+                return nameOf(span, line, lines.file());
+            };
+            // Looks a kind's definitions up for the word's name.
+            auto find = [&](SymbolKind kind) {
+                return model_.mayName(kind, word.value) ? model_.find(kind, name(), word.value) : none;
+            };
+            switch (word.role) {
+                // A command word was taken for a built-in or unknown as it
+                // was read: only a user command's name can make it something else.
+                case Role::CommandWord:
+                    if (model_.mayName(SymbolKind::UserCommand, word.value)) {
+                        std::string_view command = name();
+                        decideCommand(span, command, word.value, lines.lineOf(word.span), chunk);
+                    }
+                    break;
+                case Role::Argument: {
+                    std::uint32_t alias = find(SymbolKind::NumAlias);
+                    if (alias == none) alias = find(SymbolKind::StrAlias);
+                    if (alias != none) setUse(span, alias, 0);
+                    break;
+                }
+                case Role::NumberAlias: setVariableUse(word.span, find(SymbolKind::NumAlias), UsedAsNumber, chunk); break;
+                case Role::StringAlias: setVariableUse(word.span, find(SymbolKind::NumAlias), UsedAsString, chunk); break;
+                case Role::ArrayAlias: setVariableUse(word.span, find(SymbolKind::NumAlias), UsedAsArray, chunk); break;
+                case Role::TextNumber:
+                case Role::TextString: {
+                    std::uint32_t alias = find(SymbolKind::NumAlias);
+                    if (alias != none) setUse(span, alias, word.role == Role::TextNumber ? UsedAsNumber : UsedAsString);
+                    break;
+                }
+                case Role::LabelWord: {
+                    std::string_view label = name();
+                    decideLabelWord(span, label, nameHash(label), word.value);
+                    break;
+                }
+            }
         }
     }
 
-    void decide(const PendingWord& word, std::uint32_t line, std::uint32_t file, WordChunk& chunk) {
-        Span& span = model_.spans[word.span];
-        std::string_view name = nameOf(span, line, file);
-        std::uint32_t hash = word.role == PendingWord::Role::CommandWord ? word.value : nameHash(name);
-        using Role = PendingWord::Role;
-        switch (word.role) {
-            case Role::CommandWord: return decideCommand(span, name, hash, line, chunk);
-            case Role::Argument: {
-                std::uint32_t alias = model_.findAlias(name, hash);
-                if (alias != none) setUse(span, alias, 0);
-                return;
-            }
-            case Role::NumberAlias: return setVariableUse(word.span, name, hash, UsedAsNumber, chunk);
-            case Role::StringAlias: return setVariableUse(word.span, name, hash, UsedAsString, chunk);
-            case Role::ArrayAlias: return setVariableUse(word.span, name, hash, UsedAsArray, chunk);
-            case Role::TextNumber:
-            case Role::TextString: {
-                std::uint32_t alias = model_.find(SymbolKind::NumAlias, name, hash);
-                if (alias != none) setUse(span, alias, word.role == Role::TextNumber ? UsedAsNumber : UsedAsString);
-                return;
-            }
-            case Role::LabelWord: return decideLabelWord(span, name, hash, word.value);
-        }
+    // Asks for the bytes of an alias's name to be brought into the caches:
+    // they are read next to nothing else, far apart.
+    void fetchName(std::size_t k, SpanLines& lines) const {
+        const PendingWord& word = pass_.pending[k];
+        if (word.role == PendingWord::Role::CommandWord) return;
+        std::uint32_t line = lines.lineOf(word.span);
+        __builtin_prefetch(model_.files[lines.file()].bytes.data() + model_.lines[line].offset + model_.spans[word.span].begin);
+    }
+
+    // Asks for the label table's slot of reference k's hash, or, once it is
+    // there, for the bytes of the name it holds: labels stand far apart.
+    void fetchLabelSlot(std::size_t k, std::size_t end, bool name) const {
+        if (k >= end) return;
+        const nscr::BigArray<Model::KeySlot>& table = model_.keyTables[static_cast<std::size_t>(SymbolKind::Label)];
+        if (table.empty()) return;
+        const Model::KeySlot& slot = table[model_.references[k].hash & (table.size() - 1)];
+        if (!name)
+            __builtin_prefetch(&slot);
+        else if (slot.name != nullptr)
+            __builtin_prefetch(slot.name);
     }
 
     // A user command learns its label.
@@ -148,8 +189,7 @@ private:
     }
 
     // %name, $name or ?name: an alias, or a use of a name no alias defines.
-    void setVariableUse(std::uint32_t span, std::string_view name, std::uint32_t hash, std::uint8_t use, WordChunk& chunk) {
-        std::uint32_t alias = model_.find(SymbolKind::NumAlias, name, hash);
+    void setVariableUse(std::uint32_t span, std::uint32_t alias, std::uint8_t use, WordChunk& chunk) {
         setUse(model_.spans[span], alias, use);
         if (alias == none) chunk.undefinedUses.push_back(span);
     }
