@@ -1092,8 +1092,7 @@ bool definesIn(std::string_view bytes) {
     return false;
 }
 
-// The pieces of every file, their lines counted and any *define found on
-// every processor: a game is many megabytes, with many labels.
+// The pieces of every file: a game is many megabytes, with many labels.
 std::vector<Piece> piecesOf(const std::vector<input::SourceFile>& files) {
     std::vector<Piece> pieces;
     for (std::uint32_t file = 0; file < files.size(); ++file) {
@@ -1109,8 +1108,15 @@ std::vector<Piece> piecesOf(const std::vector<input::SourceFile>& files) {
             begin = end;
         } while (begin < bytes.size());
     }
+    return pieces;
+}
+
+// Reads the first piece while the lines of every piece are counted and any
+// *define is looked for, on every processor.
+void readFirstAndCount(LineReader& reader, const std::vector<input::SourceFile>& files, std::vector<Piece>& pieces) {
     std::atomic<std::size_t> next{0};
-    nscr::runSideBySide(std::min(nscr::processorCount(), pieces.size()), [&](std::size_t) {
+    nscr::runSideBySide(std::min(nscr::processorCount(), pieces.size()), [&](std::size_t side) {
+        if (side == 0) reader.readPiece(pieces[0]);
         for (std::size_t k; (k = next++) < pieces.size();) {
             Piece& piece = pieces[k];
             std::string_view bytes = std::string_view(files[piece.file].bytes).substr(piece.begin, piece.end - piece.begin);
@@ -1120,7 +1126,6 @@ std::vector<Piece> piecesOf(const std::vector<input::SourceFile>& files) {
     });
     for (std::size_t k = 1; k < pieces.size(); ++k)
         if (pieces[k].continues) pieces[k].firstLine = pieces[k - 1].firstLine + pieces[k - 1].lines;
-    return pieces;
 }
 
 // Whether a piece from `first` on has a *define label: then the pieces must
@@ -1469,8 +1474,10 @@ void readFiles(FirstPass& pass) {
     const std::vector<input::SourceFile>& files = pass.model.files;
     std::vector<Piece> pieces = piecesOf(files);
     LineReader reader(pass, files);
-    std::size_t next = 0;
-    while (next < pieces.size() && (next == 0 || reader.state().inDefineBlock || reader.state().inJumpRegion))
+    if (pieces.empty()) return;
+    readFirstAndCount(reader, files, pieces);
+    std::size_t next = 1;
+    while (next < pieces.size() && (reader.state().inDefineBlock || reader.state().inJumpRegion))
         reader.readPiece(pieces[next++]);
     std::vector<std::size_t> runs;
     if (!definesLater(pieces, next)) runs = runsOf(pieces, next, std::min(nscr::processorCount(), pieces.size() - next));
