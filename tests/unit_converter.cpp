@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include "converter.h"
@@ -182,6 +184,29 @@ TEST(SideBySide, EveryPieceRunsAndTheFirstFailureIsThrown) {
     }
     EXPECT_TRUE(outOfMemory);
     EXPECT_EQ(runs, std::vector<int>(4, 1));
+}
+
+// A worker starts on another processor than its starter, where one is
+// free, and is then as free to move as its starter was.
+TEST(SideBySide, AWorkerStartsBesideItsStarterAndIsThenFreeToMove) {
+    cpu_set_t starterSet;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof starterSet, &starterSet), 0);
+    if (CPU_COUNT(&starterSet) < 2) GTEST_SKIP() << "one processor";
+    int beside = 0;
+    for (int k = 0; k < 20; ++k) {
+        int starter = ::sched_getcpu(), started = -1;
+        cpu_set_t workerSet;
+        CPU_ZERO(&workerSet);
+        nscr::Worker worker;
+        ASSERT_TRUE(worker.start([&] {
+            started = ::sched_getcpu();
+            ::pthread_getaffinity_np(::pthread_self(), sizeof workerSet, &workerSet);
+        }));
+        worker.join();
+        beside += started != starter ? 1 : 0;
+        EXPECT_TRUE(CPU_EQUAL(&workerSet, &starterSet));
+    }
+    EXPECT_GE(beside, 15);
 }
 
 TEST(ByteBuffer, GrowsKeepingItsBytesAndHandsThemOn) {
