@@ -199,16 +199,19 @@ std::string errorUnderFileSizeLimit(rlim_t limit, const std::function<void()>& f
 
 TEST(WriteFile, AFailedWriteKeepsTheOldPageAndLeavesNoTemporary) {
     const std::string large(1u << 20, 'x');
-    for (const auto& [name, write] : pageWriters) {
-        SCOPED_TRACE(name);
-        Scratch scratch;
-        std::string page = scratch.at("x.txt.html");
-        put(page, "old page");
-        std::string error = errorUnderFileSizeLimit(64u << 10, [&, &write = write] { write(page, page, large); });
-        EXPECT_EQ(error, page + ": File too large");
-        EXPECT_EQ(bytesOf(page), "old page");
-        EXPECT_EQ(scratch.names(), std::set<std::string>{"x.txt.html"});
-    }
+    for (const auto& [name, write] : pageWriters)
+        for (bool old : {true, false}) {
+            SCOPED_TRACE(std::string(name) + (old ? ", over a page" : ", where none was"));
+            Scratch scratch;
+            std::string page = scratch.at("x.txt.html");
+            if (old) put(page, "old page");
+            std::string error = errorUnderFileSizeLimit(64u << 10, [&, &write = write] { write(page, page, large); });
+            EXPECT_EQ(error, page + ": File too large");
+            if (old) {
+                EXPECT_EQ(bytesOf(page), "old page");
+            }
+            EXPECT_EQ(scratch.names(), old ? std::set<std::string>{"x.txt.html"} : std::set<std::string>{});
+        }
 }
 
 struct LinkCase {

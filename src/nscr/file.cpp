@@ -348,7 +348,7 @@ void replaceThroughNamedFile(const std::string& path, const std::string& target,
 // time leaves nothing behind. Returns false where unnamed files cannot be
 // had or linked in (no /proc), so that a named one does the work.
 bool replaceThroughUnnamedFile(const std::string& path, const std::string& target, const std::vector<iovec>& data,
-                               mode_t mode) {
+                               mode_t mode, bool targetExists) {
     std::string directory = directoryOf(target);
     FileDescriptor file(::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
     if (file.get() < 0) {
@@ -357,6 +357,20 @@ bool replaceThroughUnnamedFile(const std::string& path, const std::string& targe
     }
     if (int error = keepMode(file.get(), mode)) raiseFileError(path, error);
     if (int error = writePieces(file.get(), data)) raiseFileError(path, error);
+
+    // Where there is no file yet, the written one is linked in under its
+    // own name at once; one made there meanwhile is replaced as any other.
+    if (!targetExists) {
+        std::string self = "/proc/self/fd/" + std::to_string(file.get());
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            if (::close(file.release()) == 0) return true;
+            int error = errno;
+            ::unlink(target.c_str());
+            raiseFileError(path, error);
+        }
+        if (errno == ENOENT) return false;
+        if (errno != EEXIST) raiseCannotCreate(directory, errno);
+    }
 
     TerminatingSignalsHeld held;
     std::string temporary;
@@ -391,7 +405,8 @@ void writeWholeFile(const std::string& path, const std::vector<std::string_view>
     std::vector<iovec> data = ioVectorsOf(pieces);
     struct stat info {};
     mode_t mode = 0;
-    if (::stat(target.c_str(), &info) == 0) {
+    bool exists = ::stat(target.c_str(), &info) == 0;
+    if (exists) {
         // Writing to a FIFO or a device could wait for ever or reach far.
         if (!S_ISREG(info.st_mode)) raiseNotRegular(path);
         // The page is replaced in its folder: a folder that takes no new
@@ -403,7 +418,7 @@ void writeWholeFile(const std::string& path, const std::vector<std::string_view>
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) raiseFileError(path, errno);
         mode = info.st_mode & 0777;
     }
-    if (!replaceThroughUnnamedFile(path, target, data, mode)) replaceThroughNamedFile(path, target, data, mode);
+    if (!replaceThroughUnnamedFile(path, target, data, mode, exists)) replaceThroughNamedFile(path, target, data, mode);
 }
 
 bool pathExists(const std::string& path) {
