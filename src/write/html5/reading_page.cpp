@@ -392,21 +392,19 @@ private:
         std::uint32_t global = model_.lineIndex(part_.file, line);
         std::string_view text = model_.lineText(part_.file, line);
         std::string findings = findingsAt(line);
-        out_ += findings.empty() ? "<span id=\"L" : "<span class=\"fd\" id=\"L";
         std::string_view number = lineNumbers_.of(line + 1);
-        out_ += number;
-        out_ += '"';
-        if (setsCounter) {
-            out_ += " style=\"counter-set:n "sv;
-            out_ += number;
-            out_ += '"';
+        if (findings.empty() && !setsCounter) {
+            out_.append("<span id=\"L"sv, number, "\">"sv);
+        } else {
+            out_.append(findings.empty() ? "<span id=\"L"sv : "<span class=\"fd\" id=\"L"sv, number, "\""sv);
+            if (setsCounter) out_.append(" style=\"counter-set:n "sv, number, "\""sv);
+            if (!findings.empty()) {
+                out_ += " title=\""sv;
+                appendEscaped(out_, findings);
+                out_ += '"';
+            }
+            out_ += '>';
         }
-        if (!findings.empty()) {
-            out_ += " title=\""sv;
-            appendEscaped(out_, findings);
-            out_ += '"';
-        }
-        out_ += '>';
         auto [first, last] = model_.spansOf(global);
         std::uint32_t at = 0;
         std::uint32_t textStart = Model::textStart(model_.lines[global], text);
@@ -422,11 +420,6 @@ private:
         closeElement();
         if (label != nullptr) writeReferences(model_.symbols[label->target()]);
         out_ += "</span>"sv;
-    }
-
-    void appendNumber(std::uint64_t number) {
-        char* room = out_.room(24);
-        out_.commit(std::to_chars(room, room + 24, number).ptr);
     }
 
     // The bytes of a line from `at` to the end of `upTo` that no span
@@ -450,9 +443,7 @@ private:
     void openElement(std::string_view className) {
         if (open_ == className && !className.empty()) return;
         closeElement();
-        out_ += "<span class=\""sv;
-        out_ += className;
-        out_ += "\">"sv;
+        out_.append("<span class=\""sv, className, "\">"sv);
         open_ = className;
     }
 
@@ -475,28 +466,16 @@ private:
     void writeElement(std::string_view tag, std::string_view className, const std::string& attributes,
                       std::string_view bytes) {
         closeElement();
-        out_ += '<';
-        out_ += tag;
-        out_ += " class=\""sv;
-        out_ += className;
-        out_ += '"';
-        out_ += attributes;
-        out_ += '>';
+        out_.append("<"sv, tag, " class=\""sv, className, "\""sv, attributes, ">"sv);
         text_.write(bytes);
-        out_ += "</"sv;
-        out_ += tag;
-        out_ += '>';
+        out_.append("</"sv, tag, ">"sv);
     }
 
     // A link of its own, written straight onto the page: the commonest
     // element, with no attribute but the class and where it goes.
     void writeLink(std::string_view className, std::string_view href, std::string_view bytes) {
         closeElement();
-        out_ += "<a class=\""sv;
-        out_ += className;
-        out_ += "\" href=\""sv;
-        out_ += href;
-        out_ += "\">"sv;
+        out_.append("<a class=\""sv, className, "\" href=\""sv, href, "\">"sv);
         text_.write(bytes);
         out_ += "</a>"sv;
     }
@@ -663,19 +642,18 @@ private:
             // would make it: a game has a reference for every few lines.
             const analysis::Reference& reference = model_.references[first[k]];
             std::size_t to = layout_.partOf(reference.pos.file, reference.pos.line);
-            out_ += " <a href=\""sv;
-            if (to != partIndex_) out_ += pathToPart(to);
-            out_ += "#L"sv;
-            appendNumber(reference.pos.line + 1);
-            out_ += "\" title=\""sv;
+            char digits[16];
+            std::string_view number(digits, static_cast<std::size_t>(
+                                                std::to_chars(digits, digits + sizeof digits, reference.pos.line + 1).ptr - digits));
+            out_.append(" <a href=\""sv, to != partIndex_ ? std::string_view(pathToPart(to)) : std::string_view(), "#L"sv,
+                        number, "\" title=\""sv);
             appendEscaped(out_, reference.command);
             out_ += "\">"sv;
             if (reference.pos.file != part_.file) {
                 appendEscaped(out_, model_.files[reference.pos.file].name);
                 out_ += ':';
             }
-            appendNumber(reference.pos.line + 1);
-            out_ += "</a>"sv;
+            out_.append(number, "</a>"sv);
         }
         if (count > shownReferences) out_ += "</span>"sv;
         out_ += "</span>"sv;
