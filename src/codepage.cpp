@@ -313,6 +313,26 @@ Cp932Decoder::DecodedRun Cp932Decoder::decodeRun(char* out, const char* in, cons
         };
         auto isKnown = [](const Entry& entry) { return static_cast<std::uint8_t>(entry.state - 1) < 3; };
         auto leadsBoth = [](const char* at) { return (static_cast<unsigned char>(at[0] & at[2]) & 0x80) != 0; };
+        // Four at a time while all four are known: a known state less one
+        // is 0 to 2, and no other state less one is below 0xFD.
+        auto stateLessOne = [](const Entry& entry) { return static_cast<std::uint8_t>(entry.state - 1); };
+        while (last - in >= 8) {
+            const Entry& e0 = pairAt(in);
+            const Entry& e1 = pairAt(in + 2);
+            const Entry& e2 = pairAt(in + 4);
+            const Entry& e3 = pairAt(in + 6);
+            bool leadsAll = (static_cast<unsigned char>(in[0] & in[2] & in[4] & in[6]) & 0x80) != 0;
+            if (!leadsAll || (stateLessOne(e0) | stateLessOne(e1) | stateLessOne(e2) | stateLessOne(e3)) > 3) break;
+            std::memcpy(out, &e0, sizeof e0);
+            out += e0.state;
+            std::memcpy(out, &e1, sizeof e1);
+            out += e1.state;
+            std::memcpy(out, &e2, sizeof e2);
+            out += e2.state;
+            std::memcpy(out, &e3, sizeof e3);
+            out += e3.state;
+            in += 8;
+        }
         while (last - in >= 4) {
             const Entry& first = pairAt(in);
             const Entry& second = pairAt(in + 2);
