@@ -801,17 +801,35 @@ namespace {
 // in an encoding.
 template <input::Encoding encoding>
 void countScripts(std::string_view text, std::size_t& kana, std::size_t& han, std::size_t& latin) {
+    if constexpr (encoding == input::Encoding::CP932) {
+        // CP932 in a loop of its own, most of a game's text: a lead byte cut
+        // short by the line's end, or a single byte above ASCII, is no letter.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        const std::size_t size = text.size();
+        for (std::size_t at = 0; at < size;) {
+            unsigned char lead = bytes[at];
+            bool isLead = static_cast<unsigned char>(lead - 0x81) <= 0x9F - 0x81 ||
+                          static_cast<unsigned char>(lead - 0xE0) <= 0xFC - 0xE0;
+            if (!isLead || at + 1 == size) {
+                latin += analysis::isLetterByte(static_cast<char>(lead)) ? 1 : 0;
+                ++at;
+                continue;
+            }
+            unsigned char trail = bytes[at + 1];
+            // Counted without branches: kana and kanji come mixed.
+            bool isKana = (lead == 0x82 && trail >= 0x9F) || (lead == 0x83 && trail <= 0x96);
+            kana += isKana ? 1 : 0;
+            han += !isKana && lead >= 0x88 ? 1 : 0;
+            at += 2;
+        }
+        return;
+    }
     for (std::size_t at = 0; at < text.size();) {
         std::size_t size = analysis::characterSize(text, at, encoding);
         auto lead = static_cast<unsigned char>(text[at]);
         auto trail = size > 1 ? static_cast<unsigned char>(text[at + 1]) : 0;
         if (size == 1) {
             latin += analysis::isLetterByte(text[at]) ? 1 : 0;
-        } else if constexpr (encoding == input::Encoding::CP932) {
-            // Counted without branches: kana and kanji come mixed.
-            bool isKana = (lead == 0x82 && trail >= 0x9F) || (lead == 0x83 && trail <= 0x96);
-            kana += isKana ? 1 : 0;
-            han += !isKana && lead >= 0x88 ? 1 : 0;
         } else if constexpr (encoding == input::Encoding::UTF8) {
             bool isKana = lead == 0xE3 && (trail == 0x81 || trail == 0x82 || trail == 0x83);
             bool isHan = lead >= 0xE4 && lead <= 0xE9;
