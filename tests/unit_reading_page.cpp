@@ -168,6 +168,8 @@ TEST(ReadingPageLanguage, TakenFromTheText) {
     const std::vector<Case> cases = {
         {"kana in CP932", "\x82\xA0\x82\xA2\x82\xA4\x8A\xBF\x8E\x9A@\n", input::Encoding::CP932, "ja"},
         {"an English port with Japanese comments", ";\x82\xA0\x82\xA2\n`Hello there, Kyrie.@\n", input::Encoding::CP932, "en"},
+        {"kanji without kana in CP932", "\x8A\xBF\x8E\x9A\x8A\xBF\n", input::Encoding::CP932, "zh"},
+        {"half-width kana and a cut lead byte are no letters", "\xB1\xB2\xB3\xB4" "Ab\x8A\n", input::Encoding::CP932, "en"},
         {"Chinese characters without kana", "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x96\xE7\x95\x8C\n", input::Encoding::UTF8, "zh"},
         {"kana in UTF-8", "\xE3\x81\x82\xE3\x81\x84\xE6\xBC\xA2\n", input::Encoding::UTF8, "ja"},
     };
