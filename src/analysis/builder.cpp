@@ -988,21 +988,20 @@ void appendPass(FirstPass& into, FirstPass& part) {
     part = FirstPass();
 }
 
-// An empty table for the definitions of a kind, at most three quarters full.
-void indexKind(Model& model, SymbolKind kind, std::size_t count) {
-    nscr::BigArray<Model::KeySlot>& table = model.keyTables[static_cast<std::size_t>(kind)];
+// An empty table for this many definitions, at most three quarters full.
+void makeTable(nscr::BigArray<Model::KeySlot>& table, std::size_t count) {
     std::size_t size = 16;
     while (size * 3 < count * 4) size *= 2;
     table.resizeForOverwrite(size);
     std::fill(table.begin(), table.end(), Model::KeySlot());
 }
 
-// Definition k goes into its kind's table, after any of the same key.
+// Definition k goes into its table, after any of the same key.
 void indexDefinition(Model& model, std::uint32_t k) {
     Symbol& symbol = model.symbols[k];
-    nscr::BigArray<Model::KeySlot>& table = model.keyTables[static_cast<std::size_t>(symbol.kind)];
-    std::string_view name = model.nameOf(symbol);
     std::uint32_t hash = symbol.hash;
+    nscr::BigArray<Model::KeySlot>& table = model.keyTables[Model::tableOf(symbol.kind, hash)];
+    std::string_view name = model.nameOf(symbol);
     std::size_t mask = table.size() - 1;
     std::size_t at = hash & mask;
     while (table[at].first != none && (table[at].hash != hash || !sameName(table[at].key(), name))) at = (at + 1) & mask;
@@ -1032,16 +1031,15 @@ void relateDefinitionsOfKeys(Model& model, const nscr::BigArray<Model::KeySlot>&
 
 // Every name's definitions, in script order: made once the pieces are
 // joined, so that each name is hashed once. Each definition learns the
-// first and last of its key, how many there are and where it stands. The
-// labels are indexed on one processor and the other kinds on another: each
-// kind has a table of its own.
+// first and last of its key, how many there are and where it stands. Each
+// processor fills the tables of one half of the hashes (Model::tableOf).
 void indexDefinitions(Model& model) {
-    std::array<std::size_t, 4> counts{};
-    for (const Symbol& symbol : model.symbols) ++counts[static_cast<std::size_t>(symbol.kind)];
+    std::array<std::size_t, 8> counts{};
+    for (const Symbol& symbol : model.symbols) ++counts[Model::tableOf(symbol.kind, symbol.hash)];
     nscr::runSideBySide(2, [&](std::size_t side) {
-        auto ours = [side](SymbolKind kind) { return (kind == SymbolKind::Label) == (side == 0); };
-        for (std::size_t kind = 0; kind < 4; ++kind)
-            if (ours(static_cast<SymbolKind>(kind))) indexKind(model, static_cast<SymbolKind>(kind), counts[kind]);
+        auto ours = [side](std::size_t table) { return table % 2 == side; };
+        for (std::size_t table = 0; table < counts.size(); ++table)
+            if (ours(table)) makeTable(model.keyTables[table], counts[table]);
         // Each definition's line is fetched a few definitions ahead: they
         // stand far apart.
         constexpr std::uint32_t ahead = 16;
@@ -1051,10 +1049,11 @@ void indexDefinitions(Model& model) {
                 const Pos& pos = model.symbols[k + ahead].pos;
                 __builtin_prefetch(&model.line(pos.file, pos.line));
             }
-            if (ours(model.symbols[k].kind)) indexDefinition(model, k);
+            const Symbol& symbol = model.symbols[k];
+            if (ours(Model::tableOf(symbol.kind, symbol.hash))) indexDefinition(model, k);
         }
-        for (std::size_t kind = 0; kind < 4; ++kind)
-            if (ours(static_cast<SymbolKind>(kind))) relateDefinitionsOfKeys(model, model.keyTables[kind]);
+        for (std::size_t table = 0; table < counts.size(); ++table)
+            if (ours(table)) relateDefinitionsOfKeys(model, model.keyTables[table]);
     });
 }
 

@@ -170,9 +170,10 @@ private:
     // there, for the bytes of the name it holds: labels stand far apart.
     void fetchLabelSlot(std::size_t k, std::size_t end, bool name) const {
         if (k >= end) return;
-        const nscr::BigArray<Model::KeySlot>& table = model_.keyTables[static_cast<std::size_t>(SymbolKind::Label)];
+        std::uint32_t hash = model_.references[k].hash;
+        const nscr::BigArray<Model::KeySlot>& table = model_.keyTables[Model::tableOf(SymbolKind::Label, hash)];
         if (table.empty()) return;
-        const Model::KeySlot& slot = table[model_.references[k].hash & (table.size() - 1)];
+        const Model::KeySlot& slot = table[hash & (table.size() - 1)];
         if (!name)
             __builtin_prefetch(&slot);
         else if (slot.name != nullptr)
@@ -181,11 +182,12 @@ private:
 
     // A user command learns its label.
     void relateDefinitions() {
-        for (const Model::KeySlot& slot : model_.keyTables[static_cast<std::size_t>(SymbolKind::UserCommand)]) {
-            if (slot.first == none) continue;
-            std::uint32_t label = model_.find(SymbolKind::Label, model_.nameOf(model_.symbols[slot.first]));
-            for (std::uint32_t k = slot.first; k != none; k = model_.symbols[k].nextOfKey) model_.symbols[k].label = label;
-        }
+        for (std::uint32_t half : {0u, 1u << 31})
+            for (const Model::KeySlot& slot : model_.keyTables[Model::tableOf(SymbolKind::UserCommand, half)]) {
+                if (slot.first == none) continue;
+                std::uint32_t label = model_.find(SymbolKind::Label, model_.nameOf(model_.symbols[slot.first]));
+                for (std::uint32_t k = slot.first; k != none; k = model_.symbols[k].nextOfKey) model_.symbols[k].label = label;
+            }
     }
 
     // %name, $name or ?name: an alias, or a use of a name no alias defines.

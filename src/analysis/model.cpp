@@ -30,7 +30,7 @@ std::pair<const Span*, const Span*> Model::spansOf(std::uint32_t globalLine) con
 std::uint32_t Model::find(SymbolKind kind, std::string_view key) const { return find(kind, key, nameHash(key)); }
 
 std::uint32_t Model::find(SymbolKind kind, std::string_view key, std::uint32_t hash) const {
-    const nscr::BigArray<KeySlot>& table = keyTables[static_cast<std::size_t>(kind)];
+    const nscr::BigArray<KeySlot>& table = keyTables[tableOf(kind, hash)];
     if (table.empty()) return none;
     std::size_t mask = table.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
@@ -41,7 +41,7 @@ std::uint32_t Model::find(SymbolKind kind, std::string_view key, std::uint32_t h
 }
 
 bool Model::mayName(SymbolKind kind, std::uint32_t hash) const {
-    const nscr::BigArray<KeySlot>& table = keyTables[static_cast<std::size_t>(kind)];
+    const nscr::BigArray<KeySlot>& table = keyTables[tableOf(kind, hash)];
     if (table.empty()) return false;
     std::size_t mask = table.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {

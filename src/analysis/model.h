@@ -249,11 +249,13 @@ public:
     std::uint32_t findAlias(std::string_view key) const;
     std::uint32_t findAlias(std::string_view key, std::uint32_t hash) const;
 
-    // Per symbol kind, a table of every key's first and last definition,
-    // open addressed; the definitions between are chained by nextOfKey. The
-    // slot holds the name's bytes in the files too, so that a lookup reads
-    // them alone: the model is moved, never copied, and its files stay as
-    // they are.
+    // Per symbol kind, two tables of every key's first and last definition,
+    // open addressed: one for the hashes with their top bit clear and one
+    // for the others (tableOf), so that two processors fill them side by
+    // side. The definitions between are chained by nextOfKey. The slot
+    // holds the name's bytes in the files too, so that a lookup reads them
+    // alone: the model is moved, never copied, and its files stay as they
+    // are.
     struct KeySlot {
         std::uint32_t hash = 0;
         std::uint32_t first = none;
@@ -262,7 +264,10 @@ public:
         const char* name = nullptr;
         std::string_view key() const { return {name, length}; }
     };
-    std::array<nscr::BigArray<KeySlot>, 4> keyTables;
+    static constexpr std::size_t tableOf(SymbolKind kind, std::uint32_t hash) {
+        return static_cast<std::size_t>(kind) * 2 + (hash >> 31);
+    }
+    std::array<nscr::BigArray<KeySlot>, 8> keyTables;
 };
 
 // The names of a symbol kind, for messages and tooltips ("label", "user command"...).
