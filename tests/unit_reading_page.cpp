@@ -133,6 +133,25 @@ TEST(ReadingPageContent, LineIdsCarryOverEveryDigit) {
     }
 }
 
+// Each part lists the labels of its own lines: one on its first line, one
+// on its last, and none of another part's or another file's.
+TEST(ReadingPageContent, EachPartIndexesTheLabelsOfItsLines) {
+    std::string script = "*first\n" + lines(989, "mov %0,1") + "*second\n" + lines(998, "mov %0,1") + "*third\n";
+    analysis::Model model = modelOf({script, "*other\n"});
+    PageLayout layout(model, pagePaths(model), 1000);
+    ASSERT_EQ(layout.parts().size(), 3u);
+    auto indexed = [&](std::size_t part) {
+        std::string page = writers::html5::readingPage(model, layout, part, writers::html5::ReadingOptions());
+        std::string names;
+        for (const char* name : {"first", "second", "third", "other"})
+            if (holds(page, std::string("<li><a href=\"#l-") + name + "\">")) names += std::string(name) + " ";
+        return names;
+    };
+    EXPECT_EQ(indexed(0), "first ");
+    EXPECT_EQ(indexed(1), "second third ");
+    EXPECT_EQ(indexed(2), "other ");
+}
+
 TEST(ReadingPageFront, GameFilesLabelsAndPlaces) {
     analysis::Model model = modelOf({"*define\ngame\n", "*start\ngoto *start\n"});
     PageLayout layout(model, pagePaths(model), 0);
