@@ -1045,10 +1045,7 @@ void indexDefinitions(Model& model) {
         constexpr std::uint32_t ahead = 16;
         auto count = static_cast<std::uint32_t>(model.symbols.size());
         for (std::uint32_t k = 0; k < count; ++k) {
-            if (k + ahead < count) {
-                const Pos& pos = model.symbols[k + ahead].pos;
-                __builtin_prefetch(&model.line(pos.file, pos.line));
-            }
+            if (k + ahead < count) model.fetchLine(model.symbols[k + ahead].pos);
             const Symbol& symbol = model.symbols[k];
             if (ours(Model::tableOf(symbol.kind, symbol.hash))) indexDefinition(model, k);
         }

@@ -152,14 +152,8 @@ void writeLabels(PageOut& page, const analysis::Model& model, const PageLayout& 
     constexpr std::size_t ahead = 16;
     const std::size_t count = model.symbols.size();
     for (std::size_t k = 0; k < count; ++k) {
-        if (k + ahead < count) {
-            const analysis::Pos& pos = model.symbols[k + ahead].pos;
-            __builtin_prefetch(&model.line(pos.file, pos.line));
-        }
-        if (k + ahead / 2 < count) {
-            const analysis::Pos& pos = model.symbols[k + ahead / 2].pos;
-            __builtin_prefetch(model.files[pos.file].bytes.data() + model.line(pos.file, pos.line).offset + pos.column);
-        }
+        if (k + ahead < count) model.fetchLine(model.symbols[k + ahead].pos);
+        if (k + ahead / 2 < count) model.fetchBytes(model.symbols[k + ahead / 2].pos);
         const analysis::Symbol& symbol = model.symbols[k];
         if (symbol.kind != analysis::SymbolKind::Label) continue;
         if (listed % labelsPerList == 0) {

@@ -48,27 +48,31 @@ public:
         return *this;
     }
 
-    std::size_t size() const { return buffer_.size(); }
-    std::string_view page() const { return buffer_.view(); }
-
-private:
     // Pieces of up to sixteen bytes, most of those of a page, are copied as
     // two words that may overlap, without a call.
-    [[gnu::always_inline]] static char* copied(char* at, std::string_view bytes) {
+    [[gnu::always_inline]] static char* copiedShort(char* at, std::string_view bytes) {
         const char* from = bytes.data();
         std::size_t n = bytes.size();
-        if (n >= 8 && n <= 16) {
+        if (n >= 8) {
             std::memcpy(at, from, 8);
             std::memcpy(at + n - 8, from + n - 8, 8);
-        } else if (n >= 4 && n < 8) {
+        } else if (n >= 4) {
             std::memcpy(at, from, 4);
             std::memcpy(at + n - 4, from + n - 4, 4);
-        } else if (n > 16) {
-            std::memcpy(at, from, n);
         } else {
             for (std::size_t k = 0; k < n; ++k) at[k] = from[k];
         }
         return at + n;
+    }
+
+    std::size_t size() const { return buffer_.size(); }
+    std::string_view page() const { return buffer_.view(); }
+
+private:
+    [[gnu::always_inline]] static char* copied(char* at, std::string_view bytes) {
+        if (bytes.size() <= 16) return copiedShort(at, bytes);
+        std::memcpy(at, bytes.data(), bytes.size());
+        return at + bytes.size();
     }
 
     nscr::ByteBuffer& buffer_;

@@ -112,7 +112,7 @@ public:
         // A short piece of ASCII with nothing to escape, as most of a command
         // line's pieces are, is the same on the page.
         if (bytes.size() <= shortPiece && isPlain(bytes)) {
-            appendShort(bytes);
+            out_.commit(PageOut::copiedShort(out_.room(shortPiece), bytes));
             return;
         }
         // CP932 is decoded and escaped straight onto the page.
@@ -123,8 +123,9 @@ public:
 
 private:
     PageOut& out_;
-    // Short pieces are looked at and copied eight bytes at a time: the first
-    // eight and the last eight, which may overlap, or four and four.
+    // Short pieces are looked at eight bytes at a time, as PageOut copies
+    // them: the first eight and the last eight, which may overlap, or four
+    // and four.
     static constexpr std::size_t shortPiece = 16;
 
     template <typename Word>
@@ -152,22 +153,6 @@ private:
         std::uint64_t word = 0;
         for (std::size_t k = 0; k < n; ++k) word |= std::uint64_t{static_cast<unsigned char>(p[k])} << (8 * k);
         return plainWord(word);
-    }
-
-    void appendShort(std::string_view bytes) {
-        const char* p = bytes.data();
-        std::size_t n = bytes.size();
-        char* at = out_.room(shortPiece);
-        if (n >= 8) {
-            std::memcpy(at, p, 8);
-            std::memcpy(at + n - 8, p + n - 8, 8);
-        } else if (n >= 4) {
-            std::memcpy(at, p, 4);
-            std::memcpy(at + n - 4, p + n - 4, 4);
-        } else {
-            for (std::size_t k = 0; k < n; ++k) at[k] = p[k];
-        }
-        out_.commit(at + n);
     }
 
     Utf8Decoder decoder_;
@@ -342,8 +327,8 @@ private:
         // Each label's line and name are fetched a few labels ahead.
         constexpr std::size_t ahead = 8;
         for (std::size_t k = 0; k < labels.size(); ++k) {
-            if (k + ahead < labels.size()) fetchLine(model_.symbols[labels[k + ahead]].pos);
-            if (k + ahead / 2 < labels.size()) fetchName(model_.symbols[labels[k + ahead / 2]]);
+            if (k + ahead < labels.size()) model_.fetchLine(model_.symbols[labels[k + ahead]].pos);
+            if (k + ahead / 2 < labels.size()) model_.fetchBytes(model_.symbols[labels[k + ahead / 2]].pos);
             const Symbol& label = model_.symbols[labels[k]];
             std::string_view name = model_.nameOf(label);
             symbolIdInto(id, label);
@@ -353,13 +338,6 @@ private:
         edge.clear();
         ::html5::appendIndexClosing(edge);
         out_ += edge;
-    }
-
-    void fetchLine(const analysis::Pos& pos) const { __builtin_prefetch(&model_.line(pos.file, pos.line)); }
-
-    void fetchName(const Symbol& symbol) const {
-        const analysis::Line& line = model_.line(symbol.pos.file, symbol.pos.line);
-        __builtin_prefetch(model_.files[symbol.pos.file].bytes.data() + line.offset + symbol.pos.column);
     }
 
     // ---- Blocks and lines ------------------------------------------------
