@@ -5,6 +5,7 @@
 #include "analysis/model.h"
 #include "nscr/token.h"
 #include "write/html5/front_page.h"
+#include "write/html5/page_out.h"
 #include "write/html5/reading_page.h"
 
 namespace {
@@ -31,6 +32,20 @@ std::string lines(std::size_t count, const std::string& line) {
     std::string text;
     for (std::size_t k = 0; k < count; ++k) text += line + "\n";
     return text;
+}
+
+// Pieces of every size reach the page whole and in order, several at once
+// or one short piece alone, whatever the room the buffer had.
+TEST(PageOut, PiecesOfEverySizeArriveWhole) {
+    for (std::size_t size = 0; size <= 40; ++size) {
+        std::string piece;
+        for (std::size_t k = 0; k < size; ++k) piece += static_cast<char>('a' + k % 26);
+        nscr::ByteBuffer buffer(4);
+        writers::html5::PageOut out(buffer);
+        out.append(std::string_view("<"), std::string_view(piece), std::string_view(">"));
+        if (size <= 16) out.commit(writers::html5::PageOut::copiedShort(out.room(16), piece));
+        EXPECT_EQ(out.page(), "<" + piece + ">" + (size <= 16 ? piece : "")) << size;
+    }
 }
 
 TEST(ReadingPageLayout, PartsAreCutAtALabelNearTheLimit) {
