@@ -210,6 +210,37 @@ TEST(AnalysisReferences, LabelsKnowWhoGoesToThem) {
     EXPECT_EQ(model.fileInfo[1].firstEngineLine, 10u) << "8 lines, a final line end, and the engine's own";
 }
 
+// Every kind of word the link step decides finds its definition from a
+// later file too, whatever the case; a name nothing defines stays unlinked.
+TEST(AnalysisAliases, EveryKindOfUseIsLinkedFromALaterFile) {
+    const std::string define = "*define\nnumalias num,1\nstralias str,\"*start\"\ndefsub user\ngame\n*start\n*user\nreturn\n";
+    struct Case {
+        const char* name;
+        std::string line;
+        std::string targets;  // the definitions the line's alias uses and user commands go to
+    };
+    const std::vector<Case> cases = {
+        {"a bare word", "mov %0,NUM", "num"},
+        {"%name, $name and ?name", "mov %num,$NUM : mov ?num[1],1", "num num num"},
+        {"in text", "`%num and $num here@", "num num"},
+        {"a user command and its argument", "USER str", "user str"},
+        {"a string alias where a label goes", "goto str", "str"},
+        {"nothing defines it", "mov %nope,1", "none"},
+    };
+    for (const Case& test : cases) {
+        Model model = modelOf({define, "; a line before\n" + test.line});
+        std::uint32_t line = static_cast<std::uint32_t>(model.lines.size() - 1);
+        std::string targets;
+        auto [first, last] = model.spansOf(line);
+        for (const analysis::Span* span = first; span != last; ++span) {
+            if (span->kind() != SpanKind::AliasUse && span->kind() != SpanKind::UserCommand) continue;
+            if (!targets.empty()) targets += ' ';
+            targets += span->target() == analysis::none ? std::string("none") : model.keyOf(model.symbols[span->target()]);
+        }
+        EXPECT_EQ(targets, test.targets) << test.name;
+    }
+}
+
 TEST(AnalysisAliases, ValuesAreWorkedOutAsTheDefinitionBlockRuns) {
     Model model = modelOf({"*define\nnumalias a,%0 : inc %0\nnumalias b,%0 : inc %3\nnumalias c,%0\n"
                            "numalias d,a+b*10\nnumalias e,%a\nif %1 jumpf\nnumalias f,1\n~\nnumalias f,2\n"
